@@ -70,7 +70,7 @@ public:
     // `displayName` is how messages name the file (defaults to the path).
     explicit LineReader(const std::filesystem::path& path, std::string displayName = {});
     // A reader over text already in memory (tests, benchmarks).
-    LineReader(std::string displayName, std::string content);
+    static LineReader fromText(std::string displayName, std::string content);
 
     const std::string& name() const { return name_; }
     // Number of the line read last (0 before the first read).
@@ -95,6 +95,7 @@ public:
     Error error(std::string_view what) const;
 
 private:
+    LineReader() = default;
     std::vector<float> floatsAt(const std::string& ln, const std::vector<RealField>& fields,
                                 std::string_view expected);
 

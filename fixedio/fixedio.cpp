@@ -1,0 +1,444 @@
+#include "fixedio.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <sstream>
+
+namespace fixedio {
+
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The field `index` of `width` columns on a line, short lines padded with
+// blanks (an empty view stands for an all-blank field).
+std::string_view fieldAt(std::string_view line, std::size_t start, std::size_t width)
+{
+    if (start >= line.size()) return {};
+    return line.substr(start, width);
+}
+
+std::string quoted(std::string_view s)
+{
+    std::string out = "\"";
+    out.append(s);
+    out += '"';
+    return out;
+}
+
+} // namespace
+
+std::string textField(std::string_view line, std::size_t n)
+{
+    std::string out(line.substr(0, std::min(n, line.size())));
+    out.resize(n, ' ');
+    return out;
+}
+
+std::string trimTrailing(std::string_view text)
+{
+    std::size_t end = text.size();
+    while (end > 0 && isBlank(text[end - 1])) --end;
+    return std::string(text.substr(0, end));
+}
+
+std::int32_t parseIntField(std::string_view field)
+{
+    bool negative = false;
+    bool sawSign = false;
+    bool sawDigit = false;
+    std::int64_t value = 0;
+    for (char c : field) {
+        if (c == ' ') continue;
+        if ((c == '+' || c == '-') && !sawSign && !sawDigit) {
+            sawSign = true;
+            negative = (c == '-');
+            continue;
+        }
+        if (!isDigit(c)) throw std::invalid_argument("not a whole number");
+        sawDigit = true;
+        value = value * 10 + (c - '0');
+        if (value > std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1)
+            throw std::invalid_argument("whole number too large");
+    }
+    if (sawSign && !sawDigit) throw std::invalid_argument("sign without digits");
+    if (negative) value = -value;
+    if (value > std::numeric_limits<std::int32_t>::max() ||
+        value < std::numeric_limits<std::int32_t>::min())
+        throw std::invalid_argument("whole number too large");
+    return static_cast<std::int32_t>(value);
+}
+
+std::string canonicalRealField(std::string_view field, int decimals)
+{
+    // Collect the characters that count: blanks are ignored inside the field.
+    std::string s;
+    for (char c : field)
+        if (c != ' ') s += c;
+    if (s.empty()) return "0";
+
+    std::size_t i = 0;
+    std::string out;
+    if (s[i] == '+' || s[i] == '-') {
+        if (s[i] == '-') out += '-';
+        ++i;
+    }
+    std::string digits;  // mantissa digits without the point
+    bool point = false;
+    int fractionDigits = 0;
+    for (; i < s.size(); ++i) {
+        char c = s[i];
+        if (isDigit(c)) {
+            digits += c;
+            if (point) ++fractionDigits;
+        } else if (c == '.' && !point) {
+            point = true;
+        } else {
+            break;
+        }
+    }
+    if (digits.empty()) throw std::invalid_argument("not a number");
+
+    long exponent = 0;
+    if (i < s.size()) {
+        char c = s[i];
+        bool letter = (c == 'E' || c == 'e' || c == 'D' || c == 'd');
+        if (letter) ++i;
+        if (!letter && c != '+' && c != '-') throw std::invalid_argument("not a number");
+        bool negExp = false;
+        if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+            negExp = (s[i] == '-');
+            ++i;
+        } else if (!letter) {
+            throw std::invalid_argument("not a number");
+        }
+        if (i >= s.size()) {
+            // "1.5E" with nothing after the letter: the exponent is 0.
+            if (!letter) throw std::invalid_argument("not a number");
+        }
+        for (; i < s.size(); ++i) {
+            if (!isDigit(s[i])) throw std::invalid_argument("not a number");
+            exponent = exponent * 10 + (s[i] - '0');
+            if (exponent > 100000) throw std::invalid_argument("exponent out of range");
+        }
+        if (negExp) exponent = -exponent;
+    }
+    // Without a decimal point the field has `decimals` implied decimal places.
+    long scale = exponent - (point ? fractionDigits : decimals);
+    out += digits;
+    out += 'e';
+    out += std::to_string(scale);
+    return out;
+}
+
+namespace {
+
+template <typename T>
+T fromCanonical(const std::string& canon)
+{
+    T value{};
+    auto [ptr, ec] = std::from_chars(canon.data(), canon.data() + canon.size(), value);
+    if (ec == std::errc::result_out_of_range) {
+        // Underflow reads as zero; overflow is an error.
+        bool tiny = canon.find("e-") != std::string::npos;
+        if (tiny) return T{0};
+        throw std::invalid_argument("number out of range");
+    }
+    if (ec != std::errc() || ptr != canon.data() + canon.size())
+        throw std::invalid_argument("not a number");
+    return value;
+}
+
+} // namespace
+
+float parseRealFieldFloat(std::string_view field, int decimals)
+{
+    return fromCanonical<float>(canonicalRealField(field, decimals));
+}
+
+double parseRealFieldDouble(std::string_view field, int decimals)
+{
+    return fromCanonical<double>(canonicalRealField(field, decimals));
+}
+
+std::string_view firstListItem(std::string_view line)
+{
+    std::size_t i = 0;
+    while (i < line.size() && isBlank(line[i])) ++i;
+    std::size_t start = i;
+    while (i < line.size() && !isBlank(line[i]) && line[i] != ',' && line[i] != '/') ++i;
+    return line.substr(start, i - start);
+}
+
+// ---- LineReader ----
+
+LineReader::LineReader(const std::filesystem::path& path, std::string displayName)
+    : name_(displayName.empty() ? path.string() : std::move(displayName))
+{
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec))
+        throw Error(name_ + ": the file does not exist or is not a regular file");
+    std::ifstream in(path, std::ios::binary);
+    if (!in) throw Error(name_ + ": cannot open the file");
+    content_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in.bad()) throw Error(name_ + ": cannot read the file");
+}
+
+LineReader LineReader::fromText(std::string displayName, std::string content)
+{
+    LineReader r;
+    r.name_ = std::move(displayName);
+    r.content_ = std::move(content);
+    return r;
+}
+
+Error LineReader::error(std::string_view what) const
+{
+    std::string msg = name_;
+    if (line_ > 0) msg += ", line " + std::to_string(line_);
+    msg += ": ";
+    msg.append(what);
+    return Error(msg);
+}
+
+std::string LineReader::line(std::string_view expected)
+{
+    if (atEnd()) {
+        ++line_;
+        std::string what = "the file ends early, expected ";
+        what.append(expected);
+        throw error(what);
+    }
+    std::size_t end = content_.find('\n', pos_);
+    std::size_t next = (end == std::string::npos) ? content_.size() : end + 1;
+    if (end == std::string::npos) end = content_.size();
+    std::size_t stop = end;
+    if (stop > pos_ && content_[stop - 1] == '\r') --stop;
+    std::string result = content_.substr(pos_, stop - pos_);
+    pos_ = next;
+    ++line_;
+    return result;
+}
+
+std::string LineReader::text(std::size_t n, std::string_view expected)
+{
+    return textField(line(expected), n);
+}
+
+std::int32_t LineReader::listInt(std::string_view expected)
+{
+    std::string ln = line(expected);
+    std::string_view item = firstListItem(ln);
+    std::string what = "expected ";
+    what.append(expected);
+    if (item.empty()) throw error(what + " as a whole number, found an empty line");
+    try {
+        return parseIntField(item);
+    } catch (const std::invalid_argument&) {
+        throw error(what + " as a whole number, found " + quoted(item));
+    }
+}
+
+float LineReader::listFloat(std::string_view expected)
+{
+    std::string ln = line(expected);
+    std::string_view item = firstListItem(ln);
+    std::string what = "expected ";
+    what.append(expected);
+    if (item.empty()) throw error(what + " as a number, found an empty line");
+    try {
+        return parseRealFieldFloat(item, 0);
+    } catch (const std::invalid_argument&) {
+        throw error(what + " as a number, found " + quoted(item));
+    }
+}
+
+std::vector<std::int32_t> LineReader::ints(int count, int width, std::string_view expected)
+{
+    std::string ln = line(expected);
+    std::vector<std::int32_t> values;
+    values.reserve(count);
+    for (int f = 0; f < count; ++f) {
+        std::string_view field = fieldAt(ln, static_cast<std::size_t>(f) * width, width);
+        try {
+            values.push_back(parseIntField(field));
+        } catch (const std::invalid_argument&) {
+            std::string what = "expected ";
+            what.append(expected);
+            what += ", field " + std::to_string(f + 1) + " (columns " +
+                    std::to_string(f * width + 1) + "-" + std::to_string((f + 1) * width) +
+                    ") is not a whole number: " + quoted(field);
+            throw error(what);
+        }
+    }
+    return values;
+}
+
+std::vector<float> LineReader::floatsAt(const std::string& ln, const std::vector<RealField>& fields,
+                                        std::string_view expected)
+{
+    std::vector<float> values;
+    values.reserve(fields.size());
+    std::size_t column = 0;
+    for (std::size_t f = 0; f < fields.size(); ++f) {
+        std::size_t width = static_cast<std::size_t>(fields[f].width);
+        std::string_view field = fieldAt(ln, column, width);
+        try {
+            values.push_back(parseRealFieldFloat(field, fields[f].decimals));
+        } catch (const std::invalid_argument&) {
+            std::string what = "expected ";
+            what.append(expected);
+            what += ", field " + std::to_string(f + 1) + " (columns " + std::to_string(column + 1) +
+                    "-" + std::to_string(column + width) + ") is not a number: " + quoted(field);
+            throw error(what);
+        }
+        column += width;
+    }
+    return values;
+}
+
+std::vector<float> LineReader::floats(std::initializer_list<RealField> fields, std::string_view expected)
+{
+    std::string ln = line(expected);
+    return floatsAt(ln, std::vector<RealField>(fields), expected);
+}
+
+std::vector<float> LineReader::floats(int count, RealField field, std::string_view expected)
+{
+    std::string ln = line(expected);
+    return floatsAt(ln, std::vector<RealField>(static_cast<std::size_t>(count), field), expected);
+}
+
+// ---- writing ----
+
+std::string formatI(std::int64_t value, int width)
+{
+    std::string digits = std::to_string(value);
+    if (static_cast<int>(digits.size()) > width) return std::string(static_cast<std::size_t>(width), '*');
+    return std::string(static_cast<std::size_t>(width) - digits.size(), ' ') + digits;
+}
+
+namespace {
+
+// The decimal digits of |value| rounded to `decimals` places, a tie rounded
+// away from zero, decided on the exact binary value.  Returns the integer
+// part and the fraction digits.
+void roundExact(double value, int decimals, std::string& intPart, std::string& fracPart)
+{
+    // glibc prints the exact binary value correctly rounded at any precision.
+    // Twenty extra digits are enough to tell a true tie from a value just
+    // beside it: a double that is not a tie differs from it by at least one
+    // unit in the 17th significant digit.
+    const int extra = 24;
+    char buf[512];
+    std::snprintf(buf, sizeof buf, "%.*f", decimals + extra, std::fabs(value));
+    std::string s(buf);
+    std::size_t dot = s.find('.');
+    std::string ip = s.substr(0, dot);
+    std::string fp = s.substr(dot + 1);
+    bool roundUp = fp[static_cast<std::size_t>(decimals)] >= '5';
+    std::string kept = ip + fp.substr(0, static_cast<std::size_t>(decimals));
+    if (roundUp) {
+        int i = static_cast<int>(kept.size()) - 1;
+        while (i >= 0) {
+            if (kept[static_cast<std::size_t>(i)] == '9') {
+                kept[static_cast<std::size_t>(i)] = '0';
+                --i;
+            } else {
+                ++kept[static_cast<std::size_t>(i)];
+                break;
+            }
+        }
+        if (i < 0) kept.insert(kept.begin(), '1');
+    }
+    std::size_t intLen = kept.size() - static_cast<std::size_t>(decimals);
+    intPart = kept.substr(0, intLen);
+    fracPart = kept.substr(intLen);
+    // Drop leading zeros of the integer part; an integer part of 0 is not written.
+    std::size_t nz = intPart.find_first_not_of('0');
+    intPart = (nz == std::string::npos) ? std::string() : intPart.substr(nz);
+}
+
+std::string fitRight(const std::string& text, int width)
+{
+    if (static_cast<int>(text.size()) > width) return std::string(static_cast<std::size_t>(width), '*');
+    return std::string(static_cast<std::size_t>(width) - text.size(), ' ') + text;
+}
+
+} // namespace
+
+std::string formatF(double value, int width, int decimals)
+{
+    if (!std::isfinite(value)) return std::string(static_cast<std::size_t>(width), '*');
+    std::string ip, fp;
+    roundExact(value, decimals, ip, fp);
+    bool allZero = ip.empty() && fp.find_first_not_of('0') == std::string::npos;
+    std::string text;
+    if (value < 0 && !allZero) text += '-';
+    text += ip;
+    text += '.';
+    text += fp;
+    return fitRight(text, width);
+}
+
+std::string formatE(double value, int width, int decimals)
+{
+    if (!std::isfinite(value)) return std::string(static_cast<std::size_t>(width), '*');
+    double mag = std::fabs(value);
+    std::string digits;
+    int exponent = 0;
+    if (mag == 0.0) {
+        digits.assign(static_cast<std::size_t>(decimals), '0');
+    } else {
+        // Scientific form with the digits rounded exactly: d.ddd e X, then
+        // written as .dddd E X+1.  Rounding a tie away from zero as in F.
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%.*e", decimals + 24, mag);
+        std::string s(buf);
+        std::size_t e = s.find('e');
+        exponent = std::stoi(s.substr(e + 1)) + 1;
+        std::string mant(1, s[0]);  // all digits, without the point
+        mant.append(s, 2, e - 2);
+        bool roundUp = mant[static_cast<std::size_t>(decimals)] >= '5';
+        digits = mant.substr(0, static_cast<std::size_t>(decimals));
+        if (roundUp) {
+            int i = decimals - 1;
+            while (i >= 0 && digits[static_cast<std::size_t>(i)] == '9') {
+                digits[static_cast<std::size_t>(i)] = '0';
+                --i;
+            }
+            if (i >= 0) {
+                ++digits[static_cast<std::size_t>(i)];
+            } else {
+                digits.insert(digits.begin(), '1');
+                digits.pop_back();
+                ++exponent;
+            }
+        }
+    }
+    std::string text;
+    if (value < 0) text += '-';
+    text += '.';
+    text += digits;
+    int ae = std::abs(exponent);
+    char eb[16];
+    if (ae <= 99)
+        std::snprintf(eb, sizeof eb, "E%c%02d", exponent < 0 ? '-' : '+', ae);
+    else
+        std::snprintf(eb, sizeof eb, "%c%03d", exponent < 0 ? '-' : '+', ae);
+    text += eb;
+    return fitRight(text, width);
+}
+
+void LineWriter::line(std::string_view text)
+{
+    content_.append(text);
+    content_ += "\r\n";
+}
+
+} // namespace fixedio

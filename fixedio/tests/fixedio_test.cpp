@@ -1,0 +1,210 @@
+// Fixed-column reading and writing as the console programs' files need it.
+#include "fixedio/fixedio.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+
+using namespace fixedio;
+
+namespace {
+
+std::uint32_t bitsOf(float f)
+{
+    std::uint32_t u;
+    std::memcpy(&u, &f, sizeof u);
+    return u;
+}
+
+} // namespace
+
+TEST(FixedFieldRead, TextFieldsArePaddedAndCut)
+{
+    EXPECT_EQ(textField("abc", 5), "abc  ");
+    EXPECT_EQ(textField("abcdefgh", 5), "abcde");
+    EXPECT_EQ(textField("", 3), "   ");
+    EXPECT_EQ(trimTrailing("Tarvik_data\\x.mca1   "), "Tarvik_data\\x.mca1");
+    EXPECT_EQ(trimTrailing("   "), "");
+}
+
+TEST(FixedFieldRead, IntegerFieldsIgnoreBlanksAndReadBlankAsZero)
+{
+    EXPECT_EQ(parseIntField(" 000123"), 123);
+    EXPECT_EQ(parseIntField(" 1 2 3 "), 123);
+    EXPECT_EQ(parseIntField("       "), 0);
+    EXPECT_EQ(parseIntField(""), 0);
+    EXPECT_EQ(parseIntField("  -42"), -42);
+    EXPECT_EQ(parseIntField("+7"), 7);
+    EXPECT_THROW(parseIntField("12a"), std::invalid_argument);
+    EXPECT_THROW(parseIntField("1.5"), std::invalid_argument);
+    EXPECT_THROW(parseIntField(" - "), std::invalid_argument);
+    EXPECT_THROW(parseIntField("99999999999"), std::invalid_argument);
+}
+
+TEST(FixedFieldRead, RealFieldsWithImpliedDecimalsAndExponents)
+{
+    // F8.0: a whole number as it stands.
+    EXPECT_EQ(parseRealFieldFloat("   12345", 0), 12345.0f);
+    // Implied decimals only when there is no point.
+    EXPECT_EQ(parseRealFieldDouble("12345", 2), 123.45);
+    EXPECT_EQ(parseRealFieldDouble("123.45", 4), 123.45);
+    // Exponent with letter E or D, either case, or a bare sign.
+    EXPECT_EQ(parseRealFieldDouble(" .150E+01", 3), 1.5);
+    EXPECT_EQ(parseRealFieldDouble("1.5d2", 0), 150.0);
+    EXPECT_EQ(parseRealFieldDouble("1.5-2", 0), 0.015);
+    EXPECT_EQ(parseRealFieldDouble("15E1", 1), 15.0);  // 1.5 implied, times 10
+    // Blanks inside are ignored, an all-blank field reads 0.
+    EXPECT_EQ(parseRealFieldDouble(" 1 2. 5 ", 0), 12.5);
+    EXPECT_EQ(parseRealFieldFloat("        ", 0), 0.0f);
+    EXPECT_EQ(parseRealFieldDouble("-.5", 0), -0.5);
+    EXPECT_THROW(parseRealFieldDouble("abc", 0), std::invalid_argument);
+    EXPECT_THROW(parseRealFieldDouble("1.2.3", 0), std::invalid_argument);
+    EXPECT_THROW(parseRealFieldDouble("1.5E+x", 0), std::invalid_argument);
+}
+
+TEST(FixedFieldRead, RealFieldsRoundOnceToFloat)
+{
+    // 0.1 read straight to binary32 is the nearest float, not a double
+    // rounded twice.
+    EXPECT_EQ(bitsOf(parseRealFieldFloat("0.1", 0)), bitsOf(0.1f));
+    // A decimal just above a float midpoint must round up: 1 + 2^-24 + tiny.
+    EXPECT_EQ(bitsOf(parseRealFieldFloat("1.00000005960464477539062500001", 0)),
+              bitsOf(std::nextafter(1.0f, 2.0f)));
+    EXPECT_EQ(parseRealFieldFloat("1E-60", 0), 0.0f);
+    EXPECT_THROW(parseRealFieldFloat("1E+60", 0), std::invalid_argument);
+}
+
+TEST(FixedFieldRead, ListItemsEndAtBlankCommaOrSlash)
+{
+    EXPECT_EQ(firstListItem("  80  "), "80");
+    EXPECT_EQ(firstListItem("0.100,junk"), "0.100");
+    EXPECT_EQ(firstListItem("45 90"), "45");
+    EXPECT_EQ(firstListItem("12/"), "12");
+    EXPECT_EQ(firstListItem("   "), "");
+}
+
+TEST(LineReaderTest, AcceptsCrLfAndLfAndCountsLines)
+{
+    auto in = LineReader::fromText("T.dat", "first\r\nsecond\nthird");
+    EXPECT_EQ(in.line("a"), "first");
+    EXPECT_EQ(in.line("b"), "second");
+    EXPECT_EQ(in.lineNumber(), 2);
+    EXPECT_EQ(in.line("c"), "third");
+    EXPECT_TRUE(in.atEnd());
+}
+
+TEST(LineReaderTest, ReadsRecordsOfTheExchangeFiles)
+{
+    auto in = LineReader::fromText("TempFile.dat",
+                  "Tarvik_data\\a.mca1\r\n"
+                  "  80  \r\n"
+                  "0.100\r\n"
+                  " 000001 000002      7\r\n"
+                  "  12.5    -3\r\n");
+    EXPECT_EQ(in.text(60, "the result path").size(), 60u);
+    EXPECT_EQ(in.listInt("the tube voltage"), 80);
+    EXPECT_EQ(bitsOf(in.listFloat("keV per channel")), bitsOf(0.1f));
+    // A short record supplies blanks, which read 0.
+    EXPECT_EQ(in.ints(4, 7, "counts"), (std::vector<std::int32_t>{1, 2, 7, 0}));
+    auto r = in.floats(3, RealField{6, 0}, "response");
+    EXPECT_EQ(r, (std::vector<float>{12.5f, -3.0f, 0.0f}));
+}
+
+TEST(LineReaderTest, ErrorsNameFileLineAndExpectation)
+{
+    auto in = LineReader::fromText("TempFile.dat", "Tarvik_data\\a.mca1\r\n\r\nabc\r\n");
+    in.line("the result path");
+    try {
+        in.listInt("the tube voltage in kV");
+        FAIL() << "an empty line must not read as a number";
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "TempFile.dat, line 2: expected the tube voltage in kV as a whole number, "
+                               "found an empty line");
+    }
+    try {
+        in.listFloat("keV per channel");
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "TempFile.dat, line 3: expected keV per channel as a number, found \"abc\"");
+    }
+    try {
+        in.line("the counts of channels 1 to 10");
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "TempFile.dat, line 4: the file ends early, expected the counts of channels 1 to 10");
+    }
+    auto counts = LineReader::fromText("TempFile.dat", " 000001 00x002\r\n");
+    EXPECT_THROW(counts.ints(10, 7, "counts"), Error);
+}
+
+TEST(LineReaderTest, MissingFileIsReportedAndNotCreated)
+{
+    auto path = std::filesystem::temp_directory_path() / "fixedio-no-such-file.dat";
+    std::filesystem::remove(path);
+    EXPECT_THROW(LineReader(path, "Com.txt"), Error);
+    EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+TEST(FixedFieldWrite, IntegerFields)
+{
+    EXPECT_EQ(formatI(80, 3), " 80");
+    EXPECT_EQ(formatI(120, 3), "120");
+    EXPECT_EQ(formatI(1000, 3), "***");
+    EXPECT_EQ(formatI(1234, 7), "   1234");
+    EXPECT_EQ(formatI(10000000, 7), "*******");
+    EXPECT_EQ(formatI(-5, 4), "  -5");
+}
+
+TEST(FixedFieldWrite, FixedPointHasNoLeadingZero)
+{
+    EXPECT_EQ(formatF(0.1f, 7, 2), "    .10");
+    EXPECT_EQ(formatF(1.0, 7, 2), "   1.00");
+    EXPECT_EQ(formatF(0.1f, 6, 3), "  .100");
+    EXPECT_EQ(formatF(0.12f, 6, 3), "  .120");
+    EXPECT_EQ(formatF(0.75, 7, 2), "    .75");
+    EXPECT_EQ(formatF(0.0, 7, 2), "    .00");
+    EXPECT_EQ(formatF(-0.5, 7, 2), "   -.50");
+    EXPECT_EQ(formatF(10000.0, 7, 2), "*******");
+    EXPECT_EQ(formatF(9999.994, 7, 2), "9999.99");
+    EXPECT_EQ(formatF(9999.996, 7, 2), "*******");
+}
+
+TEST(FixedFieldWrite, RoundingUsesTheExactBinaryValueWithTiesUp)
+{
+    // Exact binary ties round up (away from zero), not to even.
+    EXPECT_EQ(formatF(0.125, 7, 2), "    .13");
+    EXPECT_EQ(formatF(0.375, 7, 2), "    .38");
+    EXPECT_EQ(formatF(2.5, 4, 0), "  3.");
+    // 1.005 is stored just below the tie and rounds down.
+    EXPECT_EQ(formatF(1.005, 7, 2), "   1.00");
+    // The float nearest 0.15 * 3 lies above .45 and rounds up.
+    EXPECT_EQ(formatF(static_cast<float>(3 * 0.15f), 7, 2), "    .45");
+    // A float channel energy: 0.3f*5 rounded to single.
+    float e = static_cast<float>(5 * static_cast<double>(0.15f));
+    EXPECT_EQ(formatF(e, 7, 2), "    .75");
+}
+
+TEST(FixedFieldWrite, ExponentFields)
+{
+    EXPECT_EQ(formatE(1.5, 9, 3), " .150E+01");
+    EXPECT_EQ(formatE(0.001, 9, 3), " .100E-02");
+    EXPECT_EQ(formatE(0.0, 9, 2), "  .00E+00");
+    EXPECT_EQ(formatE(0.9996, 9, 3), " .100E+01");
+    EXPECT_EQ(formatE(-2.25e-5, 12, 5), " -.22500E-04");
+    EXPECT_EQ(formatE(1.0e-120, 10, 3), "  .100-119");
+    EXPECT_EQ(formatE(123.0, 6, 3), "******");
+    // What is written reads back to the same number with the field reader.
+    for (double v : {0.0123, 4.567e-3, 0.5, 987.0, 1.0e-6}) {
+        std::string f = formatE(v, 12, 5);
+        EXPECT_NEAR(parseRealFieldDouble(f, 5), v, std::fabs(v) * 1e-5) << f;
+    }
+}
+
+TEST(FixedFieldWrite, LinesEndInCrLf)
+{
+    LineWriter out;
+    out.line("a");
+    out.line("");
+    EXPECT_EQ(out.content(), "a\r\n\r\n");
+}
