@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Installs what building, testing and running Tarvik_CdTe needs on Debian 12.
+# Run as root (or through sudo).  Does nothing when everything is present.
+set -euo pipefail
+packages=(build-essential cmake ninja-build pkg-config libgtest-dev libbenchmark-dev
+          qt6-base-dev qt6-translations-l10n libxrl-dev
+          fonts-ipafont-gothic fonts-ipafont-mincho fonts-liberation
+          xvfb xauth xterm poppler-utils)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
