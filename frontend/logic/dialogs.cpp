@@ -1,0 +1,232 @@
+#include "dialogs.h"
+
+#include "exchange.h"
+#include "resultname.h"
+#include "sjis.h"
+#include "spectrumfiles.h"
+#include "values.h"
+
+#include <fstream>
+
+namespace tarvik {
+namespace {
+
+constexpr const char* kNoComment = "-- No comment --";
+
+Notice warning(std::string text) { return {BoxKind::Warning, std::move(text)}; }
+Notice plain(std::string text) { return {BoxKind::Plain, std::move(text)}; }
+
+// Result names: representable in Shift_JIS, and the whole result path
+// within the 60 bytes that the console programs keep.
+std::optional<Notice> checkResultName(const std::string& name, std::string_view extension) {
+    auto bytes = sjisLength(resultPathFor(name, extension));
+    if (!bytes) return warning("ファイル名に使用できない文字が含まれています !");
+    if (*bytes > kMaxResultPathBytes) {
+        std::size_t room = kMaxResultPathBytes - kDataFolder.size() - 1 - extension.size();
+        return warning("ファイル名が長すぎます。半角 " + std::to_string(room) + " 文字（全角 " +
+                       std::to_string(room / 2) + " 文字）以内にして下さい");
+    }
+    return std::nullopt;
+}
+
+std::optional<Notice> checkComments(const std::string& c1, const std::string& c2) {
+    if (!toSjis(c1) || !toSjis(c2)) return warning("コメント／メモに使用できない文字が含まれています");
+    return std::nullopt;
+}
+
+std::optional<Notice> checkDataFolder(const std::filesystem::path& workDir) {
+    std::error_code ec;
+    if (!std::filesystem::is_directory(workDir / kDataFolder, ec))
+        return warning("データフォルダ Tarvik_data が見つかりません\n結果を書き込むことができません");
+    return std::nullopt;
+}
+
+// Every count must fit the 7 columns of its field: 0 to 999999.
+std::optional<Notice> checkCounts(const Counts& counts) {
+    for (int ch = 1; ch <= kChannels; ++ch) {
+        double c = counts[static_cast<std::size_t>(ch)];
+        if (c >= 999999.5 || c <= -0.5)
+            return warning("チャネル " + std::to_string(ch) + " のカウント " + numberAsText(c) +
+                           " が 0 ～ 999999 の範囲外のため処理できません");
+    }
+    return std::nullopt;
+}
+
+bool canOpenForReading(const std::filesystem::path& p) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(p, ec)) return false;
+    std::ifstream in(p, std::ios::binary);
+    return static_cast<bool>(in);
+}
+
+GoOutcome startProgram(const std::string& program, const std::filesystem::path& workDir,
+                       UserPrompt& prompt, ProgramLauncher& launcher) {
+    if (auto failure = launcher.start(program, workDir)) {
+        prompt.tell(warning(program + " を起動できません\n" + *failure));
+        return GoOutcome::Refused;
+    }
+    return GoOutcome::Started;
+}
+
+} // namespace
+
+std::filesystem::path pathFromUtf8(const std::string& utf8) {
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string joinPath(const std::string& folder, const std::string& fileName) {
+    if (!folder.empty() && folder.back() == '/') return folder + fileName;
+    return folder + "/" + fileName;
+}
+
+// ---------------- stripping dialog ----------------
+
+StripClick stripFileClicked(AppState& state, const std::string& folder, const std::string& fileName) {
+    StripClick click;
+    state.dataFilePath = joinPath(folder, fileName);
+    try {
+        click.lines = numberedLines(pathFromUtf8(state.dataFilePath));
+    } catch (const SpectrumFileError& e) {
+        click.error = warning(e.what());
+    }
+    click.proposedName = dropLastCharacters(fileName, 4);
+    return click;
+}
+
+std::optional<Notice> checkStripEntries(const StripEntries& e, const std::filesystem::path& workDir) {
+    if (e.selectedFile.empty()) return warning("ファイルを選択して下さい");
+    if (e.text4.empty()) return warning("ファイル名が入力されていません");
+    if (e.text3.empty()) return warning("Ｘ線管電圧が入力されていません");
+    if (e.text6.empty()) return warning("スペクトルデータの先頭行が入力されていません");
+    if (hasForbiddenCharacter(e.text4)) return warning("ファイル名に禁止文字が含まれています !");
+
+    // Values that tvstrip cannot work with.  "####" writes nothing for a
+    // voltage below 0.5 and the result shows 1000 kV or more as "***".
+    double v = leadingNumber(e.text3);
+    if (v < 0.5 || v >= 999.5) return warning("Ｘ線管電圧には 0.5 ～ 999 kV の値を入力して下さい");
+    // "0.000" must leave a width above zero, and the result header has 6 columns.
+    double w = leadingNumber(e.text5);
+    if (w < 0.0005 || w >= 99.9995)
+        return warning("エネルギー幅 / チャネル には 0.001 ～ 99.999 keV の値を入力して下さい");
+    // tvstrip takes 17 header lines into the result.
+    if (leadingNumber(e.text6) < 18)
+        return warning("スペクトルデータの先頭行には 18 以上の値を入力して下さい\n（先頭行より前に 17 行以上のヘッダーが必要です）");
+    if (auto n = checkResultName(e.text4, ".mca1")) return n;
+    if (auto n = checkComments(e.text1, e.text2)) return n;
+    return checkDataFolder(workDir);
+}
+
+GoOutcome stripGo(AppState& state, const StripEntries& e, const std::filesystem::path& workDir,
+                  UserPrompt& prompt, ProgramLauncher& launcher) {
+    if (auto n = checkStripEntries(e, workDir)) {
+        prompt.tell(*n);
+        return GoOutcome::Refused;
+    }
+    state.commentLine1 = e.text1.empty() ? kNoComment : e.text1;
+    state.commentLine2 = e.text2.empty() ? kNoComment : e.text2;
+    state.tubeVoltage = leadingNumber(e.text3);
+    state.kevPerChannel = leadingNumber(e.text5);
+    state.resultPath = resultPathFor(e.text4, ".mca1");
+
+    if (canOpenForReading(localPath(workDir, state.resultPath)) &&
+        !prompt.askYesNo({BoxKind::Question, "同名のファイルが既に存在します。上書きしますか？"}))
+        return GoOutcome::Declined;
+
+    state.dataFilePath = joinPath(e.folder, e.selectedFile);
+    try {
+        // Read and check everything before the first exchange file is written.
+        MeasuredSpectrum m = readMeasuredFile(pathFromUtf8(state.dataFilePath), leadingNumber(e.text6));
+        if (auto n = checkCounts(m.counts)) {
+            prompt.tell(*n);
+            return GoOutcome::Refused;
+        }
+        state.counts = m.counts;
+        std::string temp = tempFileContent(state);
+        writeFileBytes(workDir / kComTxt, comTxtContent(m.headerLines));
+        writeFileBytes(workDir / kTempFile, temp);
+    } catch (const SpectrumFileError& err) {
+        prompt.tell(warning(err.what()));
+        return GoOutcome::Refused;
+    } catch (const ExchangeError& err) {
+        prompt.tell(warning(err.what()));
+        return GoOutcome::Refused;
+    }
+    return startProgram("tvstrip", workDir, prompt, launcher);
+}
+
+// ---------------- conversion dialog ----------------
+
+ConvertClick convertFileClicked(AppState& state, const std::string& folder, const std::string& fileName) {
+    ConvertClick click;
+    state.dataFilePath = joinPath(folder, fileName);
+    try {
+        ResultPreview p = readResultPreview(pathFromUtf8(state.dataFilePath));
+        state.commentLine1 = p.commentLine1;
+        state.commentLine2 = p.commentLine2;
+        state.tubeVoltage = p.tubeVoltage;
+        state.kevPerChannel = p.kevPerChannel;
+        click.listItems = {p.commentLine1, p.commentLine2, numberAsText(p.tubeVoltage),
+                           numberAsText(p.kevPerChannel)};
+        for (const auto& l : p.remainingLines) click.listItems.push_back(" " + l);
+        click.text1 = state.commentLine1;
+        click.text2 = state.commentLine2;
+        click.text3 = numberAsText(state.tubeVoltage);
+    } catch (const SpectrumFileError& e) {
+        click.error = warning(e.what());
+    }
+    click.proposedName = dropLastCharacters(fileName, 5);
+    return click;
+}
+
+std::optional<Notice> checkConvertEntries(const ConvertEntries& e, const std::filesystem::path& workDir) {
+    if (e.selectedFile.empty()) return plain("目的のファイルをクリックして下さい");
+    if (e.text4.empty()) return plain("変換後のファイル名を入力して下さい");
+    if (e.text5.empty()) return plain("散乱角度を入力して下さい");
+    if (hasForbiddenCharacter(e.text4)) return warning("変換後のファイル名に禁止文字が含まれています !");
+    if (auto n = checkResultName(e.text4, ".mca2")) return n;
+    if (auto n = checkComments(e.text1, e.text2)) return n;
+    return checkDataFolder(workDir);
+}
+
+GoOutcome convertGo(AppState& state, const ConvertEntries& e, const std::filesystem::path& workDir,
+                    UserPrompt& prompt, ProgramLauncher& launcher) {
+    if (auto n = checkConvertEntries(e, workDir)) {
+        prompt.tell(*n);
+        return GoOutcome::Refused;
+    }
+    state.resultPath = resultPathFor(e.text4, ".mca2");
+    double angle = leadingNumber(e.text5);
+    double lengthCm = leadingNumber(e.text6) * 0.1;
+    const char* scatterer = e.carbon ? "Carbon.dat" : "PMMA.dat";
+
+    state.dataFilePath = joinPath(e.folder, e.selectedFile);
+    try {
+        ResultSpectrum s = readResultFile(pathFromUtf8(state.dataFilePath));
+        if (auto n = checkCounts(s.counts)) {
+            prompt.tell(*n);
+            return GoOutcome::Refused;
+        }
+        state.counts = s.counts;
+        std::string com = comDatContent(e.text1, e.text2, s.headerLines3to22);
+        std::string temp = tempFile2Content(state, angle, lengthCm, scatterer);
+        writeFileBytes(workDir / kComDat, com);
+        writeFileBytes(workDir / kTempFile2, temp);
+    } catch (const SpectrumFileError& err) {
+        prompt.tell(warning(err.what()));
+        return GoOutcome::Refused;
+    } catch (const ExchangeError& err) {
+        prompt.tell(warning(err.what()));
+        return GoOutcome::Refused;
+    }
+    return startProgram("tvconv", workDir, prompt, launcher);
+}
+
+// ---------------- settings window ----------------
+
+std::optional<Notice> checkSettingsEntries(const std::string& text1, const std::string& text2,
+                                           const std::string& text3) {
+    if (text1.empty() || text2.empty() || text3.empty()) return warning(" 名称を入力して下さい ");
+    return std::nullopt;
+}
+
+} // namespace tarvik

@@ -1,0 +1,97 @@
+#include "exchange.h"
+
+#include "sjis.h"
+#include "values.h"
+
+#include <fstream>
+
+namespace tarvik {
+namespace {
+constexpr std::string_view kCrLf = "\r\n";
+}
+
+std::string sjisOrThrow(std::string_view utf8, std::string_view what) {
+    auto s = toSjis(utf8);
+    if (!s) throw ExchangeError(std::string(what) + "に Shift_JIS で書けない文字が含まれています");
+    return *s;
+}
+
+std::string countBlock(const Counts& counts) {
+    std::string out;
+    for (int ch = 1; ch <= kChannels; ++ch) {
+        out += formatPattern(counts[static_cast<std::size_t>(ch)], " 000000");
+        if (ch % 10 == 0 || ch == kChannels) out += kCrLf;
+    }
+    return out;
+}
+
+std::string comTxtContent(const std::vector<std::string>& rawHeaderLines) {
+    std::string out;
+    for (const auto& l : rawHeaderLines) {
+        out += l;
+        out += kCrLf;
+    }
+    return out;
+}
+
+std::string tempFileContent(const AppState& state) {
+    std::string out;
+    auto line = [&](std::string_view s) {
+        out += s;
+        out += kCrLf;
+    };
+    line(sjisOrThrow(state.resultPath, "ファイル名"));
+    line(sjisOrThrow(state.commentLine1, "コメント１"));
+    line(sjisOrThrow(state.commentLine2, "コメント２"));
+    line(formatPattern(valueOr0(state.tubeVoltage), "####"));
+    line(formatPattern(valueOr0(state.kevPerChannel), "0.000"));
+    out += countBlock(state.counts);
+    return out;
+}
+
+std::string comDatContent(std::string_view comment1, std::string_view comment2,
+                          const std::vector<std::string>& rawLines3to22) {
+    std::string out;
+    out += sjisOrThrow(comment1, "コメント１");
+    out += kCrLf;
+    out += sjisOrThrow(comment2, "コメント２");
+    out += kCrLf;
+    out += comTxtContent(rawLines3to22);
+    return out;
+}
+
+std::string tempFile2Content(const AppState& state, double angleDegrees, double lengthCm,
+                             std::string_view scattererFile) {
+    std::string out;
+    auto line = [&](std::string_view s) {
+        out += s;
+        out += kCrLf;
+    };
+    line(sjisOrThrow(state.resultPath, "ファイル名"));
+    line(formatPattern(angleDegrees, "000"));
+    line(formatPattern(lengthCm, "00.00"));
+    line(scattererFile);
+    line(formatPattern(valueOr0(state.tubeVoltage), "####"));
+    line(formatPattern(valueOr0(state.kevPerChannel), "0.000"));
+    out += countBlock(state.counts);
+    return out;
+}
+
+void writeFileBytes(const std::filesystem::path& file, std::string_view bytes) {
+    std::ofstream o(file, std::ios::binary | std::ios::trunc);
+    if (o) o.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (o) o.close();
+    if (!o) {
+        auto name = file.filename().u8string();
+        throw ExchangeError(std::string(name.begin(), name.end()) + " を書き込めません");
+    }
+}
+
+void removeExchangeFiles(const std::filesystem::path& workDir) {
+    for (std::string_view name : {kTempFile, kTempFile2, kComDat, kComTxt, kDatanameKat}) {
+        std::error_code ec;
+        std::filesystem::remove(workDir / name, ec);  // a missing or locked file is skipped
+    }
+}
+
+} // namespace tarvik

@@ -1,0 +1,85 @@
+#include "spectrumfiles.h"
+
+#include "values.h"
+
+namespace tarvik {
+namespace {
+
+std::string shown(const std::filesystem::path& file) {
+    auto u8 = file.u8string();
+    return std::string(u8.begin(), u8.end());
+}
+
+TextFileReader openSpectrum(const std::filesystem::path& file) {
+    try {
+        return TextFileReader(file);
+    } catch (const FileReadError&) {
+        throw SpectrumFileError("データファイルを開けません\n" + shown(file));
+    }
+}
+
+} // namespace
+
+std::vector<std::string> numberedLines(const std::filesystem::path& file) {
+    TextFileReader r = openSpectrum(file);
+    std::vector<std::string> lines;
+    for (int n = 1; !r.atEnd(); ++n) lines.push_back(formatPattern(n, "0000") + " : " + r.readLine());
+    return lines;
+}
+
+void readCountRecords(TextFileReader& reader, Counts& counts, const std::filesystem::path& file) {
+    for (int ch = 1; ch <= kChannels; ++ch) {
+        try {
+            reader.readField();
+            reader.readField();
+            counts[static_cast<std::size_t>(ch)] = reader.readNumberField();
+        } catch (const FileReadError&) {
+            throw SpectrumFileError("データファイルが途中で終わっています（チャネル " +
+                                    std::to_string(ch) + " 以降のデータがありません）\n" + shown(file));
+        }
+    }
+}
+
+MeasuredSpectrum readMeasuredFile(const std::filesystem::path& file, double firstDataLine) {
+    TextFileReader r = openSpectrum(file);
+    MeasuredSpectrum m;
+    try {
+        for (int i = 1; i <= firstDataLine - 1; ++i) m.headerLines.push_back(r.readRawLine());
+    } catch (const FileReadError&) {
+        throw SpectrumFileError("データファイルがスペクトルデータの先頭行より前で終わっています\n" + shown(file));
+    }
+    readCountRecords(r, m.counts, file);
+    return m;
+}
+
+ResultPreview readResultPreview(const std::filesystem::path& file) {
+    TextFileReader r = openSpectrum(file);
+    ResultPreview p;
+    try {
+        p.commentLine1 = r.readLine();
+        p.commentLine2 = r.readLine();
+        p.tubeVoltage = r.readNumberField();
+        p.kevPerChannel = r.readNumberField();
+    } catch (const FileReadError&) {
+        throw SpectrumFileError("データファイルの先頭部分（コメント、管電圧、エネルギー幅）が欠けています\n" +
+                                shown(file));
+    }
+    while (!r.atEnd()) p.remainingLines.push_back(r.readLine());
+    return p;
+}
+
+ResultSpectrum readResultFile(const std::filesystem::path& file) {
+    TextFileReader r = openSpectrum(file);
+    ResultSpectrum s;
+    try {
+        r.readRawLine();
+        r.readRawLine();
+        for (int line = 3; line <= 22; ++line) s.headerLines3to22.push_back(r.readRawLine());
+    } catch (const FileReadError&) {
+        throw SpectrumFileError("データファイルのヘッダー（22 行）が途中で終わっています\n" + shown(file));
+    }
+    readCountRecords(r, s.counts, file);
+    return s;
+}
+
+} // namespace tarvik

@@ -1,0 +1,169 @@
+#include "exchange.h"
+#include "settings.h"
+#include "spectrumfiles.h"
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+using namespace tarvik;
+using namespace tarvik::test;
+
+TEST(TextFileReaderTest, LinesEndAtCrLfCrOrLf) {
+    ScratchFolder dir;
+    writeBytes(dir.path() / "f.txt", "one\r\ntwo\nthree\rfour");
+    TextFileReader r(dir.path() / "f.txt");
+    EXPECT_EQ(r.readLine(), "one");
+    EXPECT_EQ(r.readLine(), "two");
+    EXPECT_EQ(r.readLine(), "three");
+    EXPECT_EQ(r.readLine(), "four");
+    EXPECT_TRUE(r.atEnd());
+    EXPECT_THROW(r.readLine(), FileReadError);
+}
+
+TEST(TextFileReaderTest, FieldRules) {
+    ScratchFolder dir;
+    writeBytes(dir.path() / "f.txt",
+               "  12 34,  text with blanks  ,\"quoted, with comma\" junk,5\r\n,7\r\n");
+    TextFileReader r(dir.path() / "f.txt");
+    EXPECT_EQ(r.readField(), "12");  // a number ends at a blank
+    EXPECT_EQ(r.readField(), "34");
+    EXPECT_EQ(r.readField(), "text with blanks");
+    EXPECT_EQ(r.readField(), "quoted, with comma");
+    EXPECT_EQ(r.readField(), "5");
+    EXPECT_EQ(r.readField(), "");  // empty field before the comma
+    EXPECT_DOUBLE_EQ(r.readNumberField(), 7);
+    EXPECT_TRUE(r.atEnd());
+    EXPECT_THROW(r.readField(), FileReadError);
+}
+
+TEST(TextFileReaderTest, ShiftJisLinesComeBackAsUtf8AndRawLinesUnchanged) {
+    ScratchFolder dir;
+    writeBytes(dir.path() / "f.txt", "\x83\x65\x83\x58\x83\x67\r\n\x83\x65\r\n");
+    TextFileReader r(dir.path() / "f.txt");
+    EXPECT_EQ(r.readLine(), "テスト");
+    EXPECT_EQ(r.readRawLine(), "\x83\x65");
+}
+
+TEST(MeasuredFileTest, ReadsHeaderAndThirdFields) {
+    for (std::string eol : {"\r\n", "\n"}) {
+        ScratchFolder dir;
+        writeBytes(dir.path() / "m.csv", measuredFile(31, [](int ch) { return ch * 3; }, eol));
+        MeasuredSpectrum m = readMeasuredFile(dir.path() / "m.csv", 32);
+        ASSERT_EQ(m.headerLines.size(), 31u);
+        EXPECT_EQ(m.headerLines[3], "Header line 4");
+        EXPECT_EQ(m.counts[1], 3);
+        EXPECT_EQ(m.counts[1024], 3072);
+    }
+}
+
+TEST(MeasuredFileTest, DataLineEndingInCommaShiftsLaterChannels) {
+    ScratchFolder dir;
+    std::string s = measuredFile(31, [](int ch) { return 1000 + ch; });
+    // channel 2's line gets a trailing comma, and a spare record at the end
+    // keeps the file long enough
+    std::size_t at = s.find("\r\n2,");
+    at = s.find("\r\n", at + 2);
+    s.insert(at, ",");
+    s += "1025,0,9999\r\n";
+    writeBytes(dir.path() / "m.csv", s);
+    MeasuredSpectrum m = readMeasuredFile(dir.path() / "m.csv", 32);
+    EXPECT_EQ(m.counts[2], 1002);
+    // channel 3 now reads "", "3", "0.3..." : its count is the energy field
+    EXPECT_NEAR(m.counts[3], 0.3, 1e-9);
+    EXPECT_NEAR(m.counts[4], 0.4, 1e-9);  // ... and so on, every later channel shifted
+}
+
+TEST(MeasuredFileTest, FirstDataLineRules) {
+    ScratchFolder dir;
+    writeBytes(dir.path() / "m.csv", measuredFile(1, [](int ch) { return ch; }));
+    EXPECT_EQ(readMeasuredFile(dir.path() / "m.csv", 2.5).headerLines.size(), 1u);  // i <= 1.5
+    writeBytes(dir.path() / "n.csv", measuredFile(0, [](int ch) { return ch; }));
+    auto m = readMeasuredFile(dir.path() / "n.csv", 0);
+    EXPECT_TRUE(m.headerLines.empty());
+    EXPECT_EQ(m.counts[5], 5);
+}
+
+TEST(MeasuredFileTest, MissingOrShortFilesAreReportedInTheUsersTerms) {
+    ScratchFolder dir;
+    try {
+        readMeasuredFile(dir.path() / "none.csv", 32);
+        FAIL() << "no error";
+    } catch (const SpectrumFileError& e) {
+        EXPECT_NE(std::string(e.what()).find("データファイルを開けません"), std::string::npos);
+    }
+    std::string s = measuredFile(31, [](int) { return 1; });
+    writeBytes(dir.path() / "short.csv", s.substr(0, s.find("\r\n1000,")));
+    try {
+        readMeasuredFile(dir.path() / "short.csv", 32);
+        FAIL() << "no error";
+    } catch (const SpectrumFileError& e) {
+        EXPECT_NE(std::string(e.what()).find("チャネル 1000 以降"), std::string::npos) << e.what();
+    }
+    writeBytes(dir.path() / "head.csv", "a\r\nb\r\n");
+    EXPECT_THROW(readMeasuredFile(dir.path() / "head.csv", 32), SpectrumFileError);
+}
+
+namespace {
+// A stripping result as tvstrip lays it out.
+std::string resultFile(const std::string& c1, int v, const std::string& w, int countBase) {
+    std::string s = c1 + "\r\n" + std::string(60, ' ') + "\r\n";
+    s += (v < 100 ? " " : "") + std::to_string(v) + "\r\n" + w + "\r\n";
+    for (int i = 1; i <= 17; ++i) s += "Header line " + std::to_string(i) + "\r\n";
+    s += "  Ch.   KeV    Counts\r\n";
+    char buf[64];
+    for (int ch = 1; ch <= 1024; ++ch) {
+        std::snprintf(buf, sizeof buf, "%4d %7.2f %7d\r\n", ch, ch * 0.1, countBase + ch);
+        std::string line = buf;
+        if (ch * 0.1 < 1) line[line.find("0.")] = ' ';  // no 0 before the point
+        s += line;
+    }
+    return s;
+}
+} // namespace
+
+TEST(ResultFileTest, PreviewAndSpectrum) {
+    ScratchFolder dir;
+    writeBytes(dir.path() / "r.mca1", resultFile("first comment", 80, "  .100", 500));
+    ResultPreview p = readResultPreview(dir.path() / "r.mca1");
+    EXPECT_EQ(p.commentLine1, "first comment");
+    EXPECT_EQ(p.commentLine2, std::string(60, ' '));
+    EXPECT_EQ(p.tubeVoltage, 80);
+    EXPECT_DOUBLE_EQ(p.kevPerChannel, 0.1);
+    ASSERT_EQ(p.remainingLines.size(), 1042u);
+    EXPECT_EQ(p.remainingLines.front(), "Header line 1");
+
+    ResultSpectrum s = readResultFile(dir.path() / "r.mca1");
+    ASSERT_EQ(s.headerLines3to22.size(), 20u);
+    EXPECT_EQ(s.headerLines3to22[0], " 80");
+    EXPECT_EQ(s.headerLines3to22[19], "  Ch.   KeV    Counts");
+    EXPECT_EQ(s.counts[1], 501);
+    EXPECT_EQ(s.counts[1024], 1524);
+}
+
+TEST(ResultFileTest, TruncatedResultIsReported) {
+    ScratchFolder dir;
+    std::string s = resultFile("c", 80, "  .100", 0);
+    writeBytes(dir.path() / "r.mca1", s.substr(0, s.size() / 2));
+    EXPECT_THROW(readResultFile(dir.path() / "r.mca1"), SpectrumFileError);
+    writeBytes(dir.path() / "h.mca1", "c1\r\nc2\r\n");
+    EXPECT_THROW(readResultPreview(dir.path() / "h.mca1"), SpectrumFileError);
+}
+
+TEST(SettingsFileTest, ReadsFourLinesAndWritesThemBack) {
+    ScratchFolder dir;
+    auto file = dir.path() / "UserName.txt";
+    writeSettings(file, "病院, 放射線科", "RAMTEC-413", "XR-100T-CdTe", "0.25");
+    EXPECT_EQ(readBytes(file), "\x95\x61\x89\x40, \x95\xfa\x8e\xcb\x90\xfc\x89\xc8\r\nRAMTEC-413\r\n"
+                               "XR-100T-CdTe\r\n0.25\r\n");
+    auto s = readSettings(file);
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->facilityName, "病院, 放射線科");  // commas stay in a whole-line read
+    EXPECT_DOUBLE_EQ(s->kevPerChannel, 0.25);
+
+    writeBytes(file, "a\r\nb\r\nc\r\n0,2\r\n");
+    EXPECT_EQ(readSettings(file)->kevPerChannel, 0);  // a decimal comma ends the field
+    writeBytes(file, "a\r\nb\r\nc\r\n");
+    EXPECT_FALSE(readSettings(file));  // ends before its fourth line
+    EXPECT_FALSE(readSettings(dir.path() / "missing.txt"));
+    EXPECT_THROW(writeSettings(file, "\xF0\x9F\x98\x80", "b", "c", ""), ExchangeError);
+}
