@@ -1,0 +1,106 @@
+// tvconv: converts the scattered spectrum that the conversion dialog left in
+// TempFile2.dat into the primary spectrum and writes it, with the header
+// lines of Com.dat, to the result file named in TempFile2.dat.
+//
+// Every input is read and checked before the first console text, so a
+// missing file or an unusable value stops the run at once with a message
+// and a non-zero exit status; the result is written through a temporary
+// file, so a failed run leaves no half-written or damaged result.
+#include "conversion.h"
+#include "exchange.h"
+#include "scatterer.h"
+
+#include "fixedio/files.h"
+
+#include <cstdio>
+#include <exception>
+#include <iostream>
+#include <string>
+#include <string_view>
+#include <unistd.h>
+
+namespace {
+
+// Console text is collected and written out before each wait for Enter.
+class Console {
+public:
+    void line(std::string_view text)
+    {
+        buffer_.append(text);
+        buffer_ += '\n';
+    }
+    void flush()
+    {
+        std::fwrite(buffer_.data(), 1, buffer_.size(), stdout);
+        std::fflush(stdout);
+        buffer_.clear();
+    }
+    // Whatever is typed before Enter is ignored; the end of the input
+    // counts as Enter.
+    void waitForEnter()
+    {
+        flush();
+        std::string ignored;
+        std::getline(std::cin, ignored);
+    }
+
+private:
+    std::string buffer_;
+};
+
+int stop(Console& console, const std::exception& e)
+{
+    console.flush();
+    std::fprintf(stderr, "tvconv: %s\ntvconv: no result file was written.\n", e.what());
+    std::fflush(stderr);
+    // Keep a console window open until the message has been read.
+    if (isatty(STDIN_FILENO)) {
+        console.line("          Push Enter key to END");
+        console.waitForEnter();
+    }
+    return 1;
+}
+
+} // namespace
+
+int main()
+{
+    Console console;
+    tvconv::ConversionRequest request;
+    tvconv::ScattererData scatterer;
+    std::vector<std::string> header;
+    try {
+        request = tvconv::readConversionRequest(std::filesystem::path("TempFile2.dat"));
+        scatterer = tvconv::readScattererFile(request.scattererPath);
+        header = tvconv::readResultHeader("Com.dat");
+        fixedio::requireParentFolder(request.resultPath, "result file");
+        tvconv::checkConversionInput(request.input, scatterer);
+    } catch (const std::exception& e) {
+        return stop(console, e);
+    }
+
+    console.line("");
+    console.line(" ----- 散乱線 → 一次線スペクトル変換 -----");
+    console.line("");
+    console.line("        Push Enter key to start");
+    console.waitForEnter();
+    console.line("");
+
+    try {
+        const tvconv::Spectrum primary = tvconv::convertSpectrum(
+            request.input, scatterer, [&](int channel) { console.line(" Channel No = " + std::to_string(channel)); });
+        fixedio::writeFileAtomically(request.resultPath,
+                                     tvconv::formatResult(header, request.input.channelWidth, primary));
+    } catch (const std::exception& e) {
+        return stop(console, e);
+    }
+
+    console.line("");
+    console.line("          ----- Finished -----");
+    console.line("");
+    console.line("          Push Enter key to END");
+    console.waitForEnter();
+    console.line("Stop - Program terminated.");
+    console.flush();
+    return 0;
+}
