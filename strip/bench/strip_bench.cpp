@@ -1,0 +1,143 @@
+// Speed of the stripping correction: the computation alone on a full
+// spectrum with the response tables in memory, and a whole tvstrip run
+// (process start, reading the exchange files and about 150 response tables,
+// writing the result) with Enter piped in.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+
+#include "strip/stripping.h"
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace tvstrip;
+
+// A plausible response of the energy of `code`: the full-energy peak in the
+// bins of that energy, four escape peaks and a continuum below.
+ResponseTable syntheticTable(int code)
+{
+    ResponseTable r{};
+    const int peak = code / 5;
+    for (int b = 1; b <= kResponseBins; ++b) {
+        float v = 0.0f;
+        if (b == peak - 1 || b == peak)
+            v = 90000.0f + 7.0f * static_cast<float>(code);
+        else if (b == peak - 47 || b == peak - 53 || b == peak - 55 || b == peak - 63)
+            v = 3000.0f;
+        else if (b < peak - 1)
+            v = 0.5f + static_cast<float>((b * 37 + code) % 90);
+        r[static_cast<std::size_t>(b)] = v;
+    }
+    return r;
+}
+
+Counts sampleSpectrum()
+{
+    Counts c{};
+    for (int i = 1; i <= kChannels; ++i)
+        c[static_cast<std::size_t>(i - 1)] = 200 + (i * 7919) % 3000;
+    return c;
+}
+
+void BM_StripCore120kV(benchmark::State& state)
+{
+    std::map<int, ResponseTable> tables;
+    for (int code = 50; code <= 1500; code += 5)
+        tables[code] = syntheticTable(code);
+    const Counts counts = sampleSpectrum();
+    auto loader = [&](int code) -> const ResponseTable& { return tables.at(code); };
+    for (auto _ : state) {
+        Counts out = stripSpectrum(counts, 120, 0.1f, loader);
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+BENCHMARK(BM_StripCore120kV)->Unit(benchmark::kMillisecond);
+
+std::string tableText(const ResponseTable& r)
+{
+    std::string text;
+    char field[16];
+    for (int b = 1; b <= kResponseBins; ++b) {
+        std::snprintf(field, sizeof field, "%8.1f", static_cast<double>(r[static_cast<std::size_t>(b)]));
+        text += field;
+        if (b % 10 == 0)
+            text += "\r\n";
+    }
+    return text;
+}
+
+void writeFile(const fs::path& p, const std::string& content)
+{
+    std::ofstream(p, std::ios::binary) << content;
+}
+
+// A working folder for a run at V = 80 kV, w = 0.1 keV.
+fs::path prepareWorkingFolder()
+{
+    std::string tmpl = (fs::temp_directory_path() / "tvstrip_bench_XXXXXX").string();
+    if (::mkdtemp(tmpl.data()) == nullptr)
+        std::abort();
+    const fs::path work = tmpl;
+    fs::create_directories(work / "RES");
+    fs::create_directories(work / "Tarvik_data");
+    for (int code = 50; code <= 1500; code += 5)
+        writeFile(work / "RES" / (std::to_string(code) + "kev.dat"), tableText(syntheticTable(code)));
+    std::string temp = "Tarvik_data\\bench.mca1\r\n-- No comment --\r\n-- No comment --\r\n80\r\n0.100\r\n";
+    const Counts counts = sampleSpectrum();
+    char field[16];
+    for (int i = 1; i <= kChannels; ++i) {
+        std::snprintf(field, sizeof field, " %06d", counts[static_cast<std::size_t>(i - 1)]);
+        temp += field;
+        if (i % 10 == 0 || i == kChannels)
+            temp += "\r\n";
+    }
+    writeFile(work / "TempFile.dat", temp);
+    std::string com;
+    for (int i = 1; i <= 31; ++i)
+        com += "Header line " + std::to_string(i) + "\r\n";
+    writeFile(work / "Com.txt", com);
+    writeFile(work / "enter.txt", "\n\n");
+    return work;
+}
+
+void BM_WholeRun80kV(benchmark::State& state)
+{
+    const fs::path work = prepareWorkingFolder();
+    const std::string exe = TVSTRIP_EXECUTABLE;
+    const std::string input = (work / "enter.txt").string();
+    for (auto _ : state) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addchdir_np(&actions, work.c_str());
+        posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
+        pid_t pid = 0;
+        const int rc = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        int status = 0;
+        if (rc != 0 || ::waitpid(pid, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            state.SkipWithError("tvstrip did not complete");
+            break;
+        }
+    }
+    std::error_code ec;
+    fs::remove_all(work, ec);
+}
+BENCHMARK(BM_WholeRun80kV)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,155 @@
+#include "strip/driver.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <string>
+#include <system_error>
+
+#include "fixedio/files.h"
+#include "fixedio/fixedio.h"
+#include "fixedio/sjis.h"
+#include "strip/exchange.h"
+#include "strip/stripping.h"
+
+namespace tvstrip {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string energyOfCode(int code)
+{
+    return std::to_string(code / 10) + "." + std::to_string(code % 10);
+}
+
+void writeScratchLine(const fs::path& file, const std::string& text)
+{
+    fixedio::LineWriter w;
+    w.line(text);
+    std::FILE* f = std::fopen(file.c_str(), "wb");
+    if (f == nullptr)
+        throw fixedio::Error(std::string(kTableNameFileName) + ": cannot write the file (" +
+                             std::strerror(errno) + ")");
+    const std::string& content = w.content();
+    const bool written = std::fwrite(content.data(), 1, content.size(), f) == content.size();
+    const bool closed = std::fclose(f) == 0;
+    if (!written || !closed)
+        throw fixedio::Error(std::string(kTableNameFileName) + ": cannot write the file");
+}
+
+void requireInputFile(const fs::path& workDir, const char* name, const char* what)
+{
+    std::error_code ec;
+    if (!fs::is_regular_file(workDir / name, ec))
+        throw fixedio::Error(std::string(name) + " (" + what +
+                             ") is missing from the working folder; start the correction from the "
+                             "stripping dialog of the front end");
+}
+
+void waitForEnter(const Console& console)
+{
+    std::fflush(console.out);
+    // Whatever is typed before Enter is ignored; the end of the input counts
+    // as Enter so that a run without a terminal never hangs.
+    for (int ch = std::getc(console.in); ch != EOF && ch != '\n'; ch = std::getc(console.in)) {
+    }
+}
+
+void printLines(std::FILE* out, std::initializer_list<const char*> lines)
+{
+    for (const char* l : lines) {
+        std::fputs(l, out);
+        std::fputc('\n', out);
+    }
+}
+
+} // namespace
+
+const ResponseTable& ResponseTableFiles::operator()(int code)
+{
+    if (auto it = cache_.find(code); it != cache_.end())
+        return it->second;
+
+    // The name of the table passes through Dataname.kat: written as one
+    // line, read back as its first 30 characters without trailing blanks.
+    const fs::path scratch = workDir_ / kTableNameFileName;
+    writeScratchLine(scratch, responseFileName(code));
+    fixedio::LineReader nameIn(scratch, kTableNameFileName);
+    const std::string name =
+        fixedio::trimTrailing(fixedio::textField(nameIn.line("the name of a response table"), 30));
+
+    const fs::path relative = fixedio::exchangePath(name);
+    const fs::path file = workDir_ / relative;
+    std::error_code ec;
+    if (!fs::is_regular_file(file, ec))
+        throw fixedio::Error("the response table " + relative.generic_string() + " for " + energyOfCode(code) +
+                             " keV is missing from the folder " + kResponseFolderName);
+    fixedio::LineReader in(file, relative.generic_string());
+    return cache_.emplace(code, readResponseTable(in)).first->second;
+}
+
+int runStripping(const fs::path& workDir, const Console& console)
+{
+    try {
+        // Everything the run reads from the front end is read now, so that a
+        // newer run prepared meanwhile cannot mix into this one.
+        requireInputFile(workDir, kTempFileName, "the spectrum to correct");
+        requireInputFile(workDir, kHeaderFileName, "the header lines of the measured spectrum");
+        StripJob job;
+        {
+            fixedio::LineReader in(workDir / kTempFileName, kTempFileName);
+            readTempFile(in, job);
+        }
+        {
+            fixedio::LineReader in(workDir / kHeaderFileName, kHeaderFileName);
+            readHeaderLines(in, job);
+        }
+
+        StripPlan plan;
+        try {
+            plan = planStripping(job.voltage, job.kevPerChannel);
+        } catch (const StripInputError& e) {
+            throw StripInputError(std::string(kTempFileName) + ": " + e.what());
+        }
+
+        const fs::path resultFile = workDir / fixedio::exchangePath(job.resultPath);
+        fixedio::requireParentFolder(resultFile, "result file");
+        std::error_code ec;
+        if (!fs::is_directory(workDir / kResponseFolderName, ec))
+            throw fixedio::Error(std::string("the folder ") + kResponseFolderName +
+                                 " with the detector response tables is missing from the working folder");
+
+        WorkingSpectrum s = prepareSpectrum(job.counts, plan);
+
+        printLines(console.out, {" ", "  ----- Stripping correction -----", " ", "      Push Enter key to start"});
+        waitForEnter(console);
+
+        ResponseTableFiles tables(workDir);
+        stripChannels(s, plan, tables, [&](int channel) { std::fprintf(console.out, " Channel No = %d\n", channel); });
+        const Counts corrected = finishSpectrum(s, plan);
+        fixedio::writeFileAtomically(resultFile, formatResult(job, corrected));
+
+        printLines(console.out, {" ", "    ----- Finished -----", " ", "  Push Enter key to END"});
+        waitForEnter(console);
+        printLines(console.out, {"Stop - Program terminated."});
+        std::fflush(console.out);
+        return 0;
+    } catch (const std::exception& e) {
+        std::fflush(console.out);
+        std::fprintf(console.err, "tvstrip: %s\ntvstrip: the correction was stopped; no result file was written.\n",
+                     e.what());
+        std::fflush(console.err);
+        // In a console window of its own the message would vanish with the
+        // window: let the user read it first.
+        if (::isatty(::fileno(console.in))) {
+            printLines(console.out, {"  Push Enter key to END"});
+            waitForEnter(console);
+        }
+        return 1;
+    }
+}
+
+} // namespace tvstrip

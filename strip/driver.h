@@ -1,0 +1,46 @@
+// The run of the stripping program in a working folder: read TempFile.dat
+// and Com.txt, check everything that can be checked before the work, wait
+// for Enter, strip the spectrum against the response tables in RES while
+// showing one progress line per channel, write the ".mca1" result, wait for
+// Enter again.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include "strip/response_table.h"
+
+namespace tvstrip {
+
+// Reads response tables from the folder RES of a working folder, each code
+// once.  The name of every table to open passes through the scratch file
+// Dataname.kat, which is written and read back for each load and stays in
+// the working folder.
+class ResponseTableFiles {
+public:
+    explicit ResponseTableFiles(std::filesystem::path workDir) : workDir_(std::move(workDir)) {}
+
+    // The table of an energy code.  Throws fixedio::Error naming the file
+    // when it is missing or cannot be read.
+    const ResponseTable& operator()(int code);
+    int filesRead() const { return static_cast<int>(cache_.size()); }
+
+private:
+    std::filesystem::path workDir_;
+    std::map<int, ResponseTable> cache_;
+};
+
+struct Console {
+    std::FILE* in;
+    std::FILE* out;
+    std::FILE* err;
+};
+
+// Runs the stripping program in `workDir`.  Returns the exit status: 0 after
+// a complete run, 1 when the run was stopped (the reason is on console.err;
+// no result file has been written then and an earlier one is untouched).
+int runStripping(const std::filesystem::path& workDir, const Console& console);
+
+} // namespace tvstrip

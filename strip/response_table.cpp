@@ -1,0 +1,40 @@
+#include "strip/response_table.h"
+
+#include <cmath>
+#include <string>
+
+namespace tvstrip {
+
+ResponseTable readResponseTable(fixedio::LineReader& in)
+{
+    ResponseTable r{};
+    for (int record = 1; record <= kResponseRecords; ++record) {
+        const int first = 10 * record - 9;
+        const std::string expected = "response record " + std::to_string(record) + " (bins " +
+                                     std::to_string(first) + " to " + std::to_string(first + 9) + ")";
+        const std::vector<float> values = in.floats(10, fixedio::RealField{8, 0}, expected);
+        for (int i = 0; i < 10; ++i) {
+            const float v = values[static_cast<std::size_t>(i)];
+            if (!std::isfinite(v))
+                throw in.error("bin " + std::to_string(first + i) +
+                               " holds a value too large for single precision");
+            r[static_cast<std::size_t>(first + i)] = v;
+        }
+    }
+    r[0] = 0.0f;
+    return r;
+}
+
+ResponseTable loadResponseTable(const std::filesystem::path& file)
+{
+    fixedio::LineReader in(file);
+    return readResponseTable(in);
+}
+
+std::string responseFileName(int code)
+{
+    const int width = code >= 1000 ? 4 : code >= 100 ? 3 : 2;
+    return "RES\\" + fixedio::formatI(code, width) + "kev.dat";
+}
+
+} // namespace tvstrip
