@@ -1,1 +1,177 @@
+#include "conv/exchange.h"
+#include "test_tables.h"
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+namespace tvconv {
+namespace {
+
+namespace fs = std::filesystem;
+
+// TempFile2.dat as the conversion dialog writes it: channel i holds i·3 + 1,
+// written with " 000000" fields.
+std::string requestText(const std::string& resultPath, const std::string& voltageLine = "80",
+                        const std::string& angleLine = "090", const std::string& lengthLine = "01.00")
+{
+    fixedio::LineWriter w;
+    w.line(resultPath);
+    w.line(angleLine);
+    w.line(lengthLine);
+    w.line("Carbon.dat");
+    w.line(voltageLine);
+    w.line("0.150");
+    std::string counts;
+    for (int i = 1; i <= channelCount; ++i) {
+        char f[16];
+        std::snprintf(f, sizeof f, " %06d", i * 3 + 1);
+        counts += f;
+        if (i % 10 == 0 || i == channelCount) {
+            w.line(counts);
+            counts.clear();
+        }
+    }
+    return w.content();
+}
+
+ConversionRequest read(const std::string& text)
+{
+    fixedio::LineReader in = fixedio::LineReader::fromText("TempFile2.dat", text);
+    return readConversionRequest(in);
+}
+
+std::string refusal(const std::string& text)
+{
+    try {
+        read(text);
+    } catch (const fixedio::Error& e) {
+        return e.what();
+    }
+    ADD_FAILURE() << "accepted";
+    return {};
+}
+
+TEST(ConversionRequest, ReadsWhatTheDialogWrites)
+{
+    const ConversionRequest r = read(requestText("Tarvik_data\\run1.mca2"));
+    EXPECT_EQ(r.resultName, "Tarvik_data\\run1.mca2");
+    EXPECT_EQ(r.resultPath, fs::path("Tarvik_data") / "run1.mca2");
+    EXPECT_EQ(r.input.angle, 90);
+    EXPECT_EQ(r.input.attenuationLength, 1.0f);
+    EXPECT_EQ(r.scattererPath, fs::path("Carbon.dat"));
+    EXPECT_EQ(r.voltage, 80);
+    EXPECT_EQ(r.input.channelWidth, 0.15f);
+    for (int i = 1; i <= channelCount; ++i) ASSERT_EQ(r.input.counts[std::size_t(i - 1)], i * 3 + 1) << i;
+
+    const ConversionRequest spaced = read(requestText("Tarvik_data\\a.mca2", "", "  45  ", " 00.50 , x"));
+    EXPECT_EQ(spaced.input.angle, 45);
+    EXPECT_EQ(spaced.input.attenuationLength, 0.5f);
+}
+
+TEST(ConversionRequest, EmptyVoltageLineDoesNotShiftTheValues)
+{
+    const ConversionRequest r = read(requestText("Tarvik_data\\v0.mca2", ""));
+    EXPECT_EQ(r.voltage, 0);
+    EXPECT_EQ(r.input.channelWidth, 0.15f);
+    EXPECT_EQ(r.input.counts[0], 4);
+    EXPECT_EQ(r.input.counts[1023], 1024 * 3 + 1);
+}
+
+TEST(ConversionRequest, CountFields)
+{
+    std::string t = requestText("Tarvik_data\\c.mca2");
+    // Line 7 (channels 1-10): a blank field, a field with inner blanks, a short line.
+    const std::size_t start = t.find(" 000004");
+    const std::size_t end = t.find("\r\n", start);
+    t.replace(start, end - start, "        12 34  999999");
+    const ConversionRequest r = read(t);
+    EXPECT_EQ(r.input.counts[0], 0);
+    EXPECT_EQ(r.input.counts[1], 1234);
+    EXPECT_EQ(r.input.counts[2], 999999);
+    EXPECT_EQ(r.input.counts[3], 0) << "a line shorter than its fields reads blanks";
+    EXPECT_EQ(r.input.counts[10], 34);
+}
+
+TEST(ConversionRequest, RefusesShortOrBrokenFiles)
+{
+    const std::string full = requestText("Tarvik_data\\x.mca2");
+    std::string m = refusal(full.substr(0, full.rfind("\r\n", full.size() - 3) + 2));
+    EXPECT_NE(m.find("TempFile2.dat, line 109"), std::string::npos) << m;
+    EXPECT_NE(m.find("channels 1021 to 1024"), std::string::npos) << m;
+
+    m = refusal(requestText("Tarvik_data\\x.mca2", "80", "abc"));
+    EXPECT_NE(m.find("line 2"), std::string::npos) << m;
+    EXPECT_NE(m.find("scattering angle"), std::string::npos) << m;
+
+    m = refusal(requestText("Tarvik_data\\x.mca2", "eighty"));
+    EXPECT_NE(m.find("line 5"), std::string::npos) << m;
+
+    m = refusal(requestText("   "));
+    EXPECT_NE(m.find("line 1: the path of the result file is empty"), std::string::npos) << m;
+}
+
+TEST(ConversionRequest, ResultPathCutAndMapped)
+{
+    // Cut after byte 60.
+    const std::string longName = "Tarvik_data\\" + std::string(60, 'n') + ".mca2";
+    EXPECT_EQ(read(requestText(longName)).resultName, longName.substr(0, 60));
+
+    // "表" is 0x95 0x5C in Shift_JIS: its second byte is no separator.
+    const std::string sjis = "Tarvik_data\\\x95\x5C.mca2";
+    const ConversionRequest r = read(requestText(sjis));
+    EXPECT_EQ(r.resultPath, fs::path("Tarvik_data") / "\xE8\xA1\xA8.mca2");
+
+    // A double-byte character across bytes 60 and 61 is not split.
+    const std::string across = "Tarvik_data\\" + std::string(47, 'a') + "\x95\x5C" + "b.mca2";
+    EXPECT_EQ(read(requestText(across)).resultName, across.substr(0, 59));
+}
+
+TEST(ResultFile, RecordLayout)
+{
+    // Channel in columns 1-4, energy in 6-12, count in 14-20.
+    EXPECT_EQ(formatRecord(5, float(5 * double(0.15f)), 1234), "   5" " " "    .75" " " "   1234");
+    EXPECT_EQ(formatRecord(10, float(10 * double(0.15f)), 0), "  10    1.50       0");
+    EXPECT_EQ(formatRecord(1024, 10240.0f, 10000000), "1024 ******* *******");
+    EXPECT_EQ(formatRecord(1024, 9999.99f, 9999999), "1024 9999.99 9999999");
+}
+
+TEST(ResultFile, HeaderAndRecords)
+{
+    const fs::path dir = fs::temp_directory_path() / "tvconv_exchange_header";
+    fs::create_directories(dir);
+    fixedio::LineWriter com;
+    com.line("");                                       // empty comment box
+    com.line(std::string(59, 'c') + "\x95\x5C" + "tail");  // double-byte character across 60/61
+    for (int k = 3; k <= 22; ++k) com.line("header " + std::to_string(k) + std::string(70, '-'));
+    com.line("line 23 is not used");
+    testing::writeFile(dir / "Com.dat", com.content());
+    const std::vector<std::string> header = readResultHeader(dir / "Com.dat");
+    ASSERT_EQ(header.size(), 22u);
+    EXPECT_EQ(header[0], std::string(60, ' '));
+    EXPECT_EQ(header[1], std::string(59, 'c') + " ");
+    EXPECT_EQ(header[21], ("header 22" + std::string(70, '-')).substr(0, 60));
+
+    Spectrum q{};
+    q[4] = 1234;
+    const std::string text = formatResult(header, 0.15f, q);
+    EXPECT_EQ(text.size(), 22u * 62u + 1024u * 22u);
+    EXPECT_EQ(text.substr(22 * 62, 4 * 22), "   1     .15       0\r\n   2     .30       0\r\n"
+                                            "   3     .45       0\r\n   4     .60       0\r\n");
+    EXPECT_EQ(text.substr(22 * 62 + 4 * 22, 22), "   5     .75    1234\r\n");
+    EXPECT_EQ(text.substr(text.size() - 22), "1024  153.60       0\r\n");
+
+    // Fewer than 22 lines.
+    testing::writeFile(dir / "Com.dat", "one\r\ntwo\r\n");
+    try {
+        readResultHeader(dir / "Com.dat");
+        ADD_FAILURE() << "accepted";
+    } catch (const fixedio::Error& e) {
+        EXPECT_NE(std::string(e.what()).find("line 3"), std::string::npos) << e.what();
+    }
+    fs::remove_all(dir);
+}
+
+} // namespace
+} // namespace tvconv
