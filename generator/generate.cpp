@@ -1,0 +1,168 @@
+#include "generator/generate.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "fixedio/files.h"
+#include "generator/detector.h"
+#include "generator/physics_data.h"
+#include "generator/random.h"
+#include "generator/response.h"
+#include "generator/scatterer.h"
+#include "generator/spectra.h"
+
+namespace tvgen {
+
+namespace {
+
+std::string fmt(const char* f, double v)
+{
+    char buf[64];
+    std::snprintf(buf, sizeof buf, f, v);
+    return buf;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point t0)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+} // namespace
+
+void generateResponseTables(const GenerateOptions& o, std::ostream& progress)
+{
+    std::filesystem::create_directories(o.out / "RES");
+    DetectorConfig config;
+    config.chargeLoss = o.chargeLoss;
+    const Detector detector(config);
+    ResponseOptions ro;
+    ro.seed = o.seed;
+    ro.threads = o.threads;
+    const int total = (o.lastCode - o.firstCode) / kCodeStep + 1;
+    const auto t0 = std::chrono::steady_clock::now();
+    int done = 0;
+    for (int code = o.firstCode; code <= o.lastCode; code += kCodeStep) {
+        const ResponseRun run = simulateResponse(detector, code, ro);
+        const auto path = o.out / "RES" / responseFileName(code);
+        fixedio::writeFileAtomically(path, formatResponseTable(scaledTable(run)));
+        ++done;
+        const double elapsed = secondsSince(t0);
+        progress << "[" << done << "/" << total << "] " << path.string() << "  " << fmt("%6.1f keV", codeEnergy(code))
+                 << "  " << run.photons << " photons  full-energy peak "
+                 << fmt("%.4f", static_cast<double>(run.peakCounts()) / static_cast<double>(run.photons))
+                 << fmt(" +- %.2f %%", 100.0 * run.peakUncertainty())
+                 << fmt("  (%.0f s elapsed", elapsed)
+                 << fmt(", about %.0f s left)", elapsed / done * (total - done)) << std::endl;
+    }
+}
+
+void generateScattererFiles(const GenerateOptions& o, std::ostream& progress)
+{
+    std::filesystem::create_directories(o.out);
+    for (const auto& m : {graphite(), pmma()}) {
+        const auto path = o.out / (m.name + ".dat");
+        fixedio::writeFileAtomically(
+            path, formatScattererFile(buildScattererTable(m, coefficientEnergiesMeV(), momentumTransfers())));
+        progress << "wrote " << path.string() << std::endl;
+    }
+}
+
+namespace {
+
+struct DemoCase {
+    std::string file;
+    std::string annotation;   // line 4: shown by the display
+    std::string geometry;
+    bool scattered;
+};
+
+std::int64_t poissonTotal(double mean, std::uint64_t seed)
+{
+    // At this size a Poisson number is normal to far better than its own noise.
+    Rng rng(seed);
+    return static_cast<std::int64_t>(std::llround(mean + std::sqrt(mean) * rng.normal()));
+}
+
+} // namespace
+
+void generateDemoSpectra(const GenerateOptions& o, std::ostream& progress)
+{
+    std::filesystem::create_directories(o.out / "Tarvik_data");
+    DetectorConfig config;
+    config.chargeLoss = true;  // a real detector loses charge
+    const Detector detector(config);
+    TubeModel tube;
+    const PhotonSpectrum primary = tubeSpectrum(tube);
+    const double theta = std::numbers::pi / 2.0;
+    const PhotonSpectrum scattered = comptonScattered(primary, theta, pmma());
+    const double peakTarget = 40000.0;
+
+    const std::vector<DemoCase> cases{
+        {"W80kV_2.5mmAl_direct.csv", "SIMULATED: W 80 kV + 2.5 mm Al direct beam (not measured)",
+         "Geometry: direct beam onto the detector", false},
+        {"W80kV_2.5mmAl_PMMA90deg.csv", "SIMULATED: W 80 kV + 2.5 mm Al scattered 90 deg off PMMA",
+         "Geometry: beam scattered at 90 deg off PMMA (thin block)", true},
+    };
+    for (std::size_t c = 0; c < cases.size(); ++c) {
+        const DemoCase& dc = cases[c];
+        const PhotonSpectrum& source = dc.scattered ? scattered : primary;
+        MeasurementOptions mo;
+        mo.seed = streamSeed(o.seed, 0xde30, c);
+        mo.threads = o.threads;
+        // A pilot run sets the measuring time so that the highest channel
+        // holds about peakTarget counts.
+        const std::int64_t pilotPhotons = 1000000;
+        MeasurementOptions pilotOptions = mo;
+        pilotOptions.seed = streamSeed(o.seed, 0x9170, c);
+        const ChannelCounts pilot = measureSpectrum(detector, source, pilotPhotons, pilotOptions);
+        std::int64_t highest = 1;
+        for (auto n : pilot) highest = std::max(highest, n);
+        const double mean = static_cast<double>(pilotPhotons) * peakTarget / static_cast<double>(highest);
+        const std::int64_t photons = poissonTotal(mean, streamSeed(o.seed, 0x7015, c));
+        progress << dc.file << ": " << photons << " photons" << std::endl;
+        const ChannelCounts counts = measureSpectrum(detector, source, photons, mo, [&](std::int64_t n) {
+            if (n % 2000000 < mo.photonsPerChunk || n == photons)
+                progress << "  " << n << " / " << photons << " photons" << std::endl;
+        });
+        std::int64_t peak = 0, sum = 0;
+        for (auto n : counts) {
+            peak = std::max(peak, n);
+            sum += n;
+        }
+        std::vector<std::string> header{
+            "Simulated spectrum - NOT a measurement",
+            "Made by tvgen (generator/) of Tarvik_CdTe",
+            "X-ray tube model: W anode 80 kV filtered by 2.5 mm Al",
+            dc.annotation,
+            dc.geometry,
+            "Tube: Kramers continuum (E0-E)/E with W K lines",
+            fmt("W K-line photons: %.0f %% of the 10-80 keV continuum", 100.0 * tube.kLineShare),
+            "Filtration: 2.5 mm Al (attenuation from xraylib)",
+            fmt("True mean energy at the detector: %.2f keV", source.meanEnergy()),
+            fmt("True HVL (air kerma): %.3f mm Al", halfValueLayerMm(source)),
+            "Detector: CdTe 3 x 3 x 1 mm behind 100 um Be (Monte Carlo)",
+            "Charge loss: Hecht mu-tau e 2e-3 h 1e-4 cm2/V at 500 V",
+            "Resolution: FWHM^2 = 0.243 + 0.00246 E + (0.00348 E)^2",
+            "Counting noise: Poisson",
+            fmt("Channels: 1024 x %.1f keV", mo.kevPerChannel),
+            "Physics data: xraylib " + xrl::libraryVersion(),
+            "Records: channel / energy (keV) / count",
+            "Photons simulated: " + std::to_string(photons),
+            "Counts recorded: " + std::to_string(sum),
+            "Highest channel count: " + std::to_string(peak),
+            "Seed: " + std::to_string(o.seed),
+        };
+        while (header.size() < 30) header.push_back("");
+        header.push_back("Channel  Energy  Count");
+        const auto path = o.out / "Tarvik_data" / dc.file;
+        fixedio::writeFileAtomically(path, formatMeasuredCsv(header, counts, mo.kevPerChannel));
+        progress << "wrote " << path.string() << " (highest channel " << peak << " counts)" << std::endl;
+    }
+}
+
+} // namespace tvgen

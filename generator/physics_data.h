@@ -1,0 +1,75 @@
+// Physics data of the elements, taken from the xraylib library: cross
+// sections, form factors, scattering functions, fluorescence yields, line
+// energies and radiative rates.  This is the only place that talks to
+// xraylib; every call is checked and a failure becomes a PhysicsDataError
+// with xraylib's own message.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tvgen {
+
+class PhysicsDataError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+namespace xrl {
+
+// Version of the xraylib library the data come from ("4.0.0").
+std::string libraryVersion();
+
+// hc in keV·Å (photon wavelength λ = hc / E).
+double kevAngstrom();
+// Electron rest energy in keV.
+double electronRestEnergy();
+
+// Mass cross sections in cm²/g of element Z at energy E (keV).
+double photo(int Z, double energyKeV);          // photoelectric absorption
+double compton(int Z, double energyKeV);        // incoherent scattering
+double rayleigh(int Z, double energyKeV);       // coherent scattering
+double total(int Z, double energyKeV);          // sum of the three
+// Mass energy-absorption coefficient in cm²/g.
+double energyAbsorption(int Z, double energyKeV);
+// Share of the photoelectric absorption of element Z at E that leaves a
+// K-shell vacancy: the K-shell partial cross section over the sum of all
+// shells' partial cross sections (0 below the K edge).
+double kShellShare(int Z, double energyKeV);
+
+// Atomic form factor F(x, Z) and incoherent scattering function S(x, Z) at
+// momentum transfer x = sin(θ/2)/λ in 1/Å; both are 0 at x = 0.
+double formFactor(int Z, double x);
+double scatteringFunction(int Z, double x);
+
+// Klein–Nishina differential cross section dσ/dΩ (cm²/sr per electron) for a
+// photon of E keV scattered by θ radians.
+double kleinNishina(double energyKeV, double theta);
+
+double atomicWeight(int Z);
+double elementDensity(int Z);                   // g/cm³
+double kEdge(int Z);                            // keV
+double lEdge(int Z, int subshell);              // subshell 1..3, keV
+double kFluorescenceYield(int Z);
+
+// One emission line of the K shell (a vacancy filled from an outer shell).
+struct Line {
+    std::string name;    // "KL3", "KM2", ...
+    double energyKeV;
+    double radiativeRate;  // share of the K-shell radiative transitions
+};
+// Every K line of element Z with a non-zero radiative rate.
+std::vector<Line> kLines(int Z);
+
+// A compound from xraylib's NIST compound catalogue, by name.
+struct Compound {
+    std::string name;
+    double density;                  // g/cm³
+    std::vector<int> elements;
+    std::vector<double> massFractions;
+};
+Compound nistCompound(const std::string& name);
+
+} // namespace xrl
+} // namespace tvgen
