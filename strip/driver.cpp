@@ -1,5 +1,6 @@
 #include "strip/driver.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -25,19 +26,50 @@ std::string energyOfCode(int code)
     return std::to_string(code / 10) + "." + std::to_string(code % 10);
 }
 
+// Replaces the content of the scratch file with one line.  The file is
+// overwritten in place and then cut to the new length rather than emptied
+// first: on ext4 a file emptied and written again is flushed to the disk at
+// every close, which would cost a disk write for each response table.
 void writeScratchLine(const fs::path& file, const std::string& text)
 {
     fixedio::LineWriter w;
     w.line(text);
-    std::FILE* f = std::fopen(file.c_str(), "wb");
-    if (f == nullptr)
+    const std::string& content = w.content();
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0)
         throw fixedio::Error(std::string(kTableNameFileName) + ": cannot write the file (" +
                              std::strerror(errno) + ")");
-    const std::string& content = w.content();
-    const bool written = std::fwrite(content.data(), 1, content.size(), f) == content.size();
-    const bool closed = std::fclose(f) == 0;
-    if (!written || !closed)
-        throw fixedio::Error(std::string(kTableNameFileName) + ": cannot write the file");
+    bool ok = ::pwrite(fd, content.data(), content.size(), 0) == static_cast<ssize_t>(content.size());
+    ok = ok && ::ftruncate(fd, static_cast<off_t>(content.size())) == 0;
+    const int err = ok ? 0 : errno;
+    ok = (::close(fd) == 0) && ok;
+    if (!ok)
+        throw fixedio::Error(std::string(kTableNameFileName) + ": cannot write the file (" +
+                             std::strerror(err != 0 ? err : errno) + ")");
+}
+
+// The whole content of a small file with one open, a few reads and a
+// close; false when it cannot be opened or read.
+bool slurp(const fs::path& file, std::string& content)
+{
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    content.clear();
+    char buf[8192];
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            ok = n == 0;
+            break;
+        }
+        content.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return ok;
 }
 
 void requireInputFile(const fs::path& workDir, const char* name, const char* what)
@@ -77,17 +109,24 @@ const ResponseTable& ResponseTableFiles::operator()(int code)
     // line, read back as its first 30 characters without trailing blanks.
     const fs::path scratch = workDir_ / kTableNameFileName;
     writeScratchLine(scratch, responseFileName(code));
-    fixedio::LineReader nameIn(scratch, kTableNameFileName);
+    std::string scratchText;
+    if (!slurp(scratch, scratchText))
+        throw fixedio::Error(std::string(kTableNameFileName) + ": cannot read the file back");
+    auto nameIn = fixedio::LineReader::fromText(kTableNameFileName, std::move(scratchText));
     const std::string name =
         fixedio::trimTrailing(fixedio::textField(nameIn.line("the name of a response table"), 30));
 
     const fs::path relative = fixedio::exchangePath(name);
     const fs::path file = workDir_ / relative;
-    std::error_code ec;
-    if (!fs::is_regular_file(file, ec))
-        throw fixedio::Error("the response table " + relative.generic_string() + " for " + energyOfCode(code) +
-                             " keV is missing from the folder " + kResponseFolderName);
-    fixedio::LineReader in(file, relative.generic_string());
+    std::string text;
+    if (!slurp(file, text)) {
+        std::error_code ec;
+        if (!fs::exists(file, ec))
+            throw fixedio::Error("the response table " + relative.generic_string() + " for " +
+                                 energyOfCode(code) + " keV is missing from the folder " + kResponseFolderName);
+        throw fixedio::Error(relative.generic_string() + ": cannot read the response table");
+    }
+    auto in = fixedio::LineReader::fromText(relative.generic_string(), std::move(text));
     return cache_.emplace(code, readResponseTable(in)).first->second;
 }
 
