@@ -1,0 +1,173 @@
+// The demo chain without a display: every measured spectrum in Tarvik_data
+// goes through the stripping dialog's "補正 GO" and tvstrip; a spectrum
+// measured behind a scatterer (its name says "PMMA" or "Carbon" and the angle
+// as "<n>deg") then goes through the conversion dialog's "変換 Go" and tvconv.
+// The dialogs' own logic writes the exchange files; the console programs run
+// in this working folder with Enter answered for them, their console output
+// going to a log file.  Run it in a prepared working folder.
+#include "dialogs.h"
+#include "spectrumfiles.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fcntl.h>
+#include <iostream>
+#include <regex>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace tarvik;
+
+namespace {
+
+// Runs ./program in the working folder, answers both Enter prompts, and
+// waits for it: the console output goes to <program>.log.
+class ConsoleRunner : public ProgramLauncher {
+public:
+    int lastStatus = -1;
+    std::optional<std::string> start(const std::string& program, const fs::path& workDir) override
+    {
+        fs::path exe = workDir / program;
+        if (!fs::exists(exe)) return program + " is missing in " + workDir.string();
+        int in[2];
+        if (pipe(in) != 0) return std::string("cannot create a pipe");
+        pid_t pid = fork();
+        if (pid < 0) return std::string("cannot start ") + program;
+        if (pid == 0) {
+            dup2(in[0], 0);
+            close(in[0]);
+            close(in[1]);
+            std::string log = (workDir / (program + ".log")).string();
+            int fd = open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (fd >= 0) {
+                dup2(fd, 1);
+                dup2(fd, 2);
+                close(fd);
+            }
+            if (chdir(workDir.c_str()) != 0) _exit(127);
+            execl(exe.c_str(), program.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(in[0]);
+        const char enter[] = "\n\n";
+        ssize_t written = write(in[1], enter, 2);
+        (void)written;
+        close(in[1]);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        lastStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+        return std::nullopt;
+    }
+};
+
+class ConsolePrompt : public UserPrompt {
+public:
+    void tell(const Notice& n) override { std::cout << "  message: " << n.text << "\n"; }
+    bool askYesNo(const Notice& q) override
+    {
+        std::cout << "  question: " << q.text << " -> はい\n";
+        return true;
+    }
+};
+
+struct Summary {
+    double total = 0;
+    double meanKeV = 0;
+};
+
+Summary summarise(const Counts& counts, double kevPerChannel)
+{
+    Summary s;
+    double weighted = 0;
+    for (int c = 1; c <= kChannels; ++c) {
+        s.total += counts[static_cast<std::size_t>(c)];
+        weighted += counts[static_cast<std::size_t>(c)] * (c - 0.5) * kevPerChannel;
+    }
+    s.meanKeV = s.total > 0 ? weighted / s.total : 0;
+    return s;
+}
+
+void report(const char* what, const fs::path& file, const Counts& counts, double kev)
+{
+    Summary s = summarise(counts, kev);
+    std::printf("  %-10s %-45s %12.0f photons, mean energy %6.2f keV\n", what, file.string().c_str(), s.total,
+                s.meanKeV);
+}
+
+int firstNumber(const std::string& name, const std::regex& re, int fallback)
+{
+    std::smatch m;
+    return std::regex_search(name, m, re) ? std::stoi(m[1]) : fallback;
+}
+
+} // namespace
+
+int main()
+{
+    const fs::path work = fs::current_path();
+    const fs::path data = work / "Tarvik_data";
+    if (!fs::is_directory(data)) {
+        std::cerr << "There is no folder Tarvik_data in " << work << ": run this in a prepared working folder.\n";
+        return 1;
+    }
+    std::vector<std::string> csvs;
+    for (const auto& e : fs::directory_iterator(data))
+        if (e.is_regular_file() && e.path().extension() == ".csv") csvs.push_back(e.path().filename().string());
+    std::sort(csvs.begin(), csvs.end());
+    if (csvs.empty()) {
+        std::cerr << "No measured spectrum (.csv) in " << data << "\n";
+        return 1;
+    }
+
+    const std::regex kv("([0-9]+)kV"), deg("([0-9]+)deg");
+    AppState state;
+    ConsolePrompt prompt;
+    ConsoleRunner runner;
+    int failures = 0;
+    for (const std::string& csv : csvs) {
+        const std::string name = csv.substr(0, csv.size() - 4);
+        std::cout << "Stripping correction of " << csv << "\n";
+        StripEntries se;
+        se.folder = "Tarvik_data";
+        se.selectedFile = csv;
+        se.text1 = "Demo: " + name;
+        se.text3 = std::to_string(firstNumber(name, kv, 80));
+        se.text4 = name;
+        se.text5 = "0.1";
+        se.text6 = "32";
+        if (stripGo(state, se, work, prompt, runner) != GoOutcome::Started || runner.lastStatus != 0) {
+            std::cout << "  tvstrip failed: see tvstrip.log\n";
+            ++failures;
+            continue;
+        }
+        const fs::path mca1 = fs::path("Tarvik_data") / (name + ".mca1");
+        report("measured", fs::path("Tarvik_data") / csv, readMeasuredFile(data / csv, 32).counts, 0.1);
+        report("corrected", mca1, readResultFile(work / mca1).counts, 0.1);
+
+        const bool pmma = name.find("PMMA") != std::string::npos;
+        const bool carbon = name.find("Carbon") != std::string::npos;
+        if (!pmma && !carbon) continue;
+        std::cout << "Scatter-to-primary conversion of " << mca1.filename().string() << "\n";
+        convertFileClicked(state, "Tarvik_data", mca1.filename().string());
+        ConvertEntries ce;
+        ce.folder = "Tarvik_data";
+        ce.selectedFile = mca1.filename().string();
+        ce.text1 = "Demo: primary spectrum from " + name;
+        ce.text4 = name + "_primary";
+        ce.text5 = std::to_string(firstNumber(name, deg, 90));
+        ce.text6 = "10";
+        ce.carbon = carbon;
+        if (convertGo(state, ce, work, prompt, runner) != GoOutcome::Started || runner.lastStatus != 0) {
+            std::cout << "  tvconv failed: see tvconv.log\n";
+            ++failures;
+            continue;
+        }
+        const fs::path mca2 = fs::path("Tarvik_data") / (ce.text4 + ".mca2");
+        report("converted", mca2, readResultFile(work / mca2).counts, 0.1);
+    }
+    std::cout << "\nThe results are in " << data.string() << " (console output: tvstrip.log, tvconv.log).\n"
+              << "Start Tarvik_CdTe in " << work.string() << " on a display to see them as graphs.\n";
+    return failures == 0 ? 0 : 1;
+}
