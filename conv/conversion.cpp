@@ -82,13 +82,15 @@ public:
     }
 
     // Row J (0-based, J ≥ 1): the first row from the second on whose
-    // abscissa exceeds t, for a target below the last abscissa.  The search
-    // starts at `from`, the row of a nearby target, and walks either way.
+    // abscissa exceeds t.  The search starts at `from`, the row of a nearby
+    // target, and walks either way.  Targets are checked to lie below the
+    // last abscissa before the conversion starts; the bound only keeps the
+    // search inside the table whatever happens.
     std::size_t row(float t, std::size_t from = 1) const
     {
         std::size_t j = from;
         while (j > 1 && u_[j - 1] > t) --j;
-        while (u_[j] <= t) ++j;
+        while (u_[j] <= t && j + 1 < u_.size()) ++j;
         return j;
     }
 
