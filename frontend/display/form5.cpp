@@ -1,0 +1,543 @@
+#include "form5.h"
+
+#include "displaylogic.h"
+#include "graph.h"
+#include "graphprint.h"
+#include "paintersurface.h"
+
+#ifdef TARVIK_HAVE_FILECHOOSER
+#include "filechooser.h"
+#endif
+
+#include <QApplication>
+#include <QBoxLayout>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFrame>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <array>
+#include <cmath>
+
+using namespace tarvik;
+
+namespace {
+
+constexpr int kTwips = PictureCanvas::kTwipsPerPixel;
+
+int px(double twips) { return static_cast<int>(std::lround(twips / kTwips)); }
+QRect tw(double left, double top, double width, double height) {
+    return QRect(px(left), px(top), px(width), px(height));
+}
+
+// Fonts sized in screen pixels (96 per inch), so that text fits the fixed
+// control rectangles whatever the display's resolution.
+QFont fontOf(const char* family, double points, bool bold = false) {
+    QFont f(QString::fromUtf8(family));
+    f.setPixelSize(static_cast<int>(std::lround(points * 96.0 / 72.0)));
+    f.setBold(bold);
+    return f;
+}
+const char* const kMeiryo = "メイリオ";
+const char* const kGothic = "ＭＳ ゴシック";
+const char* const kTimes = "Times New Roman";
+const char* const kCentury = "Century";
+
+template <class W>
+W* named(W* w, const char* name) {
+    w->setObjectName(QString::fromLatin1(name));
+    return w;
+}
+
+// A straight line control (Line1 ... Line6): a thin widget of one colour
+// that lets the mouse through to what lies below it.
+class LineShape : public QWidget {
+public:
+    LineShape(QWidget* parent, const char* name, QColor colour) : QWidget(parent), colour_(colour) {
+        setObjectName(QString::fromLatin1(name));
+        setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.fillRect(rect(), colour_);
+    }
+
+private:
+    QColor colour_;
+};
+
+// Picture1: a sunken panel that shows the canvas image in its client area
+// and reports the mouse in picture twips.
+class PictureBox : public QFrame {
+public:
+    explicit PictureBox(QWidget* parent) : QFrame(parent) {
+        setObjectName(QStringLiteral("Picture1"));
+        setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        setLineWidth(2);
+        setMouseTracking(true);
+        setAutoFillBackground(false);
+    }
+    void setCanvas(PictureCanvas* c) { canvas_ = c; }
+    QPoint clientOrigin() const { return contentsRect().topLeft(); }
+
+    std::function<void(double, double)> onMove;
+    std::function<void(double, double)> onPress;
+
+protected:
+    void paintEvent(QPaintEvent* e) override {
+        {
+            QPainter p(this);
+            if (canvas_) p.drawImage(clientOrigin(), canvas_->image());
+        }
+        QFrame::paintEvent(e);
+    }
+    void mouseMoveEvent(QMouseEvent* e) override {
+        QPointF t = twipsOf(e->position());
+        if (onMove) onMove(t.x(), t.y());
+    }
+    void mousePressEvent(QMouseEvent* e) override {
+        QPointF t = twipsOf(e->position());
+        if (onPress) onPress(t.x(), t.y());
+    }
+
+private:
+    QPointF twipsOf(QPointF pos) const {
+        QPointF c = pos - QPointF(clientOrigin());
+        return QPointF(std::floor(c.x()) * kTwips, std::floor(c.y()) * kTwips);
+    }
+    PictureCanvas* canvas_ = nullptr;
+};
+
+enum class Box { Warning, Plain };
+
+void showBox(QWidget* parent, Box kind, const QString& text) {
+    QMessageBox box(kind == Box::Warning ? QMessageBox::Warning : QMessageBox::NoIcon,
+                    QStringLiteral("Tarvik_CdTe"), text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+bool confirm(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Tarvik_CdTe"), text,
+                    QMessageBox::Ok | QMessageBox::Cancel, parent);
+    box.setDefaultButton(QMessageBox::Ok);
+    return box.exec() == QMessageBox::Ok;
+}
+
+} // namespace
+
+struct Form5::Impl {
+    Impl(Form5& w, AppState& st, QWidget* menu, std::function<void()> ext)
+        : self(w), state(st), logic(st), mainMenu(menu), showExtensions(std::move(ext)) {}
+
+    Form5& self;
+    AppState& state;
+    DisplayLogic logic;
+    QWidget* mainMenu;
+    std::function<void()> showExtensions;
+
+#ifdef TARVIK_HAVE_FILECHOOSER
+    FileChooser* chooser = nullptr;
+#endif
+    PictureBox* picture = nullptr;
+    std::unique_ptr<PictureCanvas> canvas;
+    QLineEdit *text1 = nullptr, *text2 = nullptr, *text3 = nullptr;
+    QLineEdit *text4 = nullptr, *text5 = nullptr, *text6 = nullptr;
+    std::array<QRadioButton*, 6> options{};
+    QPushButton *command1 = nullptr, *command2 = nullptr, *command3 = nullptr, *command4 = nullptr,
+                *command5 = nullptr, *command6 = nullptr, *command7 = nullptr, *command8 = nullptr;
+    LineShape *line5 = nullptr, *line6 = nullptr;
+    QLabel *label6 = nullptr, *label7 = nullptr;
+
+    void build();
+    void sync();
+    void show(const std::optional<DisplayMessage>& m);
+    std::string folder() const;
+    std::string selectedFile() const;
+
+    void opening();
+    void previewFile(const QString& name);
+    void addSpectrum();
+    void redraw();
+    void print();
+    void clearAll();
+    void backToMenu();
+};
+
+std::string Form5::Impl::folder() const {
+#ifdef TARVIK_HAVE_FILECHOOSER
+    return chooser->folder().toStdString();
+#else
+    return QDir::currentPath().toStdString();
+#endif
+}
+
+std::string Form5::Impl::selectedFile() const {
+#ifdef TARVIK_HAVE_FILECHOOSER
+    return chooser->selectedFile().toStdString();
+#else
+    return {};
+#endif
+}
+
+void Form5::Impl::build() {
+    Form5* w = &self;
+    w->setObjectName(QStringLiteral("Form5"));
+    w->setWindowTitle(QStringLiteral("Ｘ線スペクトル表示"));
+    w->setFixedSize(px(14190), px(9165));
+    w->setFocusPolicy(Qt::ClickFocus);
+
+    const QFont buttonFont = fontOf(kMeiryo, 11.25);
+    const QFont smallFont = fontOf(kMeiryo, 9.75);
+    const QFont gothic = fontOf(kGothic, 9.75);
+    const QFont times = fontOf(kTimes, 12);
+
+    auto* label1 = named(new QLabel(QStringLiteral("スペクトルデータファイル"), w), "Label1");
+    label1->setFont(buttonFont);
+    label1->setStyleSheet(QStringLiteral("color: #0000ff;"));
+    label1->setGeometry(tw(360, 0, 2715, 345));
+
+#ifdef TARVIK_HAVE_FILECHOOSER
+    chooser = new FileChooser(QString::fromLatin1(kDisplayFilePattern), w);
+    chooser->setObjectName(QStringLiteral("FileChooser"));
+    chooser->setFont(smallFont);
+    // Drive1 from y 360, Dir1 and File1 in the proportions of their heights
+    // (930 and 2625), File1 ending at y 4305.
+    chooser->setGeometry(tw(120, 360, 3735, 1680 + 2625 - 360));
+    if (auto* box = qobject_cast<QBoxLayout*>(chooser->layout())) {
+        box->setStretchFactor(chooser->folderList(), 930);
+        box->setStretchFactor(chooser->fileList(), 2625);
+    }
+    QObject::connect(chooser, &FileChooser::fileClicked, w, [this](const QString& name) { previewFile(name); });
+#endif
+
+    command6 = named(new QPushButton(QStringLiteral("拡張子について"), w), "Command6");
+    command6->setFont(smallFont);
+    command6->setGeometry(tw(2040, 4320, 1815, 375));
+
+    auto* label5 = named(new QLabel(QStringLiteral("エネルギー幅 / チャネル"), w), "Label5");
+    label5->setFont(smallFont);
+    label5->setGeometry(tw(480, 4800, 2160, 300));
+    text6 = named(new QLineEdit(w), "Text6");
+    text6->setFont(times);
+    text6->setAlignment(Qt::AlignCenter);
+    text6->setGeometry(tw(1800, 5160, 975, 420));
+    auto* label9 = named(new QLabel(QStringLiteral("keV"), w), "Label9");
+    label9->setFont(fontOf(kCentury, 9.75));
+    label9->setGeometry(tw(3120, 5280, 345, 240));
+
+    auto* frame = named(new QGroupBox(QStringLiteral("描画色"), w), "Frame1");
+    frame->setFont(smallFont);
+    frame->setGeometry(tw(600, 5880, 2775, 1095));
+    struct OptionSpec {
+        const char* name;
+        const char* caption;
+        const char* colour;
+        double left, top;
+    };
+    const OptionSpec specs[6] = {
+        {"Option1", " 黒", "#000000", 360, 240},   {"Option2", " 青", "#0000ff", 360, 480},
+        {"Option3", " 緑", "#00a000", 360, 720},   {"Option4", "暗シアン", "#008080", 1440, 240},
+        {"Option5", "  赤", "#ff0000", 1440, 480}, {"Option6", "マゼンタ", "#ff00ff", 1440, 720},
+    };
+    for (int i = 0; i < 6; ++i) {
+        auto* o = named(new QRadioButton(QString::fromUtf8(specs[i].caption), frame), specs[i].name);
+        o->setFont(gothic);
+        o->setStyleSheet(QStringLiteral("color: %1;").arg(QString::fromLatin1(specs[i].colour)));
+        o->setGeometry(tw(specs[i].left, specs[i].top + 30, 1250, 255));
+        QObject::connect(o, &QRadioButton::toggled, w, [this, i](bool on) {
+            if (on) logic.controls().colourOption = i + 1;
+        });
+        options[static_cast<std::size_t>(i)] = o;
+    }
+
+    auto makeButton = [&](const char* name, const char* caption, QRect geometry, const char* tip) {
+        auto* b = named(new QPushButton(QString::fromUtf8(caption), w), name);
+        b->setFont(buttonFont);
+        b->setGeometry(geometry);
+        b->setAutoDefault(false);
+        if (tip) b->setToolTip(QString::fromUtf8(tip));
+        return b;
+    };
+    command1 = makeButton("Command1", "グラフの描画", tw(600, 7080, 2775, 495), nullptr);
+    command2 = makeButton("Command2", "クリア", tw(600, 7680, 2775, 495),
+                          "現在表示されているスペクトルデータを全てクリアします");
+    command3 = makeButton("Command3", "終　了", tw(600, 8280, 2775, 495), "MENUへ戻ります");
+
+    // A sunken-looking border around the colour frame and the three buttons.
+    const QColor grey(128, 128, 128), white(255, 255, 255);
+    (new LineShape(w, "Line1", grey))->setGeometry(px(240), px(5760), px(3720 - 240), 1);
+    (new LineShape(w, "Line2", grey))->setGeometry(px(240), px(5760), 1, px(8880 - 5760));
+    (new LineShape(w, "Line3", white))->setGeometry(px(240), px(8880), px(3720 - 240) + 1, 1);
+    (new LineShape(w, "Line4", white))->setGeometry(px(3720), px(5760), 1, px(8880 - 5760));
+
+    picture = new PictureBox(w);
+    picture->setFont(times);
+    picture->setGeometry(tw(3960, 360, 10000, 7635));
+    canvas = std::make_unique<PictureCanvas>(picture->contentsRect().size());
+    picture->setCanvas(canvas.get());
+    const QPoint origin = picture->clientOrigin();
+    auto inPicture = [&](double l, double t, double wd, double h) { return tw(l, t, wd, h).translated(origin); };
+
+    auto readout = [&](const char* name, double left) {
+        auto* t = named(new QLineEdit(picture), name);
+        t->setFont(gothic);
+        t->setAlignment(Qt::AlignCenter);
+        t->setReadOnly(true);
+        t->setFocusPolicy(Qt::NoFocus);
+        t->setTextMargins(0, 0, 0, 0);
+        t->setStyleSheet(QStringLiteral("QLineEdit { padding: 0px; border: 1px solid #808080; background: white; }"));
+        t->setGeometry(inPicture(left, 7320, 1095, 270));
+        return t;
+    };
+    text3 = readout("Text3", 1200);
+    text1 = readout("Text1", 2400);
+    text2 = readout("Text2", 3600);
+    auto arrow = [&](const char* name, const char* caption, double left) {
+        auto* b = named(new QPushButton(QString::fromUtf8(caption), picture), name);
+        b->setFont(fontOf(kMeiryo, 9, true));
+        b->setGeometry(inPicture(left, 7300, 495, 300));
+        b->setAutoDefault(false);
+        b->setFocusPolicy(Qt::NoFocus);
+        return b;
+    };
+    command7 = arrow("Command7", "←", 5400);
+    command8 = arrow("Command8", "→", 5880);
+    line5 = new LineShape(picture, "Line5", QColor(255, 0, 0));
+    line6 = new LineShape(picture, "Line6", QColor(255, 0, 0));
+
+    label7 = named(new QLabel(QStringLiteral("チャネル　 エネルギー  　カウント"), w), "Label7");
+    label7->setFont(smallFont);
+    label7->setGeometry(tw(5400, 8040, 3105, 300));
+    label6 = named(new QLabel(QStringLiteral("矢印キーでも可"), w), "Label6");
+    label6->setFont(smallFont);
+    label6->setGeometry(tw(9120, 7995, 1365, 300));
+
+    auto* label2 = named(new QLabel(QStringLiteral("表示エネルギー範囲"), w), "Label2");
+    label2->setFont(buttonFont);
+    label2->setGeometry(tw(5160, 8520, 2055, 345));
+    text4 = named(new QLineEdit(w), "Text4");
+    text4->setFont(times);
+    text4->setAlignment(Qt::AlignCenter);
+    text4->setGeometry(tw(7440, 8520, 735, 345));
+    auto* label3 = named(new QLabel(QStringLiteral("～"), w), "Label3");
+    label3->setFont(smallFont);
+    label3->setGeometry(tw(8400, 8520, 255, 300));
+    text5 = named(new QLineEdit(w), "Text5");
+    text5->setFont(times);
+    text5->setAlignment(Qt::AlignCenter);
+    text5->setGeometry(tw(8760, 8520, 735, 345));
+    auto* label4 = named(new QLabel(QStringLiteral("keV"), w), "Label4");
+    label4->setFont(times);
+    label4->setGeometry(tw(9720, 8520, 405, 300));
+    for (QLineEdit* t : {text4, text5, text6}) t->setTextMargins(0, 0, 0, 0);
+
+    command4 = makeButton("Command4", "再描画", tw(10800, 8280, 1215, 615), nullptr);
+    command5 = makeButton("Command5", "印 刷", tw(12600, 8280, 975, 615), "モノクロ印刷");
+
+    // Text typed into the boxes goes to the window's logic as it is typed.
+    QObject::connect(text4, &QLineEdit::textEdited, w, [this](const QString& s) { logic.controls().text4 = s.toStdString(); });
+    QObject::connect(text5, &QLineEdit::textEdited, w, [this](const QString& s) { logic.controls().text5 = s.toStdString(); });
+    QObject::connect(text6, &QLineEdit::textEdited, w, [this](const QString& s) { logic.controls().text6 = s.toStdString(); });
+
+    QObject::connect(command1, &QPushButton::clicked, w, [this] { addSpectrum(); });
+    QObject::connect(command2, &QPushButton::clicked, w, [this] { clearAll(); });
+    QObject::connect(command3, &QPushButton::clicked, w, [this] { backToMenu(); });
+    QObject::connect(command4, &QPushButton::clicked, w, [this] { redraw(); });
+    QObject::connect(command5, &QPushButton::clicked, w, [this] { print(); });
+    QObject::connect(command6, &QPushButton::clicked, w, [this] {
+        if (showExtensions) showExtensions();
+    });
+    QObject::connect(command7, &QPushButton::clicked, w, [this] {
+        logic.stepDown();
+        sync();
+    });
+    QObject::connect(command8, &QPushButton::clicked, w, [this] {
+        logic.stepUp();
+        sync();
+    });
+    picture->onMove = [this](double x, double y) {
+        logic.mouseMove(x, y);
+        sync();
+    };
+    picture->onPress = [this](double x, double y) {
+        logic.mouseDown(x, y);
+        sync();
+        self.setFocus(Qt::MouseFocusReason);  // so that the arrow keys reach the window
+    };
+    sync();
+}
+
+void Form5::Impl::sync() {
+    const DisplayControls& c = logic.controls();
+    auto setText = [](QLineEdit* t, const std::string& s) {
+        QString q = QString::fromStdString(s);
+        if (t->text() != q) t->setText(q);
+    };
+    setText(text1, c.text1);
+    setText(text2, c.text2);
+    setText(text3, c.text3);
+    setText(text4, c.text4);
+    setText(text5, c.text5);
+    setText(text6, c.text6);
+    if (c.colourOption >= 1 && c.colourOption <= 6) {
+        QRadioButton* o = options[static_cast<std::size_t>(c.colourOption - 1)];
+        if (!o->isChecked()) o->setChecked(true);
+    }
+    command1->setEnabled(c.command1Enabled);
+    command4->setEnabled(c.command4Enabled);
+    command5->setEnabled(c.command5Enabled);
+    for (QPushButton* b : {command7, command8}) {
+        b->setVisible(c.stepButtonsVisible);
+        b->setEnabled(c.stepButtonsEnabled);
+    }
+    for (QLineEdit* t : {text1, text2, text3}) t->setVisible(c.readoutsVisible);
+    label6->setVisible(c.readoutLabelsVisible);
+    label7->setVisible(c.readoutLabelsVisible);
+
+    const QPoint origin = picture->clientOrigin();
+    line5->setGeometry(QRect(origin.x() + static_cast<int>(std::floor(c.line5X / kTwips)), origin.y() + px(plot::Top), 1,
+                             px(plot::Height) + 1));
+    line6->setGeometry(QRect(origin.x() + px(plot::Left), origin.y() + static_cast<int>(std::floor(c.line6Y / kTwips)),
+                             px(plot::Width) + 1, 1));
+    line5->setVisible(c.line5Visible);
+    line6->setVisible(c.line6Visible);
+    if (c.crosshair)
+        picture->setCursor(Qt::CrossCursor);
+    else
+        picture->unsetCursor();
+    picture->update();
+}
+
+void Form5::Impl::show(const std::optional<DisplayMessage>& m) {
+    if (!m) return;
+    showBox(&self, m->kind == DisplayMessage::Kind::Warning ? Box::Warning : Box::Plain,
+            QString::fromStdString(m->text));
+}
+
+void Form5::Impl::opening() {
+    bool first;
+    {
+        PictureCanvas::Drawing d(*canvas);
+        first = logic.open(d.surface());
+    }
+#ifdef TARVIK_HAVE_FILECHOOSER
+    if (first) chooser->setFolder(QStringLiteral("Tarvik_data"));
+    chooser->refresh();
+#else
+    (void)first;
+#endif
+    sync();
+}
+
+void Form5::Impl::previewFile(const QString& name) {
+    {
+        PictureCanvas::Drawing d(*canvas);
+        logic.preview(folder(), name.toStdString(), d.surface());
+    }
+    sync();
+}
+
+void Form5::Impl::addSpectrum() {
+    std::optional<DisplayMessage> m;
+    {
+        PictureCanvas::Drawing d(*canvas);
+        m = logic.addSpectrum(folder(), selectedFile(), d.surface());
+    }
+    sync();
+    show(m);
+}
+
+void Form5::Impl::redraw() {
+    std::optional<DisplayMessage> m;
+    {
+        PictureCanvas::Drawing d(*canvas);
+        m = logic.redraw(d.surface());
+    }
+    sync();
+    show(m);
+}
+
+void Form5::Impl::print() {
+    if (!confirm(&self, QString::fromUtf8(display_text::PrinterReady))) return;
+    if (auto m = logic.preparePrint()) {
+        sync();
+        show(m);
+        return;
+    }
+    sync();
+    try {
+        printGraphForUser(state, &self);
+    } catch (const GraphError&) {
+        showBox(&self, Box::Warning, QString::fromUtf8(display_text::EmptyRange));
+    }
+}
+
+void Form5::Impl::clearAll() {
+    {
+        PictureCanvas::Drawing d(*canvas);
+        logic.clear(d.surface());
+    }
+    sync();
+}
+
+void Form5::Impl::backToMenu() {
+    self.hide();
+    if (mainMenu) mainMenu->show();
+}
+
+Form5::Form5(AppState& state, QWidget* mainMenu, std::function<void()> showExtensions, QWidget* parent)
+    : QWidget(parent), d(std::make_unique<Impl>(*this, state, mainMenu, std::move(showExtensions))) {
+    d->build();
+    qApp->installEventFilter(this);
+}
+
+Form5::~Form5() {
+    if (qApp) qApp->removeEventFilter(this);
+}
+
+void Form5::openFromMenu() {
+    d->opening();
+    show();
+    raise();
+    activateWindow();
+    if (d->mainMenu) d->mainMenu->hide();
+}
+
+bool Form5::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress || !isVisible()) return false;
+    auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() != Qt::Key_Left && key->key() != Qt::Key_Right) return false;
+    auto* target = qobject_cast<QWidget*>(watched);
+    if (!target || target->window() != this) return false;
+    // A key press travels from the focus widget up to its parents; take it
+    // once, at its first receiver.
+    QWidget* focus = QApplication::focusWidget();
+    if (target != (focus && focus->window() == this ? focus : this)) return false;
+    if (!d->logic.arrowKey(key->key() == Qt::Key_Right)) return false;
+    d->sync();
+    // Text boxes still move their caret; other controls do not see the key.
+    return qobject_cast<QLineEdit*>(target) == nullptr;
+}
+
+void Form5::closeEvent(QCloseEvent* event) {
+    // The close box discards the window's contents: the next opening starts
+    // from the controls' defaults with the folder list on the working folder.
+    d->logic.resetControls();
+    d->canvas->reset();
+#ifdef TARVIK_HAVE_FILECHOOSER
+    d->chooser->setFolder(QDir::currentPath());
+#endif
+    d->sync();
+    event->accept();
+    if (d->mainMenu) d->mainMenu->show();
+}

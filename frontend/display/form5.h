@@ -1,0 +1,29 @@
+// The spectrum display window: a file chooser, up to five spectra drawn
+// normalised in colour over a chosen energy range, a cursor that reads
+// channel, energy and count, redraw, clear and a black-and-white printout.
+#pragma once
+
+#include "appstate.h"
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class Form5 : public QWidget {
+public:
+    Form5(tarvik::AppState& state, QWidget* mainMenu, std::function<void()> showExtensions,
+          QWidget* parent = nullptr);
+    ~Form5() override;
+    // The opening steps of the main menu's display button; shows the window
+    // (not modal) and hides the main menu.
+    void openFromMenu();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};

@@ -1,0 +1,108 @@
+#include "graphprint.h"
+
+#include "graph.h"
+#include "paintersurface.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPainter>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QPushButton>
+
+namespace tarvik {
+
+namespace {
+const QString kTitle = QStringLiteral("Tarvik_CdTe");
+}
+
+void setUpPrinter(QPrinter& printer) {
+    printer.setResolution(600);
+    printer.setPageOrientation(QPageLayout::Portrait);
+    printer.setColorMode(QPrinter::GrayScale);
+    printer.setCopyCount(1);
+    printer.setDocName(QStringLiteral("Tarvik_CdTe spectrum"));
+}
+
+bool paintGraphPage(const AppState& state, QPrinter& printer) {
+    QPainter painter;
+    if (!painter.begin(&printer)) return false;
+    PrinterPageSurface page(printer, painter);
+    try {
+        printGraph(state, page);
+    } catch (...) {
+        printer.abort();
+        if (painter.isActive()) painter.end();
+        throw;
+    }
+    if (painter.isActive()) painter.end();
+    return true;
+}
+
+bool printGraphToPdf(const AppState& state, const QString& path) {
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(path);
+    printer.setPageSize(QPageSize(QPageSize::A4));
+    setUpPrinter(printer);
+    return paintGraphPage(state, printer);
+}
+
+bool havePrinter() {
+    if (QPrinterInfo::defaultPrinter().isNull()) return false;
+    QPrinter probe;
+    return probe.outputFormat() == QPrinter::NativeFormat && !probe.printerName().isEmpty();
+}
+
+void printGraphForUser(const AppState& state, QWidget* parent) {
+    if (havePrinter()) {
+        QPrinter printer(QPrinter::HighResolution);
+        setUpPrinter(printer);
+        if (!paintGraphPage(state, printer)) {
+            QMessageBox box(QMessageBox::Warning, kTitle,
+                            QStringLiteral("プリンター「%1」で印刷できませんでした").arg(printer.printerName()),
+                            QMessageBox::Ok, parent);
+            box.exec();
+        }
+        return;
+    }
+
+    QMessageBox box(QMessageBox::Information, kTitle,
+                    QStringLiteral("使用できるプリンターが設定されていません。\n"
+                                   "印刷プレビューで確認するか、PDF ファイルに保存できます。"),
+                    QMessageBox::NoButton, parent);
+    QPushButton* preview = box.addButton(QStringLiteral("印刷プレビュー"), QMessageBox::AcceptRole);
+    QPushButton* pdf = box.addButton(QStringLiteral("PDF に保存"), QMessageBox::AcceptRole);
+    box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(preview);
+    box.exec();
+
+    if (box.clickedButton() == preview) {
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setPageSize(QPageSize(QPageSize::A4));
+        setUpPrinter(printer);
+        QPrintPreviewDialog dialog(&printer, parent);
+        dialog.setWindowTitle(QStringLiteral("印刷プレビュー"));
+        QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog,
+                         [&state](QPrinter* p) { paintGraphPage(state, *p); });
+        dialog.exec();
+    } else if (box.clickedButton() == pdf) {
+        QString path = QFileDialog::getSaveFileName(parent, QStringLiteral("PDF に保存"),
+                                                    QDir::current().filePath(QStringLiteral("spectrum.pdf")),
+                                                    QStringLiteral("PDF (*.pdf)"));
+        if (path.isEmpty()) return;
+        if (!path.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive)) path += QStringLiteral(".pdf");
+        if (!printGraphToPdf(state, path)) {
+            QMessageBox fail(QMessageBox::Warning, kTitle,
+                             QStringLiteral("PDF ファイル「%1」を書けませんでした").arg(QDir::toNativeSeparators(path)),
+                             QMessageBox::Ok, parent);
+            fail.exec();
+        }
+    }
+}
+
+} // namespace tarvik

@@ -1,0 +1,295 @@
+// The display window driven through its controls: the state table after
+// each action, messages, the cursor by mouse and keys, the picture as drawn
+// on screen and a printed page.
+#include "form5.h"
+#include "graphprint.h"
+
+#ifdef TARVIK_HAVE_FONTS
+#include "fonts.h"
+#endif
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <fstream>
+#include <functional>
+
+namespace {
+
+void writeResult(const QString& path, double kev, int peakChannel) {
+    std::ofstream f(path.toStdString(), std::ios::binary);
+    f << "comment one\r\ncomment two\r\n   70\r\n" << kev << "\r\n";
+    for (int i = 5; i <= 21; ++i) f << "header\r\n";
+    f << "  ch   keV   count\r\n";
+    for (int ch = 1; ch <= 1024; ++ch)
+        f << ch << " " << ch * kev << " " << (ch == peakChannel ? 900 : 100 + ch % 50) << "\r\n";
+}
+
+// Runs `action`; the first modal message box it opens is answered with
+// `button`.  Returns the box's text ("" when none came up).
+QString answerBox(QMessageBox::StandardButton button, const std::function<void()>& action) {
+    QString seen;
+    QTimer timer;
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            seen = box->text();
+            timer.stop();
+            box->button(button)->click();
+        }
+    });
+    timer.start();
+    action();
+    timer.stop();
+    return seen;
+}
+
+class DisplayWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(work.isValid());
+        previous = QDir::currentPath();
+        QDir::setCurrent(work.path());
+        QDir().mkdir(QStringLiteral("Tarvik_data"));
+        writeResult(QStringLiteral("Tarvik_data/first.mca1"), 0.25, 240);
+        writeResult(QStringLiteral("Tarvik_data/second.mca2"), 0.2, 300);
+        std::ofstream(QStringLiteral("Tarvik_data/odd.mca").toStdString()) << "no spectrum\r\n";
+        state.facilityName = "テスト病院";
+        form = std::make_unique<Form5>(state, &menu, [this] { ++extensionsShown; });
+        menu.show();
+        form->openFromMenu();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    }
+    void TearDown() override {
+        form.reset();
+        QDir::setCurrent(previous);
+    }
+
+    template <class T>
+    T* get(const char* name) {
+        T* w = form->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    QPushButton* button(const char* name) { return get<QPushButton>(name); }
+    QLineEdit* box(const char* name) { return get<QLineEdit>(name); }
+
+    void clickFile(const QString& name) {
+        auto* list = get<QListWidget>("File1");
+        auto items = list->findItems(name, Qt::MatchExactly);
+        ASSERT_EQ(items.size(), 1) << name.toStdString();
+        QRect r = list->visualItemRect(items.front());
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
+    }
+    // A point of the picture given in picture twips.
+    QPoint at(double x, double y) { return QPoint(2 + int(x / 15), 2 + int(y / 15)); }
+
+    QTemporaryDir work;
+    QString previous;
+    tarvik::AppState state;
+    QWidget menu;
+    std::unique_ptr<Form5> form;
+    int extensionsShown = 0;
+};
+
+TEST_F(DisplayWindowTest, StateTableThroughClicks) {
+    // After opening.
+    EXPECT_TRUE(form->isVisible());
+    EXPECT_FALSE(menu.isVisible());
+    EXPECT_EQ(box("Text4")->text(), "0");
+    EXPECT_EQ(box("Text5")->text(), "150");
+    EXPECT_TRUE(get<QRadioButton>("Option2")->isChecked());
+    EXPECT_FALSE(button("Command4")->isEnabled());
+    EXPECT_FALSE(button("Command5")->isEnabled());
+    EXPECT_FALSE(button("Command7")->isVisible());
+    EXPECT_FALSE(box("Text1")->isVisible());
+    EXPECT_FALSE(get<QWidget>("Line5")->isVisible());
+    EXPECT_EQ(state.displayOpened, 1);
+    EXPECT_EQ(state.trackingEnabled, 0);
+
+    // Preview: the width of the file, tracking on.
+    clickFile(QStringLiteral("first.mca1"));
+    EXPECT_EQ(box("Text6")->text(), "0.250");
+    EXPECT_EQ(state.trackingEnabled, 1);
+    EXPECT_TRUE(QString::fromStdString(state.dataFilePath).endsWith("Tarvik_data/first.mca1"));
+
+    // Adding: redraw and print on, arrows shown but disabled, read-outs shown.
+    get<QRadioButton>("Option5")->click();
+    QTest::mouseClick(button("Command1"), Qt::LeftButton);
+    EXPECT_EQ(state.spectrumCount, 1);
+    EXPECT_EQ(state.spectrumColour[1], 12);
+    EXPECT_TRUE(button("Command4")->isEnabled());
+    EXPECT_TRUE(button("Command5")->isEnabled());
+    EXPECT_TRUE(button("Command7")->isVisible());
+    EXPECT_FALSE(button("Command7")->isEnabled());
+    EXPECT_TRUE(box("Text1")->isVisible());
+    EXPECT_TRUE(get<QLabel>("Label7")->isVisible());
+    EXPECT_FALSE(get<QWidget>("Line5")->isVisible());
+
+    // The mouse over the plot: cursor lines and read-outs.
+    QWidget* picture = get<QWidget>("Picture1");
+    QTest::mouseMove(picture, at(2200 + 50 * 60, 3000));  // 60 keV
+    EXPECT_EQ(box("Text3")->text(), "240 ch");
+    EXPECT_EQ(box("Text1")->text(), "60.00 keV");
+    EXPECT_EQ(box("Text2")->text(), "900");
+    EXPECT_TRUE(get<QWidget>("Line5")->isVisible());
+    EXPECT_EQ(get<QWidget>("Line6")->y(), 2 + 300 / 15);  // the peak is the top of the plot
+    EXPECT_EQ(picture->cursor().shape(), Qt::CrossCursor);
+    EXPECT_EQ(state.cursorActive, 1);
+
+    // A click places it; the arrows are enabled and the keys step it.
+    QTest::mouseClick(picture, Qt::LeftButton, {}, at(2200 + 50 * 60, 3000));
+    EXPECT_EQ(box("Text3")->text(), "240");
+    EXPECT_TRUE(button("Command8")->isEnabled());
+    QTest::keyClick(form.get(), Qt::Key_Right);
+    EXPECT_EQ(box("Text3")->text(), "241 ch");
+    QTest::mouseClick(button("Command7"), Qt::LeftButton);
+    QTest::mouseClick(button("Command7"), Qt::LeftButton);
+    EXPECT_EQ(box("Text3")->text(), "239 ch");
+    // The window sees the arrows before a focused text box.
+    box("Text4")->setFocus();
+    QTest::keyClick(box("Text4"), Qt::Key_Left);
+    EXPECT_EQ(state.cursorChannel, 238);
+
+    // Redraw with another range: print on, arrows off, lines hidden.
+    box("Text4")->setText(QString());
+    QTest::keyClicks(box("Text4"), "40");
+    QTest::mouseClick(button("Command4"), Qt::LeftButton);
+    EXPECT_EQ(state.energyMin, 40);
+    EXPECT_FALSE(button("Command7")->isEnabled());
+    EXPECT_FALSE(get<QWidget>("Line5")->isVisible());
+    EXPECT_EQ(state.cursorActive, 0);
+
+    // Clear.
+    QTest::mouseClick(button("Command2"), Qt::LeftButton);
+    EXPECT_EQ(state.spectrumCount, 0);
+    EXPECT_TRUE(button("Command1")->isEnabled());
+    EXPECT_FALSE(button("Command4")->isEnabled());
+    EXPECT_FALSE(button("Command7")->isVisible());
+    EXPECT_FALSE(box("Text1")->isVisible());
+    EXPECT_EQ(box("Text4")->text(), "0");
+    EXPECT_EQ(box("Text6")->text(), "");
+
+    // Extensions, then back to the menu; the window keeps its state.
+    QTest::mouseClick(button("Command6"), Qt::LeftButton);
+    EXPECT_EQ(extensionsShown, 1);
+    QTest::mouseClick(button("Command3"), Qt::LeftButton);
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(menu.isVisible());
+}
+
+TEST_F(DisplayWindowTest, MessagesForWhatCannotBeDone) {
+    // No file clicked yet.
+    QString text = answerBox(QMessageBox::Ok, [&] { button("Command1")->click(); });
+    EXPECT_EQ(text, "目的のファイル名をクリックして下さい");
+    EXPECT_TRUE(button("Command4")->isEnabled());
+
+    // Redraw with nothing loaded.
+    text = answerBox(QMessageBox::Ok, [&] { button("Command4")->click(); });
+    EXPECT_TRUE(text.startsWith("表示するスペクトルがありません")) << text.toStdString();
+
+    // A listed file of another kind.
+    clickFile(QStringLiteral("odd.mca"));
+    text = answerBox(QMessageBox::Ok, [&] { button("Command1")->click(); });
+    EXPECT_EQ(text, "  このファイルは読めません  ");
+    EXPECT_EQ(state.spectrumCount, 0);
+
+    // The width emptied: refused before anything is read.
+    clickFile(QStringLiteral("second.mca2"));
+    box("Text6")->clear();
+    QTest::keyClicks(box("Text6"), "0");
+    text = answerBox(QMessageBox::Ok, [&] { button("Command1")->click(); });
+    EXPECT_TRUE(text.startsWith("エネルギー幅 / チャネル")) << text.toStdString();
+    EXPECT_EQ(state.spectrumCount, 0);
+
+    // Print asks first; Cancel does nothing.
+    clickFile(QStringLiteral("second.mca2"));
+    button("Command1")->click();
+    ASSERT_EQ(state.spectrumCount, 1);
+    box("Text5")->setText(QStringLiteral("77"));
+    QTest::keyClicks(box("Text5"), "7");  // 777
+    text = answerBox(QMessageBox::Cancel, [&] { button("Command5")->click(); });
+    EXPECT_EQ(text, "プリンターの準備はＯＫですか？");
+    EXPECT_EQ(state.energyMax, 150);
+}
+
+TEST_F(DisplayWindowTest, GraphIsPaintedInColourWithReadableText) {
+    clickFile(QStringLiteral("second.mca2"));
+    get<QRadioButton>("Option2")->click();
+    button("Command1")->click();
+    QImage shot = get<QWidget>("Picture1")->grab().toImage();
+
+    int blue = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            if (shot.pixelColor(x, y) == QColor(0, 0, 255)) ++blue;
+    EXPECT_GT(blue, 300);  // the curve and its legend line
+
+    // "Max count" at (100, 50) in 14 points: about 19 pixels to the em, so
+    // its dark pixels span some 10..20 rows, not a speck and not a blot.
+    int top = -1, bottom = -1;
+    for (int y = 2; y < 2 + 400 / 15; ++y)
+        for (int x = 2 + 100 / 15; x < 2 + 1500 / 15; ++x)
+            if (qGray(shot.pixel(x, y)) < 100) {
+                if (top < 0) top = y;
+                bottom = y;
+            }
+    ASSERT_GE(top, 0);
+    EXPECT_GE(bottom - top, 8);
+    EXPECT_LE(bottom - top, 22);
+}
+
+TEST_F(DisplayWindowTest, CloseBoxDiscardsContents) {
+    clickFile(QStringLiteral("first.mca1"));
+    button("Command1")->click();
+    form->close();
+    EXPECT_FALSE(form->isVisible());
+    EXPECT_TRUE(menu.isVisible());
+    EXPECT_EQ(box("Text6")->text(), "");
+    form->openFromMenu();
+    EXPECT_EQ(state.spectrumCount, 0);
+    EXPECT_TRUE(button("Command1")->isEnabled());
+}
+
+TEST(DisplayPrintTest, PageWrittenAsPdf) {
+    QTemporaryDir dir;
+    tarvik::AppState st;
+    st.spectrumCount = 1;
+    st.energyMin = 0;
+    st.energyMax = 150;
+    st.kevPerChannel = 0.2;
+    st.spectrumMax[1] = 10;
+    for (int ch = 1; ch <= 1024; ++ch) st.spectrumCounts[1][static_cast<std::size_t>(ch)] = ch % 11;
+    st.facilityName = "テスト病院";
+    QString pdf = dir.filePath(QStringLiteral("page.pdf"));
+    ASSERT_TRUE(tarvik::printGraphToPdf(st, pdf));
+    QFile f(pdf);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(f.read(4) == "%PDF");
+    EXPECT_GT(f.size(), 2000);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+#ifdef TARVIK_HAVE_FONTS
+    tarvik::installFontSubstitutions();
+#endif
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,110 @@
+// Renders the display window with three spectra and one printed page, so
+// that they can be looked at: display_snapshot <output folder>
+// writes display.png (the window) and page.pdf (the printout).  The spectra
+// are synthetic tube spectra written into a temporary data folder.
+#include "form5.h"
+#include "graphprint.h"
+
+#ifdef TARVIK_HAVE_FONTS
+#include "fonts.h"
+#endif
+
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTextStream>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+
+namespace {
+
+// A rough tube spectrum: a continuum falling to zero at the tube voltage,
+// hardened at low energies, with two characteristic lines.
+void writeSpectrum(const QString& path, double kv, double kev, double lineScale) {
+    std::ofstream f(path.toStdString(), std::ios::binary);
+    f << "Sample spectrum " << kv << " kV\r\nfiltered, 1 m\r\n" << kv << "\r\n" << kev << "\r\n";
+    for (int i = 5; i <= 21; ++i) f << (i == 8 ? "Tube current 1 mA, 60 s" : "header") << "\r\n";
+    f << "  ch   keV   count\r\n";
+    for (int ch = 1; ch <= 1024; ++ch) {
+        double e = ch * kev;
+        double c = 0;
+        if (e < kv) c = 4000 * (kv - e) / kv * (1 - std::exp(-std::pow(e / 18.0, 3)));
+        c += lineScale * 2500 * std::exp(-0.5 * std::pow((e - 59.3) / 0.6, 2));
+        c += lineScale * 900 * std::exp(-0.5 * std::pow((e - 67.2) / 0.6, 2));
+        if (e > kv) c = 0;
+        char line[64];
+        std::snprintf(line, sizeof line, "%4d %7.2f %7d\r\n", ch, e, static_cast<int>(c));
+        f << line;
+    }
+}
+
+template <class T>
+T* child(QWidget* w, const char* name) {
+    return w->findChild<T*>(QString::fromLatin1(name));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+#ifdef TARVIK_HAVE_FONTS
+    tarvik::installFontSubstitutions();
+#endif
+    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp");
+
+    QTemporaryDir work;
+    QDir::setCurrent(work.path());
+    QDir().mkdir(QStringLiteral("Tarvik_data"));
+    writeSpectrum(QStringLiteral("Tarvik_data/tube_120kV.mca1"), 120, 0.2, 1.0);
+    writeSpectrum(QStringLiteral("Tarvik_data/tube_80kV_filtered.mca1"), 80, 0.2, 0.6);
+    writeSpectrum(QStringLiteral("Tarvik_data/primary_100kV.mca2"), 100, 0.2, 0.8);
+
+    tarvik::AppState state;
+    state.facilityName = "中央病院 放射線部";
+    QWidget menu;
+    Form5 form(state, &menu, [] {});
+    form.openFromMenu();
+
+    auto* files = child<QListWidget>(&form, "File1");
+    auto add = [&](const char* file, const char* option) {
+        if (files) {
+            for (int i = 0; i < files->count(); ++i)
+                if (files->item(i)->text() == QString::fromLatin1(file)) {
+                    files->setCurrentRow(i);
+                    emit files->itemClicked(files->item(i));
+                }
+        }
+        child<QRadioButton>(&form, option)->setChecked(true);
+        child<QPushButton>(&form, "Command1")->click();
+    };
+    add("tube_120kV.mca1", "Option2");
+    add("tube_80kV_filtered.mca1", "Option5");
+    add("primary_100kV.mca2", "Option3");
+
+    // The cursor at 59 keV, clicked, then one step up with the arrow button.
+    QWidget* picture = child<QWidget>(&form, "Picture1");
+    QPointF at(2 + (2200 + 7500 * 59.0 / 150) / 15, 2 + 3000 / 15.0);
+    QMouseEvent move(QEvent::MouseMove, at, picture->mapToGlobal(at), Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(picture, &move);
+    QMouseEvent press(QEvent::MouseButtonPress, at, picture->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QApplication::sendEvent(picture, &press);
+    child<QPushButton>(&form, "Command8")->click();
+    app.processEvents();
+
+    const QString png = QDir(out).filePath(QStringLiteral("display.png"));
+    const QString pdf = QDir(out).filePath(QStringLiteral("page.pdf"));
+    bool ok = form.grab().save(png);
+    ok = tarvik::printGraphToPdf(state, pdf) && ok;
+    QTextStream(stdout) << png << "\n" << pdf << "\n";
+    return ok ? 0 : 1;
+}
