@@ -167,7 +167,7 @@ int runStripping(const fs::path& workDir, const Console& console)
         waitForEnter(console);
 
         ResponseTableFiles tables(workDir);
-        stripChannels(s, plan, tables, [&](int channel) { std::fprintf(console.out, " Channel No = %d\n", channel); });
+        stripChannels(s, plan, std::ref(tables), [&](int channel) { std::fprintf(console.out, " Channel No = %d\n", channel); });
         const Counts corrected = finishSpectrum(s, plan);
         fixedio::writeFileAtomically(resultFile, formatResult(job, corrected));
 
