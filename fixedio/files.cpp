@@ -40,7 +40,11 @@ void writeFileAtomically(const std::filesystem::path& file, std::string_view con
     std::filesystem::path temp;
     int fd = -1;
     for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        temp = folder / ("." + file.filename().string() + ".part" + std::to_string(rd() % 1000000));
+        std::string name = ".";
+        name += file.filename().string();
+        name += ".part";
+        name += std::to_string(rd() % 1000000);
+        temp = folder / name;
         fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
     }
     if (fd < 0) throw Error(file.string() + ": cannot create the file (" + std::strerror(errno) + ")");
