@@ -10,5 +10,5 @@ int main()
     // before every wait for Enter.
     static char buffer[1 << 16];
     std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
-    return tvstrip::runStripping(".", tvstrip::Console{stdin, stdout, stderr});
+    return tvstrip::runStripping(std::filesystem::path{}, tvstrip::Console{stdin, stdout, stderr});
 }
