@@ -1,0 +1,317 @@
+// The windows driven as a user would, on the offscreen platform: open a
+// dialog from the menu, click a file, press GO, answer the message boxes.
+#include "filechooser.h"
+#include "forms.h"
+#include "testutil.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLibraryInfo>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+#include <QTimer>
+#include <QTranslator>
+
+#include <gtest/gtest.h>
+
+using namespace tarvik;
+using namespace tarvik::test;
+
+namespace {
+
+// Answers the next modal message box: records its text and presses the
+// button with the given role.
+class BoxAnswerer {
+public:
+    explicit BoxAnswerer(QMessageBox::StandardButton press = QMessageBox::Ok) : press_(press) {
+        QTimer::singleShot(0, [this] { answer(); });
+    }
+    QString text;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QStringList buttons;
+
+private:
+    void answer() {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) {  // not open yet: look again shortly
+            QTimer::singleShot(10, [this] { answer(); });
+            return;
+        }
+        text = box->text();
+        icon = box->icon();
+        for (QAbstractButton* b : box->buttons()) buttons << b->text();
+        QAbstractButton* b = box->button(press_);
+        if (b) b->click();
+        else box->reject();
+    }
+    QMessageBox::StandardButton press_;
+};
+
+class WindowsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        menu = std::make_unique<Form1>(state, launcher, dir.path());
+        menu->endProgram = [this] { ended = true; };
+        menu->show();
+    }
+    void TearDown() override { menu.reset(); }
+
+    ScratchFolder dir;
+    AppState state;
+    RecordingLauncher launcher;
+    std::unique_ptr<Form1> menu;
+    bool ended = false;
+};
+
+std::string stripped() {
+    std::string s = "comment" + std::string(53, ' ') + "\r\n" + std::string(60, ' ') + "\r\n 80\r\n  .100\r\n";
+    for (int i = 1; i <= 17; ++i) s += "Header " + std::to_string(i) + "\r\n";
+    s += "  Ch.   KeV    Counts\r\n";
+    for (int ch = 1; ch <= 1024; ++ch) s += std::to_string(ch) + " 0.1 " + std::to_string(ch) + "\r\n";
+    return s;
+}
+
+} // namespace
+
+TEST_F(WindowsTest, StartWithoutSettingsOpensSettingsAndOkWritesThem) {
+    menu->load();
+    Form7& f7 = menu->form7();
+    ASSERT_TRUE(f7.isVisible());
+    EXPECT_TRUE(menu->isVisible());
+    EXPECT_EQ(f7.Text2->text(), "RAMTEC-413");
+    EXPECT_EQ(f7.Text4->text(), "0.2");
+
+    {  // no facility name: warning, window stays
+        BoxAnswerer box;
+        f7.Command1->click();
+        EXPECT_EQ(box.text, " 名称を入力して下さい ");
+        EXPECT_EQ(box.icon, QMessageBox::Warning);
+    }
+    EXPECT_TRUE(f7.isVisible());
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "UserName.txt"));
+
+    f7.Text1->setText("テスト病院");
+    f7.Text4->setText("0.25");
+    f7.Command1->click();
+    EXPECT_FALSE(f7.isVisible());
+    EXPECT_EQ(menu->Label3->text(), "テスト病院");
+    EXPECT_EQ(state.kevPerChannel, 0.25);
+    EXPECT_EQ(state.facilityName, "");  // the printout shows it from the next start
+    EXPECT_EQ(readBytes(dir.path() / "UserName.txt"),
+              "\x83\x65\x83\x58\x83\x67\x95\x61\x89\x40\r\nRAMTEC-413\r\nXR-100T-CdTe\r\n0.25\r\n");
+}
+
+TEST_F(WindowsTest, CancelMakesAGuestAndTheStrippingDialogOpensWithAnEmptyWidth) {
+    menu->load();
+    menu->form7().Command2->click();
+    EXPECT_EQ(menu->Label3->text(), "ゲストユーザー");
+    menu->Command2->click();
+    EXPECT_EQ(menu->form4().Text5->text(), "");
+    EXPECT_EQ(menu->form4().Text6->text(), "32");
+}
+
+TEST_F(WindowsTest, SettingsFileFillsTheMenuAndDoubleClickProposesItsWidth) {
+    writeBytes(dir.path() / "UserName.txt", "Lab\r\nMCA-9\r\nDet-2\r\n0.25\r\n");
+    menu->load();
+    EXPECT_FALSE(menu->form7().isVisible());
+    EXPECT_EQ(menu->Label3->text(), "Lab");
+    EXPECT_EQ(menu->Label8->text(), "MCA-9");
+    EXPECT_EQ(menu->Label10->text(), "Det-2");
+    QTest::mouseDClick(menu->Label3, Qt::LeftButton);
+    Form7& f7 = menu->form7();
+    EXPECT_TRUE(f7.isVisible());
+    EXPECT_EQ(f7.Text1->text(), "Lab");
+    EXPECT_EQ(f7.Text2->text(), "RAMTEC-413");  // the fixed defaults, not the menu's names
+    EXPECT_EQ(f7.Text4->text(), "0.25");
+}
+
+TEST_F(WindowsTest, StrippingRunFromTheMenu) {
+    writeBytes(dir.data() / "spec.csv", measuredFile(31, [](int ch) { return ch; }));
+    state.kevPerChannel = 0.1;
+    menu->Command2->click();
+    Form4& f4 = menu->form4();
+    ASSERT_TRUE(f4.isVisible());
+    EXPECT_FALSE(menu->isVisible());
+    EXPECT_EQ(f4.chooser->folder().toStdString(), dir.data().string());
+    EXPECT_EQ(f4.Text5->text(), "0.1");
+
+    {  // nothing selected yet
+        BoxAnswerer box;
+        f4.Command1->click();
+        EXPECT_EQ(box.text, "ファイルを選択して下さい");
+        EXPECT_EQ(box.icon, QMessageBox::Warning);
+    }
+    QListWidget* files = f4.chooser->fileList();
+    ASSERT_EQ(files->count(), 1);
+    QTest::mouseClick(files->viewport(), Qt::LeftButton, {}, files->visualItemRect(files->item(0)).center());
+    EXPECT_EQ(f4.List1->count(), 31 + 1024);
+    EXPECT_EQ(f4.List1->item(3)->text(), "0004 : Header line 4");
+    EXPECT_EQ(f4.Text4->text(), "spec");
+
+    {  // the voltage box is still empty
+        BoxAnswerer box;
+        f4.Command1->click();
+        EXPECT_EQ(box.text, "Ｘ線管電圧が入力されていません");
+    }
+    QTest::keyClicks(f4.Text3, "80");
+    f4.Command1->click();
+    EXPECT_FALSE(f4.isVisible());
+    EXPECT_TRUE(menu->isVisible());
+    ASSERT_EQ(launcher.started.size(), 1u);
+    EXPECT_EQ(launcher.started[0].program, "tvstrip");
+    EXPECT_EQ(splitCrLf(readBytes(dir.path() / "TempFile.dat"))[0], "Tarvik_data\\spec.mca1");
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "Com.txt"));
+
+    // an existing result: No empties the name and writes nothing new
+    writeBytes(dir.data() / "spec.mca1", "old");
+    std::filesystem::remove(dir.path() / "TempFile.dat");
+    menu->Command2->click();
+    EXPECT_EQ(f4.List1->count(), 31 + 1024);  // the list keeps the last file's lines
+    EXPECT_TRUE(f4.Text4->text().isEmpty());
+    f4.chooser->clickFile("spec.csv");
+    f4.Text3->setText("80");
+    {
+        BoxAnswerer box(QMessageBox::No);
+        f4.Command1->click();
+        EXPECT_EQ(box.text, "同名のファイルが既に存在します。上書きしますか？");
+        EXPECT_EQ(box.icon, QMessageBox::NoIcon);
+        ASSERT_EQ(box.buttons.size(), 2);
+        EXPECT_TRUE(box.buttons.join(' ').contains("はい")) << box.buttons.join(' ').toStdString();
+        EXPECT_TRUE(box.buttons.join(' ').contains("いいえ"));
+    }
+    EXPECT_TRUE(f4.isVisible());
+    EXPECT_TRUE(f4.Text4->text().isEmpty());
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "TempFile.dat"));
+
+    f4.Command2->click();  // キャンセル
+    EXPECT_FALSE(f4.isVisible());
+    EXPECT_TRUE(menu->isVisible());
+}
+
+TEST_F(WindowsTest, TerminalFailureKeepsTheDialogOpen) {
+    writeBytes(dir.data() / "spec.csv", measuredFile(31, [](int ch) { return ch; }));
+    launcher.failure = "no terminal";
+    menu->Command2->click();
+    Form4& f4 = menu->form4();
+    f4.Text5->setText("0.1");
+    f4.chooser->clickFile("spec.csv");
+    f4.Text3->setText("80");
+    BoxAnswerer box;
+    f4.Command1->click();
+    EXPECT_EQ(box.text, "tvstrip を起動できません\nno terminal");
+    EXPECT_TRUE(f4.isVisible());
+    EXPECT_FALSE(menu->isVisible());
+}
+
+TEST_F(WindowsTest, ConversionRunFromTheMenu) {
+    writeBytes(dir.data() / "scat.mca1", stripped());
+    writeBytes(dir.data() / "other.csv", "not listed");
+    menu->Command5->click();
+    Form3& f3 = menu->form3();
+    ASSERT_TRUE(f3.isVisible());
+    EXPECT_FALSE(menu->isVisible());
+    EXPECT_EQ(f3.Text5->text(), "90");
+    EXPECT_EQ(f3.Text6->text(), "10");
+    EXPECT_TRUE(f3.Option1->isChecked());
+    {
+        BoxAnswerer box;
+        f3.Command1->click();
+        EXPECT_EQ(box.text, "目的のファイルをクリックして下さい");
+        EXPECT_EQ(box.icon, QMessageBox::NoIcon);
+    }
+    QListWidget* files = f3.chooser->fileList();
+    ASSERT_EQ(files->count(), 1);
+    QTest::mouseClick(files->viewport(), Qt::LeftButton, {}, files->visualItemRect(files->item(0)).center());
+    EXPECT_EQ(f3.Text4->text(), "scat");
+    EXPECT_EQ(f3.Text3->text(), "80");
+    EXPECT_EQ(f3.Text1->text().size(), 60);
+    EXPECT_EQ(f3.List1->item(4)->text(), " Header 1");
+    EXPECT_EQ(state.kevPerChannel, 0.1);
+
+    f3.Command3->click();  // the angle information, not modal
+    EXPECT_TRUE(menu->form6().isVisible());
+    EXPECT_TRUE(f3.isVisible());
+
+    f3.Option2->setChecked(true);
+    f3.Command1->click();
+    EXPECT_FALSE(f3.isVisible());
+    EXPECT_TRUE(menu->isVisible());
+    ASSERT_EQ(launcher.started.size(), 1u);
+    EXPECT_EQ(launcher.started[0].program, "tvconv");
+    auto t = splitCrLf(readBytes(dir.path() / "TempFile2.dat"));
+    ASSERT_EQ(t.size(), 109u);
+    EXPECT_EQ(t[3], "PMMA.dat");
+    EXPECT_EQ(splitCrLf(readBytes(dir.path() / "Com.dat")).size(), 22u);
+
+    // the name typed last time stays until a file is clicked
+    menu->Command5->click();
+    EXPECT_EQ(f3.Text4->text(), "scat");
+    EXPECT_TRUE(f3.List1->count() == 0);
+    EXPECT_TRUE(f3.Option1->isChecked());
+}
+
+TEST_F(WindowsTest, ChooserNavigatesAndFiltersIgnoringCase) {
+    std::filesystem::create_directories(dir.data() / "sub");
+    writeBytes(dir.data() / "sub" / "A.CSV", "x");
+    writeBytes(dir.data() / "sub" / "b.csv", "x");
+    writeBytes(dir.data() / "sub" / "c.mca1", "x");
+    FileChooser chooser("*.csv");
+    ASSERT_TRUE(chooser.setFolder(QString::fromStdString(dir.data().string())));
+    QListWidget* folders = chooser.folderList();
+    auto findFolder = [&](const QString& name) -> QListWidgetItem* {
+        for (int i = 0; i < folders->count(); ++i)
+            if (folders->item(i)->text().trimmed() == name) return folders->item(i);
+        return nullptr;
+    };
+    QListWidgetItem* sub = findFolder("sub");
+    ASSERT_TRUE(sub);
+    emit folders->itemActivated(sub);  // as a double-click does
+    EXPECT_TRUE(chooser.folder().endsWith("/Tarvik_data/sub"));
+    ASSERT_EQ(chooser.fileList()->count(), 2);
+    EXPECT_EQ(chooser.fileList()->item(0)->text(), "A.CSV");
+    EXPECT_TRUE(chooser.selectedFile().isEmpty());
+    QListWidgetItem* up = findFolder("Tarvik_data");
+    ASSERT_TRUE(up);
+    emit folders->itemActivated(up);
+    EXPECT_TRUE(chooser.folder().endsWith("/Tarvik_data"));
+    EXPECT_GE(chooser.driveList()->count(), 1);
+    EXPECT_FALSE(chooser.setFolder(QString::fromStdString((dir.path() / "missing").string())));
+}
+
+TEST_F(WindowsTest, EndButtonRemovesTheExchangeFilesAndHidesEveryWindow) {
+    writeBytes(dir.path() / "TempFile2.dat", "x");
+    writeBytes(dir.path() / "Com.dat", "x");
+    writeBytes(dir.path() / "UserName.txt", "a\r\nb\r\nc\r\n0.2\r\n");
+    menu->form2().show();
+    menu->Command4->click();
+    EXPECT_TRUE(ended);
+    EXPECT_FALSE(menu->isVisible());
+    EXPECT_FALSE(menu->form2().isVisible());
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "TempFile2.dat"));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "Com.dat"));
+    EXPECT_TRUE(std::filesystem::exists(dir.path() / "UserName.txt"));
+}
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    QTranslator qtJapanese;  // as the program loads it
+    if (qtJapanese.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtJapanese);
+    // A message box that no test expected would wait for ever: close it
+    // and fail the running test instead.
+    QTimer watchdog;
+    QObject::connect(&watchdog, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            ADD_FAILURE() << "unexpected message box: " << box->text().toStdString();
+            box->reject();
+        }
+    });
+    watchdog.start(3000);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,123 @@
+// Renders every window of the main menu's side (menu, settings, both
+// information windows, both dialogs with a clicked file, a message box) to
+// PNG files for looking at them: frontend_snapshot <folder for the PNGs>.
+// Works in a scratch working folder with a small measured and a small
+// stripped spectrum.
+#include "filechooser.h"
+#include "fonts.h"
+#include "forms.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLibraryInfo>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTranslator>
+
+#include <cstdio>
+#include <fstream>
+
+namespace {
+
+void writeFile(const QString& path, const std::string& bytes) {
+    std::ofstream(path.toStdString(), std::ios::binary) << bytes;
+}
+
+std::string measured() {
+    std::string s;
+    for (int i = 1; i <= 31; ++i) s += "Header line " + std::to_string(i) + ",value\r\n";
+    for (int ch = 1; ch <= 1024; ++ch)
+        s += std::to_string(ch) + "," + std::to_string(ch * 0.1) + "," + std::to_string(ch < 800 ? ch % 300 : 0) + "\r\n";
+    return s;
+}
+
+std::string stripped() {
+    // "テスト散乱" in Shift_JIS as the first comment
+    std::string s = "\x83\x65\x83\x58\x83\x67\x8e\x55\x97\x90" + std::string(50, ' ') + "\r\n" +
+                    std::string(60, ' ') + "\r\n 80\r\n  .100\r\n";
+    for (int i = 1; i <= 17; ++i) s += "Header line " + std::to_string(i) + "\r\n";
+    s += "  Ch.   KeV    Counts\r\n";
+    char buf[64];
+    for (int ch = 1; ch <= 1024; ++ch) {
+        std::snprintf(buf, sizeof buf, "%4d %7.2f %7d\r\n", ch, ch * 0.1, ch % 500);
+        s += buf;
+    }
+    return s;
+}
+
+void save(QWidget* w, const QString& dir, const char* name) {
+    w->grab().save(dir + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png"));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: frontend_snapshot <folder>\n");
+        return 2;
+    }
+    const QString out = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+    QDir().mkpath(out);
+    QTranslator qtJapanese;
+    if (qtJapanese.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&qtJapanese);
+    tarvik::installFontSubstitutions();
+    QFont base(tarvik::kMeiryo);
+    base.setPointSizeF(9.5);
+    QApplication::setFont(base);
+
+    QTemporaryDir work;
+    QDir::setCurrent(work.path());
+    QDir().mkdir(QStringLiteral("Tarvik_data"));
+    writeFile(QStringLiteral("Tarvik_data/spec80kV.csv"), measured());
+    writeFile(QStringLiteral("Tarvik_data/散乱90度.mca1"), stripped());
+    writeFile(QStringLiteral("UserName.txt"), "\x83\x65\x83\x58\x83\x67\x95\x61\x89\x40\r\nRAMTEC-413\r\nXR-100T-CdTe\r\n0.1\r\n");
+
+    tarvik::AppState state;
+    tarvik::RecordingLauncher launcher;
+    tarvik::Form1 menu(state, launcher, std::filesystem::current_path());
+    menu.endProgram = [] {};
+    menu.show();
+    menu.load();
+    save(&menu, out, "form1_menu");
+
+    menu.form7().openWith(QStringLiteral("テスト病院"), QStringLiteral("RAMTEC-413"),
+                          QStringLiteral("XR-100T-CdTe"), QStringLiteral("0.1"));
+    save(&menu.form7(), out, "form7_settings");
+    menu.form7().hide();
+
+    menu.form2().show();
+    save(&menu.form2(), out, "form2_extensions");
+    menu.form6().show();
+    save(&menu.form6(), out, "form6_angle");
+
+    tarvik::Form4& f4 = menu.form4();
+    f4.openFromMenu();
+    f4.chooser->clickFile(QStringLiteral("spec80kV.csv"));
+    f4.Text3->setText(QStringLiteral("80"));
+    f4.Text1->setText(QStringLiteral("管電圧 80 kV、付加フィルタ Al 2 mm"));
+    save(&f4, out, "form4_stripping");
+
+    // a message box of the stripping dialog, grabbed while it is open
+    QTimer::singleShot(0, [&] {
+        QWidget* box = QApplication::activeModalWidget();
+        if (box) {
+            save(box, out, "form4_message");
+            static_cast<QMessageBox*>(box)->accept();
+        }
+    });
+    f4.Text3->clear();
+    f4.Command1->click();
+    f4.hide();
+
+    tarvik::Form3& f3 = menu.form3();
+    f3.openFromMenu();
+    f3.chooser->clickFile(QStringLiteral("散乱90度.mca1"));
+    save(&f3, out, "form3_conversion");
+    std::printf("snapshots in %s\n", out.toLocal8Bit().constData());
+    return 0;
+}

@@ -1,0 +1,197 @@
+#include "filechooser.h"
+#include "forms.h"
+#include "messagebox.h"
+#include "resultname.h"
+#include "values.h"
+#include "widgethelpers.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QListWidget>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+namespace tarvik {
+
+using namespace ui;
+
+Form3::Form3(AppState& state, ProgramLauncher& launcher, const std::filesystem::path& workDir,
+             QWidget* mainMenu, std::function<void()> showAngleInfo)
+    : state_(state), launcher_(launcher), workDir_(workDir), menu_(mainMenu),
+      showAngleInfo_(std::move(showAngleInfo)) {
+    setObjectName(QStringLiteral("Form3"));
+    setWindowTitle(QStringLiteral("Scatter →Primary"));
+
+    const QFont lf = meiryo(10);
+    QLabel* title = label(this, "Label1", QStringLiteral("Scatter → Primary 変換"), meiryo(14, true));
+    title->setStyleSheet(QStringLiteral("color: #12285c;"));
+    QLabel* heading = label(this, "Label12", QStringLiteral("データファイルを選択"), meiryo(11, true));
+    chooser = new FileChooser(QString::fromUtf8(kStrippedPattern.data(), kStrippedPattern.size()), this);
+    chooser->setMinimumWidth(380);
+
+    List1 = new QListWidget(this);
+    List1->setObjectName(QStringLiteral("List1"));
+    List1->setFont(msGothic(10));
+    List1->setMinimumWidth(440);
+
+    Text1 = textBox(this, "Text1", msGothic());
+    Text2 = textBox(this, "Text2", msGothic());
+    Text3 = textBox(this, "Text3", timesNewRoman());
+    Text5 = textBox(this, "Text5", timesNewRoman());
+    Text6 = textBox(this, "Text6", timesNewRoman());
+    for (QLineEdit* t : {Text3, Text5, Text6}) t->setMaximumWidth(90);
+    Text4 = textBox(this, "Text4", msGothic());
+
+    auto* frame = new QGroupBox(QStringLiteral("散乱体"), this);
+    frame->setObjectName(QStringLiteral("Frame1"));
+    frame->setFont(lf);
+    Option1 = new QRadioButton(QStringLiteral("Carbon"), frame);
+    Option1->setObjectName(QStringLiteral("Option1"));
+    Option2 = new QRadioButton(QStringLiteral("PMMA"), frame);
+    Option2->setObjectName(QStringLiteral("Option2"));
+    auto* frameLay = new QHBoxLayout(frame);
+    frameLay->addWidget(Option1);
+    frameLay->addSpacing(20);
+    frameLay->addWidget(Option2);
+    frameLay->addStretch();
+    Option1->setChecked(true);
+
+    Command1 = button(this, "Command1", QStringLiteral("変換 Go"), meiryo(12, true));
+    Command2 = button(this, "Command2", QStringLiteral("キャンセル"), meiryo(11));
+    Command2->setToolTip(QStringLiteral(" やーめた "));
+    Command3 = button(this, "Command3", QStringLiteral("散乱角度について"), meiryo(10));
+    Command1->setMinimumSize(150, 40);
+    Command2->setMinimumSize(130, 40);
+    Command3->setMinimumHeight(40);
+
+    auto* left = new QVBoxLayout;
+    left->setSpacing(4);
+    left->addWidget(title);
+    left->addWidget(heading);
+    left->addWidget(chooser, 1);
+    left->addSpacing(4);
+    left->addWidget(label(this, "Label5", QStringLiteral("このデータのコメント／メモ（書き換え可）"), lf));
+    left->addWidget(Text1);
+    left->addWidget(Text2);
+
+    auto* grid = new QGridLayout;
+    grid->setHorizontalSpacing(6);
+    grid->setVerticalSpacing(5);
+    grid->addWidget(label(this, "Label10", QStringLiteral("このデータのＸ線管電圧"), lf), 0, 0);
+    grid->addWidget(Text3, 0, 1);
+    grid->addWidget(label(this, "Label7", QStringLiteral("kV"), lf), 0, 2);
+    grid->addWidget(frame, 1, 0, 1, 4);
+    auto* lengthCaption = new QHBoxLayout;
+    lengthCaption->setSpacing(2);
+    lengthCaption->addWidget(label(this, "Label8", QStringLiteral("散乱体自身による"), lf));
+    lengthCaption->addWidget(label(this, "Label13", QStringLiteral("自己減弱長（約）"), lf));
+    lengthCaption->addStretch();
+    grid->addLayout(lengthCaption, 2, 0);
+    grid->addWidget(Text6, 2, 1);
+    grid->addWidget(label(this, "Label9", QStringLiteral("mm"), lf), 2, 2);
+    grid->addWidget(label(this, "Label3", QStringLiteral("散乱角度"), lf), 3, 0);
+    grid->addWidget(Text5, 3, 1);
+    grid->addWidget(label(this, "Label6", QStringLiteral("度"), lf), 3, 2);
+    grid->setColumnStretch(3, 1);
+    left->addSpacing(4);
+    left->addLayout(grid);
+    left->addSpacing(4);
+    left->addWidget(label(this, "Label2", QStringLiteral("変換後のファイル名（拡張子は書かない）"), lf));
+    left->addWidget(Text4);
+
+    auto* right = new QVBoxLayout;
+    right->addWidget(label(this, "Label11", QStringLiteral("データファイルの内容"), lf));
+    right->addWidget(List1, 1);
+
+    auto* columns = new QHBoxLayout;
+    columns->addLayout(left, 0);
+    columns->addSpacing(10);
+    columns->addLayout(right, 1);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(Command1);
+    buttons->addSpacing(30);
+    buttons->addWidget(Command2);
+    buttons->addSpacing(30);
+    buttons->addWidget(Command3);
+    buttons->addStretch();
+
+    auto* lay = new QVBoxLayout(this);
+    lay->setContentsMargins(14, 12, 14, 12);
+    lay->addLayout(columns, 1);
+    lay->addSpacing(8);
+    lay->addLayout(buttons);
+    resize(980, 780);
+
+    connect(chooser, &FileChooser::fileClicked, this, &Form3::fileClicked);
+    connect(Command1, &QPushButton::clicked, this, &Form3::go);
+    connect(Command2, &QPushButton::clicked, this, &Form3::backToMenu);
+    connect(Command3, &QPushButton::clicked, this, [this] {
+        if (showAngleInfo_) showAngleInfo_();
+    });
+}
+
+void Form3::openFromMenu() {
+    state_.dataFilePath.clear();
+    Text1->clear();
+    Text2->clear();
+    Text3->setText(QString::fromStdString(numberAsText(state_.tubeVoltage)));
+    Text5->setText(QStringLiteral("90"));
+    Text6->setText(QStringLiteral("10"));
+    Option1->setChecked(true);
+    if (state_.convertOpened == 0) {
+        if (chooser->setFolder(QString::fromStdString((workDir_ / kDataFolder).string())))
+            state_.convertOpened = 1;
+        else
+            showWarning(this, QStringLiteral("データフォルダ Tarvik_data が見つかりません"));
+    }
+    chooser->refresh();
+    List1->clear();
+    show();
+    raise();
+    activateWindow();
+    if (menu_) menu_->hide();
+}
+
+void Form3::fileClicked(const QString& name) {
+    List1->clear();
+    ConvertClick click = convertFileClicked(state_, chooser->folder().toStdString(), name.toStdString());
+    for (const std::string& l : click.listItems) List1->addItem(QString::fromStdString(l));
+    if (!click.error) {
+        Text1->setText(QString::fromStdString(click.text1));
+        Text2->setText(QString::fromStdString(click.text2));
+        Text3->setText(QString::fromStdString(click.text3));
+    }
+    Text4->setText(QString::fromStdString(click.proposedName));
+    if (click.error) showNotice(this, *click.error);
+}
+
+void Form3::go() {
+    ConvertEntries e;
+    e.folder = chooser->folder().toStdString();
+    e.selectedFile = chooser->selectedFile().toStdString();
+    e.text1 = Text1->text().toStdString();
+    e.text2 = Text2->text().toStdString();
+    e.text3 = Text3->text().toStdString();
+    e.text4 = Text4->text().toStdString();
+    e.text5 = Text5->text().toStdString();
+    e.text6 = Text6->text().toStdString();
+    e.carbon = Option1->isChecked();
+    MessageBoxPrompt prompt(this);
+    if (convertGo(state_, e, workDir_, prompt, launcher_) == GoOutcome::Started) backToMenu();
+}
+
+void Form3::backToMenu() {
+    hide();
+    if (menu_) menu_->show();
+}
+
+void Form3::closeEvent(QCloseEvent* e) {
+    e->accept();
+    if (menu_) menu_->show();
+}
+
+} // namespace tarvik

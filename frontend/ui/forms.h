@@ -1,0 +1,194 @@
+// The windows of the front end apart from the display window: the main menu
+// Form1, the settings window Form7, the information windows Form2 and Form6,
+// the stripping dialog Form4 and the conversion dialog Form3.  Every window
+// works on the shared AppState; the rules behind the buttons live in
+// tarvik_logic (dialogs.h).
+#pragma once
+
+#include "appstate.h"
+#include "launcher.h"
+
+#include <QWidget>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+class QButtonGroup;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QRadioButton;
+
+namespace tarvik {
+
+class FileChooser;
+
+// ---------------- information windows ----------------
+
+// "拡張子": what the extensions of the spectrum files mean.
+class Form2 : public QWidget {
+public:
+    explicit Form2(QWidget* parent = nullptr);
+};
+
+// "散乱角度について": why the exact scattering angle matters.
+class Form6 : public QWidget {
+public:
+    explicit Form6(QWidget* parent = nullptr);
+};
+
+// ---------------- settings window ----------------
+
+class Form1;
+
+class Form7 : public QWidget {
+public:
+    Form7(AppState& state, const std::filesystem::path& workDir, Form1& menu);
+    // Shows the window with these entries.
+    void openWith(const QString& facility, const QString& analyser, const QString& detector,
+                  const QString& kev);
+
+    QLineEdit* Text1;
+    QLineEdit* Text2;
+    QLineEdit* Text3;
+    QLineEdit* Text4;
+    QPushButton* Command1;
+    QPushButton* Command2;
+
+private:
+    void ok();
+    void cancel();
+
+    AppState& state_;
+    std::filesystem::path workDir_;
+    Form1& menu_;
+};
+
+// ---------------- stripping dialog ----------------
+
+class Form4 : public QWidget {
+public:
+    Form4(AppState& state, ProgramLauncher& launcher, const std::filesystem::path& workDir,
+          QWidget* mainMenu);
+    // The opening steps of the menu's stripping button; shows the dialog and
+    // hides the menu.
+    void openFromMenu();
+
+    FileChooser* chooser;  // Drive1, Dir1, File1
+    QListWidget* List1;
+    QLineEdit* Text1;
+    QLineEdit* Text2;
+    QLineEdit* Text3;
+    QLineEdit* Text4;
+    QLineEdit* Text5;
+    QLineEdit* Text6;
+    QPushButton* Command1;
+    QPushButton* Command2;
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    void fileClicked(const QString& name);
+    void go();
+    void backToMenu();
+
+    AppState& state_;
+    ProgramLauncher& launcher_;
+    std::filesystem::path workDir_;
+    QWidget* menu_;
+};
+
+// ---------------- conversion dialog ----------------
+
+class Form3 : public QWidget {
+public:
+    Form3(AppState& state, ProgramLauncher& launcher, const std::filesystem::path& workDir,
+          QWidget* mainMenu, std::function<void()> showAngleInfo);
+    void openFromMenu();
+
+    FileChooser* chooser;
+    QListWidget* List1;
+    QLineEdit* Text1;
+    QLineEdit* Text2;
+    QLineEdit* Text3;
+    QLineEdit* Text4;
+    QLineEdit* Text5;
+    QLineEdit* Text6;
+    QRadioButton* Option1;
+    QRadioButton* Option2;
+    QPushButton* Command1;
+    QPushButton* Command2;
+    QPushButton* Command3;
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    void fileClicked(const QString& name);
+    void go();
+    void backToMenu();
+
+    AppState& state_;
+    ProgramLauncher& launcher_;
+    std::filesystem::path workDir_;
+    QWidget* menu_;
+    std::function<void()> showAngleInfo_;
+};
+
+// ---------------- main menu ----------------
+
+class Form1 : public QWidget {
+public:
+    Form1(AppState& state, ProgramLauncher& launcher, const std::filesystem::path& workDir);
+    ~Form1() override;
+
+    // Start-up: reads the settings file; opens the settings window when that
+    // fails.  Call after show().
+    void load();
+
+    // Windows, created on first use.
+    Form2& form2();
+    Form3& form3();
+    Form4& form4();
+    Form6& form6();
+    Form7& form7();
+    QWidget* displayWindow() const { return display_; }
+
+    QLabel* Label3;   // facility name
+    QLabel* Label8;   // analyser
+    QLabel* Label10;  // detector
+    QPushButton* Command2;
+    QPushButton* Command5;
+    QPushButton* Command3;
+    QPushButton* Command4;
+
+    // What ends the program after the clean-up; quits the application
+    // unless a test replaces it.
+    std::function<void()> endProgram;
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void openStripping();
+    void openConversion();
+    void openDisplay();
+    void exitProgram();
+
+    AppState& state_;
+    ProgramLauncher& launcher_;
+    std::filesystem::path workDir_;
+    std::unique_ptr<Form2> form2_;
+    std::unique_ptr<Form3> form3_;
+    std::unique_ptr<Form4> form4_;
+    std::unique_ptr<Form6> form6_;
+    std::unique_ptr<Form7> form7_;
+    QWidget* display_ = nullptr;  // owned, deleted in the destructor
+    bool exiting_ = false;
+};
+
+} // namespace tarvik
