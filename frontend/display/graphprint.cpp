@@ -88,7 +88,13 @@ void printGraphForUser(const AppState& state, QWidget* parent) {
         QPrintPreviewDialog dialog(&printer, parent);
         dialog.setWindowTitle(QStringLiteral("印刷プレビュー"));
         QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog,
-                         [&state](QPrinter* p) { paintGraphPage(state, *p); });
+                         [&state](QPrinter* p) {
+                             try {
+                                 paintGraphPage(state, *p);
+                             } catch (const std::exception&) {
+                                 // checked before printing; an empty page is shown then
+                             }
+                         });
         dialog.exec();
     } else if (box.clickedButton() == pdf) {
         QString path = QFileDialog::getSaveFileName(parent, QStringLiteral("PDF に保存"),

@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPrintPreviewDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
@@ -26,6 +27,7 @@
 
 #include <fstream>
 #include <functional>
+#include <vector>
 
 namespace {
 
@@ -55,6 +57,25 @@ QString answerBox(QMessageBox::StandardButton button, const std::function<void()
     action();
     timer.stop();
     return seen;
+}
+
+// Runs `action` while answering the modal windows it opens, one handler per
+// window in the order they come up.  Returns how many were handled.
+int driveModals(std::vector<std::function<void(QWidget*)>> handlers, const std::function<void()>& action) {
+    std::size_t next = 0;
+    QWidget* last = nullptr;
+    QTimer timer;
+    timer.setInterval(20);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (!modal || modal == last || next >= handlers.size()) return;
+        last = modal;
+        handlers[next++](modal);
+    });
+    timer.start();
+    action();
+    timer.stop();
+    return static_cast<int>(next);
 }
 
 class DisplayWindowTest : public ::testing::Test {
@@ -250,6 +271,31 @@ TEST_F(DisplayWindowTest, GraphIsPaintedInColourWithReadableText) {
     ASSERT_GE(top, 0);
     EXPECT_GE(bottom - top, 8);
     EXPECT_LE(bottom - top, 22);
+}
+
+TEST_F(DisplayWindowTest, PrintWithoutPrinterOffersPreview) {
+    if (tarvik::havePrinter()) GTEST_SKIP() << "a printer is set up here";
+    clickFile(QStringLiteral("first.mca1"));
+    button("Command1")->click();
+    QString offer;
+    bool previewShown = false;
+    int handled = driveModals(
+        {[](QWidget* w) { qobject_cast<QMessageBox*>(w)->button(QMessageBox::Ok)->click(); },
+         [&](QWidget* w) {
+             auto* box = qobject_cast<QMessageBox*>(w);
+             ASSERT_NE(box, nullptr);
+             offer = box->text();
+             for (QAbstractButton* b : box->buttons())
+                 if (b->text() == QStringLiteral("印刷プレビュー")) b->click();
+         },
+         [&](QWidget* w) {
+             previewShown = qobject_cast<QPrintPreviewDialog*>(w) != nullptr;
+             qobject_cast<QDialog*>(w)->reject();
+         }},
+        [&] { button("Command5")->click(); });
+    EXPECT_EQ(handled, 3);
+    EXPECT_TRUE(offer.startsWith(QStringLiteral("使用できるプリンターが設定されていません"))) << offer.toStdString();
+    EXPECT_TRUE(previewShown);
 }
 
 TEST_F(DisplayWindowTest, CloseBoxDiscardsContents) {

@@ -75,17 +75,24 @@ int main(int argc, char** argv) {
     form.openFromMenu();
 
     auto* files = child<QListWidget>(&form, "File1");
+    auto click = [&](const char* file) {
+        if (!files) return;
+        for (int i = 0; i < files->count(); ++i)
+            if (files->item(i)->text() == QString::fromLatin1(file)) {
+                files->setCurrentRow(i);
+                emit files->itemClicked(files->item(i));
+            }
+    };
     auto add = [&](const char* file, const char* option) {
-        if (files) {
-            for (int i = 0; i < files->count(); ++i)
-                if (files->item(i)->text() == QString::fromLatin1(file)) {
-                    files->setCurrentRow(i);
-                    emit files->itemClicked(files->item(i));
-                }
-        }
+        click(file);
         child<QRadioButton>(&form, option)->setChecked(true);
         child<QPushButton>(&form, "Command1")->click();
     };
+    // The header preview of a file before anything is drawn.
+    click("tube_120kV.mca1");
+    app.processEvents();
+    bool ok = form.grab().save(QDir(out).filePath(QStringLiteral("preview.png")));
+
     add("tube_120kV.mca1", "Option2");
     add("tube_80kV_filtered.mca1", "Option5");
     add("primary_100kV.mca2", "Option3");
@@ -103,7 +110,7 @@ int main(int argc, char** argv) {
 
     const QString png = QDir(out).filePath(QStringLiteral("display.png"));
     const QString pdf = QDir(out).filePath(QStringLiteral("page.pdf"));
-    bool ok = form.grab().save(png);
+    ok = form.grab().save(png) && ok;
     ok = tarvik::printGraphToPdf(state, pdf) && ok;
     QTextStream(stdout) << png << "\n" << pdf << "\n";
     return ok ? 0 : 1;
