@@ -26,47 +26,29 @@ std::string energyOfCode(int code)
     return std::to_string(code / 10) + "." + std::to_string(code % 10);
 }
 
-// Replaces the content of the scratch file with one line.  The file is
-// overwritten in place and then cut to the new length rather than emptied
-// first: on ext4 a file emptied and written again is flushed to the disk at
-// every close, which would cost a disk write for each response table.
-void writeScratchLine(const fs::path& file, const std::string& text)
-{
-    fixedio::LineWriter w;
-    w.line(text);
-    const std::string& content = w.content();
-    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0)
-        throw fixedio::Error(std::string(kTableNameFileName) + ": cannot write the file (" +
-                             std::strerror(errno) + ")");
-    bool ok = ::pwrite(fd, content.data(), content.size(), 0) == static_cast<ssize_t>(content.size());
-    ok = ok && ::ftruncate(fd, static_cast<off_t>(content.size())) == 0;
-    const int err = ok ? 0 : errno;
-    ok = (::close(fd) == 0) && ok;
-    if (!ok)
-        throw fixedio::Error(std::string(kTableNameFileName) + ": cannot write the file (" +
-                             std::strerror(err != 0 ? err : errno) + ")");
-}
-
-// The whole content of a small file with one open, a few reads and a
-// close; false when it cannot be opened or read.
+// The whole content of a small regular file with one open, one read for a
+// file smaller than the buffer, and a close; false when it cannot be opened
+// or read.
 bool slurp(const fs::path& file, std::string& content)
 {
     const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
     content.clear();
-    char buf[8192];
+    char buf[16384];
     bool ok = true;
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0) {
-            ok = n == 0;
+        if (n < 0) {
+            ok = false;
             break;
         }
         content.append(buf, static_cast<std::size_t>(n));
+        // A regular file returns less than asked for only at its end.
+        if (static_cast<std::size_t>(n) < sizeof buf)
+            break;
     }
     ::close(fd);
     return ok;
@@ -100,22 +82,54 @@ void printLines(std::FILE* out, std::initializer_list<const char*> lines)
 
 } // namespace
 
+ResponseTableFiles::~ResponseTableFiles()
+{
+    if (scratchFd_ >= 0)
+        ::close(scratchFd_);
+}
+
+std::string ResponseTableFiles::passThroughScratch(const std::string& name)
+{
+    const auto fail = [](const char* what) {
+        return fixedio::Error(std::string(kTableNameFileName) + ": cannot " + what + " the file (" +
+                              std::strerror(errno) + ")");
+    };
+    // The file stays open for the run and is rewritten in place, cut to the
+    // new length only when it shrinks: on ext4 a file emptied and written
+    // again is flushed to the disk at every close, which would cost a disk
+    // write for each response table.
+    if (scratchFd_ < 0) {
+        scratchFd_ = ::open((workDir_ / kTableNameFileName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (scratchFd_ < 0)
+            throw fail("write");
+        scratchLength_ = -1;  // whatever an earlier run left there
+    }
+    fixedio::LineWriter w;
+    w.line(name);
+    const std::string& line = w.content();
+    const auto length = static_cast<off_t>(line.size());
+    if (::pwrite(scratchFd_, line.data(), line.size(), 0) != static_cast<ssize_t>(line.size()))
+        throw fail("write");
+    if (length != scratchLength_ && ::ftruncate(scratchFd_, length) != 0)
+        throw fail("write");
+    scratchLength_ = length;
+
+    // Read back: the first 30 characters of its line, without trailing blanks.
+    char buf[64];
+    const ssize_t n = ::pread(scratchFd_, buf, sizeof buf, 0);
+    if (n < 0)
+        throw fail("read");
+    auto in = fixedio::LineReader::fromText(kTableNameFileName, std::string(buf, static_cast<std::size_t>(n)));
+    return fixedio::trimTrailing(fixedio::textField(in.line("the name of a response table"), 30));
+}
+
 const ResponseTable& ResponseTableFiles::operator()(int code)
 {
     if (auto it = cache_.find(code); it != cache_.end())
         return it->second;
 
-    // The name of the table passes through Dataname.kat: written as one
-    // line, read back as its first 30 characters without trailing blanks.
-    const fs::path scratch = workDir_ / kTableNameFileName;
-    writeScratchLine(scratch, responseFileName(code));
-    std::string scratchText;
-    if (!slurp(scratch, scratchText))
-        throw fixedio::Error(std::string(kTableNameFileName) + ": cannot read the file back");
-    auto nameIn = fixedio::LineReader::fromText(kTableNameFileName, std::move(scratchText));
-    const std::string name =
-        fixedio::trimTrailing(fixedio::textField(nameIn.line("the name of a response table"), 30));
-
+    // The name of the table passes through the scratch file Dataname.kat.
+    const std::string name = passThroughScratch(responseFileName(code));
     const fs::path relative = fixedio::exchangePath(name);
     const fs::path file = workDir_ / relative;
     std::string text;

@@ -21,6 +21,9 @@ namespace tvstrip {
 class ResponseTableFiles {
 public:
     explicit ResponseTableFiles(std::filesystem::path workDir) : workDir_(std::move(workDir)) {}
+    ~ResponseTableFiles();
+    ResponseTableFiles(const ResponseTableFiles&) = delete;
+    ResponseTableFiles& operator=(const ResponseTableFiles&) = delete;
 
     // The table of an energy code.  Throws fixedio::Error naming the file
     // when it is missing or cannot be read.
@@ -28,8 +31,14 @@ public:
     int filesRead() const { return static_cast<int>(cache_.size()); }
 
 private:
+    // Writes `name` as the only line of Dataname.kat and returns the name
+    // read back from it.
+    std::string passThroughScratch(const std::string& name);
+
     std::filesystem::path workDir_;
     std::map<int, ResponseTable> cache_;
+    int scratchFd_ = -1;
+    long long scratchLength_ = -1;
 };
 
 struct Console {
