@@ -85,7 +85,12 @@ void writeResultFile(const std::filesystem::path& p, double kev = 0.25, int reco
                      const std::string& badCount = "") {
     std::ofstream f(p, std::ios::binary);
     f << "first comment\r\nsecond comment\r\n   80\r\n" << kev << "\r\n";
-    for (int i = 5; i <= 21; ++i) f << (i == 8 ? "annotation line" : "header " + std::to_string(i)) << "\r\n";
+    for (int i = 5; i <= 21; ++i) {
+        if (i == 8)
+            f << "annotation line\r\n";
+        else
+            f << "header " << i << "\r\n";
+    }
     f << " ch   keV   count\r\n";
     for (int ch = 1; ch <= records; ++ch) {
         f << ch << "  " << ch * kev << "  ";
@@ -99,7 +104,12 @@ void writeResultFile(const std::filesystem::path& p, double kev = 0.25, int reco
 
 void writeMeasuredFile(const std::filesystem::path& p) {
     std::ofstream f(p, std::ios::binary);
-    for (int i = 1; i <= 31; ++i) f << (i == 4 ? "measured annotation" : "h" + std::to_string(i)) << "\r\n";
+    for (int i = 1; i <= 31; ++i) {
+        if (i == 4)
+            f << "measured annotation\r\n";
+        else
+            f << "h" << i << "\r\n";
+    }
     for (int ch = 1; ch <= kChannels; ++ch) f << ch << "," << ch * 0.2 << "," << (ch == 100 ? 5000 : 7) << "\r\n";
 }
 

@@ -1,7 +1,9 @@
 // Renders the display window with three spectra and one printed page, so
-// that they can be looked at: display_snapshot <output folder>
-// writes display.png (the window) and page.pdf (the printout).  The spectra
-// are synthetic tube spectra written into a temporary data folder.
+// that they can be looked at:
+//   display_snapshot <output folder> [<keV per channel> <spectrum file>...]
+// writes preview.png (a file's header), display.png (the window) and
+// page.pdf (the printout).  The spectra are the files given (copied into a
+// temporary data folder), or else three synthetic tube spectra.
 #include "form5.h"
 #include "graphprint.h"
 
@@ -11,6 +13,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
@@ -59,14 +63,26 @@ int main(int argc, char** argv) {
 #ifdef TARVIK_HAVE_FONTS
     tarvik::installFontSubstitutions();
 #endif
-    const QString out = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp");
+    const QString out = QFileInfo(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp")).absoluteFilePath();
+    QStringList given;
+    for (int i = 3; i < argc; ++i) given << QFileInfo(QString::fromLocal8Bit(argv[i])).absoluteFilePath();
 
     QTemporaryDir work;
     QDir::setCurrent(work.path());
     QDir().mkdir(QStringLiteral("Tarvik_data"));
-    writeSpectrum(QStringLiteral("Tarvik_data/tube_120kV.mca1"), 120, 0.2, 1.0);
-    writeSpectrum(QStringLiteral("Tarvik_data/tube_80kV_filtered.mca1"), 80, 0.2, 0.6);
-    writeSpectrum(QStringLiteral("Tarvik_data/primary_100kV.mca2"), 100, 0.2, 0.8);
+    QStringList names{QStringLiteral("tube_120kV.mca1"), QStringLiteral("tube_80kV_filtered.mca1"),
+                      QStringLiteral("primary_100kV.mca2")};
+    if (given.isEmpty()) {
+        writeSpectrum(QStringLiteral("Tarvik_data/") + names[0], 120, 0.2, 1.0);
+        writeSpectrum(QStringLiteral("Tarvik_data/") + names[1], 80, 0.2, 0.6);
+        writeSpectrum(QStringLiteral("Tarvik_data/") + names[2], 100, 0.2, 0.8);
+    } else {
+        names.clear();
+        for (const QString& f : given) {
+            names << QFileInfo(f).fileName();
+            QFile::copy(f, QStringLiteral("Tarvik_data/") + names.back());
+        }
+    }
 
     tarvik::AppState state;
     state.facilityName = "中央病院 放射線部";
@@ -75,27 +91,31 @@ int main(int argc, char** argv) {
     form.openFromMenu();
 
     auto* files = child<QListWidget>(&form, "File1");
-    auto click = [&](const char* file) {
+    auto click = [&](const QString& file) {
         if (!files) return;
         for (int i = 0; i < files->count(); ++i)
-            if (files->item(i)->text() == QString::fromLatin1(file)) {
+            if (files->item(i)->text() == file) {
                 files->setCurrentRow(i);
                 emit files->itemClicked(files->item(i));
             }
     };
-    auto add = [&](const char* file, const char* option) {
+    auto add = [&](const QString& file, const char* option) {
         click(file);
+        if (argc > 2) {
+            auto* width = child<QLineEdit>(&form, "Text6");
+            width->setText(QString::fromLocal8Bit(argv[2]));
+            emit width->textEdited(width->text());
+        }
         child<QRadioButton>(&form, option)->setChecked(true);
         child<QPushButton>(&form, "Command1")->click();
     };
     // The header preview of a file before anything is drawn.
-    click("tube_120kV.mca1");
+    click(names[0]);
     app.processEvents();
     bool ok = form.grab().save(QDir(out).filePath(QStringLiteral("preview.png")));
 
-    add("tube_120kV.mca1", "Option2");
-    add("tube_80kV_filtered.mca1", "Option5");
-    add("primary_100kV.mca2", "Option3");
+    const char* colours[] = {"Option2", "Option5", "Option3", "Option4", "Option6"};
+    for (int i = 0; i < names.size() && i < 5; ++i) add(names[i], colours[i]);
 
     // The cursor at 59 keV, clicked, then one step up with the arrow button.
     QWidget* picture = child<QWidget>(&form, "Picture1");
