@@ -181,7 +181,8 @@ int runStripping(const fs::path& workDir, const Console& console)
         waitForEnter(console);
 
         ResponseTableFiles tables(workDir);
-        stripChannels(s, plan, std::ref(tables), [&](int channel) { std::fprintf(console.out, " Channel No = %d\n", channel); });
+        stripChannels(s, plan, std::ref(tables),
+                      [&](int channel) { std::fprintf(console.out, " Channel No = %d\n", channel); });
         const Counts corrected = finishSpectrum(s, plan);
         fixedio::writeFileAtomically(resultFile, formatResult(job, corrected));
 
