@@ -283,6 +283,20 @@ TEST_F(WindowsTest, ChooserNavigatesAndFiltersIgnoringCase) {
     EXPECT_FALSE(chooser.setFolder(QString::fromStdString((dir.path() / "missing").string())));
 }
 
+TEST_F(WindowsTest, DisplayButtonOpensTheDisplayWindow) {
+#ifdef TARVIK_HAVE_DISPLAY
+    menu->Command3->click();
+    ASSERT_NE(menu->displayWindow(), nullptr);
+    EXPECT_TRUE(menu->displayWindow()->isVisible());
+    EXPECT_FALSE(menu->isVisible());
+#else
+    BoxAnswerer box;
+    menu->Command3->click();
+    EXPECT_FALSE(box.text.isEmpty());
+    EXPECT_TRUE(menu->isVisible());
+#endif
+}
+
 TEST_F(WindowsTest, EndButtonRemovesTheExchangeFilesAndHidesEveryWindow) {
     writeBytes(dir.path() / "TempFile2.dat", "x");
     writeBytes(dir.path() / "Com.dat", "x");

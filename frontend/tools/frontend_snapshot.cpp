@@ -9,12 +9,14 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolTip>
 #include <QTranslator>
 
 #include <cstdio>
@@ -52,6 +54,26 @@ void save(QWidget* w, const QString& dir, const char* name) {
     w->grab().save(dir + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png"));
 }
 
+// Shows the tooltip of a control and saves it.
+void saveTooltip(QWidget* control, const QString& dir, const char* name) {
+    QToolTip::showText(control->mapToGlobal(control->rect().center()), control->toolTip(), control);
+    QApplication::processEvents();
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->inherits("QTipLabel") && w->isVisible()) save(w, dir, name);
+    QToolTip::hideText();
+}
+
+// Answers the next message box after saving it.
+void saveNextBox(const QString& dir, const char* name, QMessageBox::StandardButton press) {
+    QTimer::singleShot(0, [=] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        save(box, dir, name);
+        if (QAbstractButton* b = box->button(press)) b->click();
+        else box->reject();
+    });
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -84,6 +106,7 @@ int main(int argc, char** argv) {
     menu.show();
     menu.load();
     save(&menu, out, "form1_menu");
+    saveTooltip(menu.Label3, out, "form1_tooltip_facility");
 
     menu.form7().openWith(QStringLiteral("テスト病院"), QStringLiteral("RAMTEC-413"),
                           QStringLiteral("XR-100T-CdTe"), QStringLiteral("0.1"));
@@ -102,15 +125,15 @@ int main(int argc, char** argv) {
     f4.Text1->setText(QStringLiteral("管電圧 80 kV、付加フィルタ Al 2 mm"));
     save(&f4, out, "form4_stripping");
 
-    // a message box of the stripping dialog, grabbed while it is open
-    QTimer::singleShot(0, [&] {
-        QWidget* box = QApplication::activeModalWidget();
-        if (box) {
-            save(box, out, "form4_message");
-            static_cast<QMessageBox*>(box)->accept();
-        }
-    });
+    saveTooltip(f4.Command2, out, "form4_tooltip_cancel");
+
+    // message boxes of the stripping dialog, grabbed while they are open
+    saveNextBox(out, "form4_message", QMessageBox::Ok);
     f4.Text3->clear();
+    f4.Command1->click();
+    writeFile(QStringLiteral("Tarvik_data/spec80kV.mca1"), "old");
+    f4.Text3->setText(QStringLiteral("80"));
+    saveNextBox(out, "form4_question", QMessageBox::No);
     f4.Command1->click();
     f4.hide();
 

@@ -116,7 +116,8 @@ Form1::Form1(AppState& state, ProgramLauncher& launcher, const std::filesystem::
     connect(Command4, &QPushButton::clicked, this, [this] { close(); });
 
     endProgram = [] { QApplication::quit(); };
-    setFixedSize(sizeHint().expandedTo(QSize(560, 0)));
+    // the window takes the size of its contents, so a long facility name widens it
+    lay->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 Form1::~Form1() { delete display_; }

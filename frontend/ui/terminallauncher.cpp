@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QProcess>
+#include <QProcessEnvironment>
 #include <QStandardPaths>
 #include <QString>
 #include <QStringList>
@@ -18,10 +19,27 @@ std::optional<std::string> TerminalLauncher::start(const std::string& program,
 
     // Both terminals take -T (title) and -e (the command and its arguments).
     const QStringList args{QStringLiteral("-T"), name, QStringLiteral("-e"), QStringLiteral("./") + name};
+    // The programs print Japanese in UTF-8: give the terminal a UTF-8
+    // character set when the session has none.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    QString ctype = env.value(QStringLiteral("LC_ALL"));
+    if (ctype.isEmpty()) ctype = env.value(QStringLiteral("LC_CTYPE"));
+    if (ctype.isEmpty()) ctype = env.value(QStringLiteral("LANG"));
+    if (!ctype.contains(QLatin1String("UTF-8"), Qt::CaseInsensitive) &&
+        !ctype.contains(QLatin1String("utf8"), Qt::CaseInsensitive)) {
+        env.remove(QStringLiteral("LC_ALL"));
+        env.insert(QStringLiteral("LC_CTYPE"), QStringLiteral("C.UTF-8"));
+    }
+
     for (const char* terminal : {"x-terminal-emulator", "xterm"}) {
         QString path = QStandardPaths::findExecutable(QString::fromLatin1(terminal));
         if (path.isEmpty()) continue;
-        if (QProcess::startDetached(path, args, dir)) return std::nullopt;
+        QProcess process;
+        process.setProgram(path);
+        process.setArguments(args);
+        process.setWorkingDirectory(dir);
+        process.setProcessEnvironment(env);
+        if (process.startDetached()) return std::nullopt;
     }
     return "端末ウィンドウ（x-terminal-emulator、xterm）を起動できません";
 }
