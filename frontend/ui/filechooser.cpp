@@ -99,7 +99,7 @@ void FileChooser::fillDrives() {
     std::sort(volumes.begin(), volumes.end(),
               [](const QStorageInfo& a, const QStorageInfo& b) { return a.rootPath() < b.rootPath(); });
     for (const QStorageInfo& v : volumes) {
-        if (!v.isValid() || !v.isReady()) continue;
+        if (!v.isValid() || !v.isReady() || !QFileInfo(v.rootPath()).isDir()) continue;  // not bind-mounted files
         QString label = v.rootPath();
         if (!v.name().isEmpty()) label += QStringLiteral("  [%1]").arg(v.name());
         drive_->addItem(label, v.rootPath());
