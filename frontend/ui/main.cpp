@@ -17,6 +17,9 @@
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tarvik_CdTe"));
+    // The program ends only through the main menu's exit, which first removes
+    // the exchange files; hiding the last task window must not end it.
+    QApplication::setQuitOnLastWindowClosed(false);
 
     // Japanese captions on the standard buttons (はい / いいえ / キャンセル).
     QTranslator qtJapanese;
