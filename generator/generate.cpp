@@ -53,9 +53,10 @@ void generateResponseTables(const GenerateOptions& o, std::ostream& progress)
         ++done;
         const double elapsed = secondsSince(t0);
         progress << "[" << done << "/" << total << "] " << path.string() << "  " << fmt("%6.1f keV", codeEnergy(code))
-                 << "  " << run.photons << " photons  full-energy peak "
+                 << "  " << run.photons << " photons  absorbed whole "
+                 << fmt("%.4f", static_cast<double>(run.fullAbsorption) / static_cast<double>(run.photons))
+                 << fmt(" +- %.2f %%", 100.0 * run.peakUncertainty()) << "  in bins k-1,k "
                  << fmt("%.4f", static_cast<double>(run.peakCounts()) / static_cast<double>(run.photons))
-                 << fmt(" +- %.2f %%", 100.0 * run.peakUncertainty())
                  << fmt("  (%.0f s elapsed", elapsed)
                  << fmt(", about %.0f s left)", elapsed / done * (total - done)) << std::endl;
     }

@@ -137,7 +137,9 @@ ChannelCounts measureSpectrum(const Detector& detector, const PhotonSpectrum& sp
                                                         cumulative.size() - 1);
             const PhotonResult r = detector.simulate(spectrum.energyKeV[i], rng);
             if (r.collected <= 0) continue;
-            const double e = r.collected + rng.normal() * resolutionFwhm(r.collected) * sigmaPerFwhm;
+            const double e = options.broadening
+                                  ? r.collected + rng.normal() * resolutionFwhm(r.collected) * sigmaPerFwhm
+                                  : r.collected;
             if (e <= 0) continue;
             const double channel = std::ceil(e / options.kevPerChannel);
             if (channel >= 1 && channel <= kSpectrumChannels) ++h[static_cast<std::size_t>(channel) - 1];

@@ -61,6 +61,7 @@ struct MeasurementOptions {
     double kevPerChannel = 0.1;
     int photonsPerChunk = 100000;
     int threads = 1;
+    bool broadening = true;  // Gaussian energy resolution of the detector
 };
 
 // Measures `photons` photons drawn from the spectrum: detector model, then
