@@ -15,6 +15,8 @@
 #include <map>
 #include <string>
 
+#include "fixedio/fixedio.h"
+#include "strip/response_table.h"
 #include "strip/stripping.h"
 
 extern char** environ;
@@ -77,6 +79,18 @@ std::string tableText(const ResponseTable& r)
     }
     return text;
 }
+
+// Reading one response table from text: a whole run reads about 150.
+void BM_ReadResponseTable(benchmark::State& state)
+{
+    const std::string text = tableText(syntheticTable(800));
+    for (auto _ : state) {
+        auto in = fixedio::LineReader::fromText("RES\\800kev.dat", text);
+        ResponseTable r = readResponseTable(in);
+        benchmark::DoNotOptimize(r.data());
+    }
+}
+BENCHMARK(BM_ReadResponseTable)->Unit(benchmark::kMicrosecond);
 
 void writeFile(const fs::path& p, const std::string& content)
 {
