@@ -13,9 +13,9 @@ namespace {
 StripEntries goodStrip(const ScratchFolder& dir) {
     StripEntries e;
     e.folder = dir.dataUtf8();
-    e.selectedFile = "spec.csv";
+    e.selectedFile = "sample.csv";
     e.text3 = "80";
-    e.text4 = "spec";
+    e.text4 = "sample";
     e.text5 = "0.1";
     e.text6 = "32";
     return e;
@@ -37,7 +37,7 @@ TEST(StripChecksTest, FiveChecksInTheirOrder) {
         return true;
     };
     ASSERT_TRUE(next());
-    e.selectedFile = "spec.csv";
+    e.selectedFile = "sample.csv";
     ASSERT_TRUE(next());
     e.text4 = "a|b";
     ASSERT_TRUE(next());
@@ -84,7 +84,7 @@ TEST(StripChecksTest, RefusesValuesTheStrippingProgramCannotUse) {
 
 TEST(StripGoTest, WritesComTxtAndTempFileByteForByte) {
     ScratchFolder dir;
-    writeBytes(dir.data() / "spec.csv", measuredFile(31, countOf));
+    writeBytes(dir.data() / "sample.csv", measuredFile(31, countOf));
     AppState state;
     StripEntries e = goodStrip(dir);
     e.text1 = "コメント";
@@ -104,7 +104,7 @@ TEST(StripGoTest, WritesComTxtAndTempFileByteForByte) {
 
     auto t = splitCrLf(readBytes(dir.path() / "TempFile.dat"));
     ASSERT_EQ(t.size(), 108u);
-    EXPECT_EQ(t[0], "Tarvik_data\\spec.mca1");
+    EXPECT_EQ(t[0], "Tarvik_data\\sample.mca1");
     EXPECT_EQ(t[1], "\x83\x52\x83\x81\x83\x93\x83\x67");  // "コメント" in Shift_JIS
     EXPECT_EQ(t[2], "-- No comment --");
     EXPECT_EQ(t[3], "80");
@@ -113,14 +113,14 @@ TEST(StripGoTest, WritesComTxtAndTempFileByteForByte) {
     for (int r = 6; r <= 106; ++r) EXPECT_EQ(t[static_cast<std::size_t>(r)].size(), 70u);
     EXPECT_EQ(t[107], " 007147 007154 007161 999999");
     EXPECT_EQ(state.commentLine2, "-- No comment --");
-    EXPECT_EQ(state.resultPath, "Tarvik_data\\spec.mca1");
+    EXPECT_EQ(state.resultPath, "Tarvik_data\\sample.mca1");
     EXPECT_DOUBLE_EQ(valueOr0(state.tubeVoltage), 79.5);
 }
 
 TEST(StripGoTest, OverwriteQuestion) {
     ScratchFolder dir;
-    writeBytes(dir.data() / "spec.csv", measuredFile(31, countOf));
-    writeBytes(dir.data() / "spec.mca1", "old result");
+    writeBytes(dir.data() / "sample.csv", measuredFile(31, countOf));
+    writeBytes(dir.data() / "sample.mca1", "old result");
     AppState state;
     ScriptedUser user;
     RecordingLauncher launcher;
@@ -136,7 +136,7 @@ TEST(StripGoTest, OverwriteQuestion) {
     user.answer = true;
     EXPECT_EQ(stripGo(state, goodStrip(dir), dir.path(), user, launcher), GoOutcome::Started);
     EXPECT_EQ(launcher.started.size(), 1u);
-    EXPECT_EQ(readBytes(dir.data() / "spec.mca1"), "old result");  // tvstrip replaces it, not the dialog
+    EXPECT_EQ(readBytes(dir.data() / "sample.mca1"), "old result");  // tvstrip replaces it, not the dialog
 }
 
 TEST(StripGoTest, UnusableSpectraWriteNothing) {
@@ -148,12 +148,12 @@ TEST(StripGoTest, UnusableSpectraWriteNothing) {
     EXPECT_EQ(stripGo(state, goodStrip(dir), dir.path(), user, launcher), GoOutcome::Refused);
     EXPECT_NE(user.lastText().find("データファイルを開けません"), std::string::npos);
     // a count that does not fit its 7 columns
-    writeBytes(dir.data() / "spec.csv", measuredFile(31, [](int ch) { return ch == 77 ? 1000000 : 1; }));
+    writeBytes(dir.data() / "sample.csv", measuredFile(31, [](int ch) { return ch == 77 ? 1000000 : 1; }));
     EXPECT_EQ(stripGo(state, goodStrip(dir), dir.path(), user, launcher), GoOutcome::Refused);
     EXPECT_NE(user.lastText().find("チャネル 77 のカウント 1000000"), std::string::npos) << user.lastText();
     // a file that ends early
     std::string s = measuredFile(31, countOf);
-    writeBytes(dir.data() / "spec.csv", s.substr(0, s.size() - 100));
+    writeBytes(dir.data() / "sample.csv", s.substr(0, s.size() - 100));
     EXPECT_EQ(stripGo(state, goodStrip(dir), dir.path(), user, launcher), GoOutcome::Refused);
     EXPECT_NE(user.lastText().find("途中で終わっています"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "Com.txt"));
@@ -163,7 +163,7 @@ TEST(StripGoTest, UnusableSpectraWriteNothing) {
 
 TEST(StripGoTest, TerminalThatCannotStartIsReported) {
     ScratchFolder dir;
-    writeBytes(dir.data() / "spec.csv", measuredFile(31, countOf));
+    writeBytes(dir.data() / "sample.csv", measuredFile(31, countOf));
     AppState state;
     ScriptedUser user;
     RecordingLauncher launcher;

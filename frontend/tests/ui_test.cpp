@@ -131,7 +131,7 @@ TEST_F(WindowsTest, SettingsFileFillsTheMenuAndDoubleClickProposesItsWidth) {
 }
 
 TEST_F(WindowsTest, StrippingRunFromTheMenu) {
-    writeBytes(dir.data() / "spec.csv", measuredFile(31, [](int ch) { return ch; }));
+    writeBytes(dir.data() / "sample.csv", measuredFile(31, [](int ch) { return ch; }));
     state.kevPerChannel = 0.1;
     menu->Command2->click();
     Form4& f4 = menu->form4();
@@ -151,7 +151,7 @@ TEST_F(WindowsTest, StrippingRunFromTheMenu) {
     QTest::mouseClick(files->viewport(), Qt::LeftButton, {}, files->visualItemRect(files->item(0)).center());
     EXPECT_EQ(f4.List1->count(), 31 + 1024);
     EXPECT_EQ(f4.List1->item(3)->text(), "0004 : Header line 4");
-    EXPECT_EQ(f4.Text4->text(), "spec");
+    EXPECT_EQ(f4.Text4->text(), "sample");
 
     {  // the voltage box is still empty
         BoxAnswerer box;
@@ -164,16 +164,16 @@ TEST_F(WindowsTest, StrippingRunFromTheMenu) {
     EXPECT_TRUE(menu->isVisible());
     ASSERT_EQ(launcher.started.size(), 1u);
     EXPECT_EQ(launcher.started[0].program, "tvstrip");
-    EXPECT_EQ(splitCrLf(readBytes(dir.path() / "TempFile.dat"))[0], "Tarvik_data\\spec.mca1");
+    EXPECT_EQ(splitCrLf(readBytes(dir.path() / "TempFile.dat"))[0], "Tarvik_data\\sample.mca1");
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "Com.txt"));
 
     // an existing result: No empties the name and writes nothing new
-    writeBytes(dir.data() / "spec.mca1", "old");
+    writeBytes(dir.data() / "sample.mca1", "old");
     std::filesystem::remove(dir.path() / "TempFile.dat");
     menu->Command2->click();
     EXPECT_EQ(f4.List1->count(), 31 + 1024);  // the list keeps the last file's lines
     EXPECT_TRUE(f4.Text4->text().isEmpty());
-    f4.chooser->clickFile("spec.csv");
+    f4.chooser->clickFile("sample.csv");
     f4.Text3->setText("80");
     {
         BoxAnswerer box(QMessageBox::No);
@@ -194,12 +194,12 @@ TEST_F(WindowsTest, StrippingRunFromTheMenu) {
 }
 
 TEST_F(WindowsTest, TerminalFailureKeepsTheDialogOpen) {
-    writeBytes(dir.data() / "spec.csv", measuredFile(31, [](int ch) { return ch; }));
+    writeBytes(dir.data() / "sample.csv", measuredFile(31, [](int ch) { return ch; }));
     launcher.failure = "no terminal";
     menu->Command2->click();
     Form4& f4 = menu->form4();
     f4.Text5->setText("0.1");
-    f4.chooser->clickFile("spec.csv");
+    f4.chooser->clickFile("sample.csv");
     f4.Text3->setText("80");
     BoxAnswerer box;
     f4.Command1->click();
