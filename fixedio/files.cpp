@@ -63,7 +63,6 @@ void writeFileAtomically(const std::filesystem::path& file, std::string_view con
         left -= static_cast<std::size_t>(n);
     }
     int err = ok ? 0 : errno;
-    if (ok && ::fsync(fd) != 0) { ok = false; err = errno; }
     if (::close(fd) != 0 && ok) { ok = false; err = errno; }
     if (ok && std::rename(temp.c_str(), file.c_str()) != 0) { ok = false; err = errno; }
     if (!ok) {

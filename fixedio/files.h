@@ -14,7 +14,10 @@ namespace fixedio {
 // when the folder that would hold `file` is missing.
 void requireParentFolder(const std::filesystem::path& file, std::string_view what);
 
-// Writes `content` to `file` through a temporary file and a rename.
+// Writes `content` to `file` through a temporary file and a rename.  The
+// rename is atomic: a reader sees the old file or the complete new one.  No
+// fsync: a result is recomputed in milliseconds, and forcing it to disk
+// would cost more than the whole correction.
 // Throws fixedio::Error naming the file when anything fails; the temporary
 // file is removed then.
 void writeFileAtomically(const std::filesystem::path& file, std::string_view content);

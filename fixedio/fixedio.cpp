@@ -139,31 +139,54 @@ std::string canonicalRealField(std::string_view field, int decimals)
 namespace {
 
 template <typename T>
-T fromCanonical(const std::string& canon)
+T fromCanonical(const char* first, const char* last)
 {
     T value{};
-    auto [ptr, ec] = std::from_chars(canon.data(), canon.data() + canon.size(), value);
+    auto [ptr, ec] = std::from_chars(first, last, value);
     if (ec == std::errc::result_out_of_range) {
         // Underflow reads as zero; overflow is an error.
-        bool tiny = canon.find("e-") != std::string::npos;
-        if (tiny) return T{0};
+        std::string_view text(first, static_cast<std::size_t>(last - first));
+        if (text.find("e-") != std::string_view::npos) return T{0};
         throw std::invalid_argument("number out of range");
     }
-    if (ec != std::errc() || ptr != canon.data() + canon.size())
-        throw std::invalid_argument("not a number");
+    if (ec != std::errc() || ptr != last) throw std::invalid_argument("not a number");
     return value;
+}
+
+// The common form of a field, "[-]digits[.digits]" between blanks, goes
+// straight to from_chars; everything else through the canonical form.
+template <typename T>
+T parseReal(std::string_view field, int decimals)
+{
+    std::size_t b = 0, e = field.size();
+    while (b < e && field[b] == ' ') ++b;
+    while (e > b && field[e - 1] == ' ') --e;
+    if (b == e) return T{0};
+    std::string_view core = field.substr(b, e - b);
+    std::size_t i = (core[0] == '-') ? 1 : 0;
+    bool point = false, digit = false, plain = i < core.size();
+    for (; i < core.size() && plain; ++i) {
+        char c = core[i];
+        if (isDigit(c)) digit = true;
+        else if (c == '.' && !point) point = true;
+        else plain = false;
+    }
+    if (plain && digit && (point || decimals == 0))
+        return fromCanonical<T>(core.data(), core.data() + core.size());
+    std::string canon = canonicalRealField(field, decimals);
+    return fromCanonical<T>(canon.data(), canon.data() + canon.size());
 }
 
 } // namespace
 
 float parseRealFieldFloat(std::string_view field, int decimals)
 {
-    return fromCanonical<float>(canonicalRealField(field, decimals));
+    return parseReal<float>(field, decimals);
 }
 
 double parseRealFieldDouble(std::string_view field, int decimals)
 {
-    return fromCanonical<double>(canonicalRealField(field, decimals));
+    return parseReal<double>(field, decimals);
 }
 
 std::string_view firstListItem(std::string_view line)

@@ -1,5 +1,6 @@
 #include "sjis.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <iconv.h>
 
@@ -33,6 +34,9 @@ std::string sjisTextField(std::string_view line, std::size_t n)
 
 std::string sjisToUtf8(std::string_view text)
 {
+    // Plain ASCII is the same in both encodings.
+    if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return std::string(text);
     iconv_t cd = iconv_open("UTF-8", "CP932");
     if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(text);
     std::string out;
