@@ -39,11 +39,11 @@ inline constexpr int Magenta = 13;
 inline constexpr int White = 15;
 } // namespace palette
 
-struct FontSpec {
+struct FontStyle {
     std::string name = "Times New Roman";
     double size = 12.0;  // points
     bool italic = false;
-    friend bool operator==(const FontSpec&, const FontSpec&) = default;
+    friend bool operator==(const FontStyle&, const FontStyle&) = default;
 };
 
 class DrawSurface {
@@ -56,7 +56,7 @@ public:
     void setFontName(std::string_view name) { font_.name = std::string(name); }
     void setFontSize(double points) { font_.size = points; }
     void setItalic(bool on) { font_.italic = on; }
-    const FontSpec& font() const { return font_; }
+    const FontStyle& font() const { return font_; }
     void setTextColour(int paletteIndex) { textColour_ = paletteIndex; }
     int textColour() const { return textColour_; }
     void setPosition(double x, double y) { x_ = x; y_ = y; }
@@ -114,7 +114,7 @@ protected:
 
 private:
     int lineWidth_ = 1;
-    FontSpec font_;
+    FontStyle font_;
     int textColour_ = palette::Black;
     double x_ = 0, y_ = 0;
 };
@@ -130,7 +130,7 @@ public:
         int colour = 0;      // line colour, or text colour for Text
         int lineWidth = 1;
         std::string text;
-        FontSpec font;
+        FontStyle font;
     };
 
     std::vector<Op> ops;

@@ -238,22 +238,22 @@ void Form5::Impl::build() {
     auto* frame = named(new QGroupBox(QStringLiteral("描画色"), w), "Frame1");
     frame->setFont(smallFont);
     frame->setGeometry(tw(600, 5880, 2775, 1095));
-    struct OptionSpec {
+    struct OptionInfo {
         const char* name;
         const char* caption;
         const char* colour;
         double left, top;
     };
-    const OptionSpec specs[6] = {
+    const OptionInfo optionInfos[6] = {
         {"Option1", " 黒", "#000000", 360, 240},   {"Option2", " 青", "#0000ff", 360, 480},
         {"Option3", " 緑", "#00a000", 360, 720},   {"Option4", "暗シアン", "#008080", 1440, 240},
         {"Option5", "  赤", "#ff0000", 1440, 480}, {"Option6", "マゼンタ", "#ff00ff", 1440, 720},
     };
     for (int i = 0; i < 6; ++i) {
-        auto* o = named(new QRadioButton(QString::fromUtf8(specs[i].caption), frame), specs[i].name);
+        auto* o = named(new QRadioButton(QString::fromUtf8(optionInfos[i].caption), frame), optionInfos[i].name);
         o->setFont(gothic);
-        o->setStyleSheet(QStringLiteral("color: %1;").arg(QString::fromLatin1(specs[i].colour)));
-        o->setGeometry(tw(specs[i].left, specs[i].top + 30, 1250, 255));
+        o->setStyleSheet(QStringLiteral("color: %1;").arg(QString::fromLatin1(optionInfos[i].colour)));
+        o->setGeometry(tw(optionInfos[i].left, optionInfos[i].top + 30, 1250, 255));
         QObject::connect(o, &QRadioButton::toggled, w, [this, i](bool on) {
             if (on) logic.controls().colourOption = i + 1;
         });

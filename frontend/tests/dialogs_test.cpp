@@ -174,13 +174,13 @@ TEST(StripGoTest, TerminalThatCannotStartIsReported) {
 
 TEST(StripClickTest, NumberedLinesAndProposedName) {
     ScratchFolder dir;
-    writeBytes(dir.data() / "Spec80.CSV", "\x83\x65\r\nb\r\n");
+    writeBytes(dir.data() / "Meas80.CSV", "\x83\x65\r\nb\r\n");
     AppState state;
-    StripClick c = stripFileClicked(state, dir.dataUtf8(), "Spec80.CSV");
+    StripClick c = stripFileClicked(state, dir.dataUtf8(), "Meas80.CSV");
     EXPECT_FALSE(c.error);
     EXPECT_EQ(c.lines, (std::vector<std::string>{"0001 : テ", "0002 : b"}));
-    EXPECT_EQ(c.proposedName, "Spec80");
-    EXPECT_EQ(state.dataFilePath, dir.dataUtf8() + "/Spec80.CSV");
+    EXPECT_EQ(c.proposedName, "Meas80");
+    EXPECT_EQ(state.dataFilePath, dir.dataUtf8() + "/Meas80.CSV");
     EXPECT_TRUE(stripFileClicked(state, dir.dataUtf8(), "gone.csv").error);
 }
 

@@ -84,7 +84,7 @@ TEST(ResultNameTest, ForbiddenCharacters) {
 }
 
 TEST(ResultNameTest, ProposedNameDropsCharactersNotBytes) {
-    EXPECT_EQ(dropLastCharacters("spec80.csv", 4), "spec80");
+    EXPECT_EQ(dropLastCharacters("meas80.csv", 4), "meas80");
     EXPECT_EQ(dropLastCharacters("管電圧80kV.CSV", 4), "管電圧80kV");
     EXPECT_EQ(dropLastCharacters(".csv", 4), "");
     EXPECT_EQ(dropLastCharacters("散乱.mca1", 5), "散乱");

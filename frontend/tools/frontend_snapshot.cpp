@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
     QTemporaryDir work;
     QDir::setCurrent(work.path());
     QDir().mkdir(QStringLiteral("Tarvik_data"));
-    writeFile(QStringLiteral("Tarvik_data/spec80kV.csv"), measured());
+    writeFile(QStringLiteral("Tarvik_data/meas80kV.csv"), measured());
     writeFile(QStringLiteral("Tarvik_data/散乱90度.mca1"), stripped());
     writeFile(QStringLiteral("UserName.txt"), "\x83\x65\x83\x58\x83\x67\x95\x61\x89\x40\r\nRAMTEC-413\r\nXR-100T-CdTe\r\n0.1\r\n");
 
@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
 
     tarvik::Form4& f4 = menu.form4();
     f4.openFromMenu();
-    f4.chooser->clickFile(QStringLiteral("spec80kV.csv"));
+    f4.chooser->clickFile(QStringLiteral("meas80kV.csv"));
     f4.Text3->setText(QStringLiteral("80"));
     f4.Text1->setText(QStringLiteral("管電圧 80 kV、付加フィルタ Al 2 mm"));
     save(&f4, out, "form4_stripping");
@@ -131,7 +131,7 @@ int main(int argc, char** argv) {
     saveNextBox(out, "form4_message", QMessageBox::Ok);
     f4.Text3->clear();
     f4.Command1->click();
-    writeFile(QStringLiteral("Tarvik_data/spec80kV.mca1"), "old");
+    writeFile(QStringLiteral("Tarvik_data/meas80kV.mca1"), "old");
     f4.Text3->setText(QStringLiteral("80"));
     saveNextBox(out, "form4_question", QMessageBox::No);
     f4.Command1->click();
