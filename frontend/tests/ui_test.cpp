@@ -13,6 +13,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QTranslator>
@@ -281,6 +282,52 @@ TEST_F(WindowsTest, ChooserNavigatesAndFiltersIgnoringCase) {
     EXPECT_TRUE(chooser.folder().endsWith("/Tarvik_data"));
     EXPECT_GE(chooser.driveList()->count(), 1);
     EXPECT_FALSE(chooser.setFolder(QString::fromStdString((dir.path() / "missing").string())));
+}
+
+TEST_F(WindowsTest, KeyboardSelectionLoadsTheFileLikeAClick) {
+    writeBytes(dir.data() / "first.csv", measuredFile(31, [](int ch) { return ch; }));
+    std::string second = measuredFile(31, [](int) { return 5; });
+    second.replace(0, 13, "Second header");
+    writeBytes(dir.data() / "second.csv", second);
+    menu->Command2->click();
+    Form4& f4 = menu->form4();
+    QListWidget* files = f4.chooser->fileList();
+    ASSERT_EQ(files->count(), 2);
+    QSignalSpy clicks(f4.chooser, &FileChooser::fileClicked);
+
+    // focus arriving in the list chooses nothing
+    files->setFocus(Qt::TabFocusReason);
+    EXPECT_EQ(clicks.count(), 0);
+    EXPECT_EQ(f4.Text4->text(), "");
+
+    QTest::mouseClick(files->viewport(), Qt::LeftButton, {}, files->visualItemRect(files->item(0)).center());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(clicks.count(), 1);  // one click, one load
+    EXPECT_EQ(f4.Text4->text(), "first");
+
+    QTest::keyClick(files, Qt::Key_Down);
+    EXPECT_EQ(clicks.count(), 2);
+    EXPECT_EQ(f4.chooser->selectedFile(), "second.csv");
+    EXPECT_EQ(f4.Text4->text(), "second");
+    EXPECT_TRUE(f4.List1->item(0)->text().startsWith("0001 : Second header"));
+
+    // what GO reads is the file the window shows
+    f4.Text3->setText("80");
+    f4.Text5->setText("0.1");
+    f4.Command1->click();
+    ASSERT_EQ(launcher.started.size(), 1u);
+    EXPECT_EQ(splitCrLf(readBytes(dir.path() / "Com.txt"))[0].substr(0, 13), "Second header");
+    EXPECT_EQ(splitCrLf(readBytes(dir.path() / "TempFile.dat"))[0], "Tarvik_data\\second.mca1");
+}
+
+TEST_F(WindowsTest, ConversionCommentBoxesShowTheirBeginning) {
+    writeBytes(dir.data() / "scat.mca1", stripped());
+    menu->Command5->click();
+    Form3& f3 = menu->form3();
+    ASSERT_TRUE(f3.chooser->clickFile("scat.mca1"));
+    EXPECT_EQ(f3.Text1->text().size(), 60);  // the padded line, kept whole
+    EXPECT_EQ(f3.Text1->cursorPosition(), 0);
+    EXPECT_EQ(f3.Text2->cursorPosition(), 0);
 }
 
 TEST_F(WindowsTest, DisplayButtonOpensTheDisplayWindow) {

@@ -8,7 +8,9 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QStorageInfo>
+#include <QMouseEvent>
 #include <QStyle>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -42,8 +44,10 @@ FileChooser::FileChooser(const QString& patterns, QWidget* parent)
 
     connect(drive_, &QComboBox::activated, this, &FileChooser::onDriveActivated);
     connect(dir_, &QListWidget::itemActivated, this, &FileChooser::onFolderActivated);
-    connect(file_, &QListWidget::itemClicked, this,
-            [this](QListWidgetItem* item) { emit fileClicked(item->text()); });
+    connect(file_, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) { reportFile(item->text()); });
+    connect(file_, &QListWidget::currentItemChanged, this,
+            [this](QListWidgetItem* current) { onCurrentFileChanged(current); });
+    file_->viewport()->installEventFilter(this);
 
     fillDrives();
     setFolder(QDir::currentPath());
@@ -87,10 +91,44 @@ QString FileChooser::selectedPath() const {
 bool FileChooser::clickFile(const QString& name) {
     const auto found = file_->findItems(name, Qt::MatchExactly);
     if (found.isEmpty()) return false;
+    quiet_ = true;
     file_->setCurrentItem(found.front());
     found.front()->setSelected(true);
-    emit fileClicked(name);
+    quiet_ = false;
+    reportFile(name);
     return true;
+}
+
+void FileChooser::reportFile(const QString& name) {
+    lastReported_ = name;
+    emit fileClicked(name);
+}
+
+void FileChooser::onCurrentFileChanged(QListWidgetItem* current) {
+    // A mouse click is reported when the button is released (itemClicked);
+    // here only the keyboard's moves of the selection.  Focus arriving in
+    // the list makes an item current without selecting it: not a choice.
+    if (quiet_ || mousePressed_ || !current || !current->isSelected()) return;
+    reportFile(current->text());
+}
+
+bool FileChooser::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == file_->viewport()) {
+        if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick) {
+            mousePressed_ = true;
+        } else if (event->type() == QEvent::MouseButtonRelease) {
+            // After the release has been handled (and itemClicked emitted):
+            // a selection that the mouse moved without a click on an item,
+            // e.g. pressed on one file and released beside it, is reported too.
+            QTimer::singleShot(0, this, [this] {
+                mousePressed_ = false;
+                QListWidgetItem* current = file_->currentItem();
+                if (current && current->isSelected() && current->text() != lastReported_)
+                    reportFile(current->text());
+            });
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void FileChooser::fillDrives() {
@@ -155,6 +193,8 @@ void FileChooser::fillFolders() {
 }
 
 void FileChooser::fillFiles() {
+    quiet_ = true;
+    lastReported_.clear();
     file_->clear();
     const auto entries = QDir(folder_).entryInfoList(QDir::Files, QDir::Name | QDir::IgnoreCase);
     const std::string pats = patterns_.toStdString();
@@ -162,6 +202,7 @@ void FileChooser::fillFiles() {
         if (matchesPattern(f.fileName().toStdString(), pats)) file_->addItem(f.fileName());
     file_->clearSelection();
     file_->setCurrentRow(-1);
+    quiet_ = false;
 }
 
 void FileChooser::onDriveActivated(int index) {

@@ -3,6 +3,9 @@
 // drive's root down to the current folder and its subfolders (Dir1; a
 // double-click or Enter opens a folder), and a file list of the current
 // folder filtered by patterns such as "*.csv" ignoring letter case (File1).
+// A file counts as clicked when the mouse clicks it and also when the
+// keyboard moves the selection to it, so the window always shows the file
+// that is selected.
 #pragma once
 
 #include <QString>
@@ -43,7 +46,13 @@ signals:
     void fileClicked(const QString& name);
     void folderChanged(const QString& folder);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void reportFile(const QString& name);
+    void onCurrentFileChanged(QListWidgetItem* current);
+
     void fillDrives();
     void selectDriveOf(const QString& folder);
     void fillFolders();
@@ -57,6 +66,9 @@ private:
     QLabel* path_;
     QListWidget* dir_;
     QListWidget* file_;
+    bool mousePressed_ = false;  // a mouse button went down on the file list
+    bool quiet_ = false;         // the program itself changes the selection
+    QString lastReported_;       // the file last reported by fileClicked
 };
 
 } // namespace tarvik

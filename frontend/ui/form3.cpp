@@ -126,6 +126,10 @@ Form3::Form3(AppState& state, ProgramLauncher& launcher, const std::filesystem::
     lay->addLayout(buttons);
     resize(980, 780);
 
+    // Tab goes through the entries in the order they stand in the window.
+    QWidget* order[] = {Text1, Text2, Text3, Option1, Option2, Text6, Text5, Text4, Command1, Command2, Command3};
+    for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
+
     connect(chooser, &FileChooser::fileClicked, this, &Form3::fileClicked);
     connect(Command1, &QPushButton::clicked, this, &Form3::go);
     connect(Command2, &QPushButton::clicked, this, &Form3::backToMenu);
@@ -160,12 +164,18 @@ void Form3::fileClicked(const QString& name) {
     List1->clear();
     ConvertClick click = convertFileClicked(state_, chooser->folder().toStdString(), name.toStdString());
     for (const std::string& l : click.listItems) List1->addItem(QString::fromStdString(l));
+    // The boxes show their texts from the start: the comment lines of a
+    // result are padded with blanks to 60 columns, and a box scrolled to its
+    // end would show only those blanks.
     if (!click.error) {
         Text1->setText(QString::fromStdString(click.text1));
         Text2->setText(QString::fromStdString(click.text2));
         Text3->setText(QString::fromStdString(click.text3));
+        Text1->home(false);
+        Text2->home(false);
     }
     Text4->setText(QString::fromStdString(click.proposedName));
+    Text4->home(false);
     if (click.error) showNotice(this, *click.error);
 }
 

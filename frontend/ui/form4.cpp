@@ -139,6 +139,7 @@ void Form4::fileClicked(const QString& name) {
     StripClick click = stripFileClicked(state_, chooser->folder().toStdString(), name.toStdString());
     for (const std::string& l : click.lines) List1->addItem(QString::fromStdString(l));
     Text4->setText(QString::fromStdString(click.proposedName));
+    Text4->home(false);
     if (click.error) showNotice(this, *click.error);
 }
 
