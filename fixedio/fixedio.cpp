@@ -12,6 +12,10 @@ namespace fixedio {
 
 namespace {
 
+// What a real field that overflows its floating-point type throws, so that
+// the record readers can say "too large" rather than "not a number".
+constexpr const char* kOutOfRange = "number out of range";
+
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -121,10 +125,13 @@ std::string canonicalRealField(std::string_view field, int decimals)
             // "1.5E" with nothing after the letter: the exponent is 0.
             if (!letter) throw std::invalid_argument("not a number");
         }
+        // A field may hold any number of exponent digits ("1-999999" fits
+        // eight columns).  Beyond 100000 the value is already far outside
+        // every floating-point range, so the exponent saturates there: an
+        // underflow still reads 0 and an overflow is still refused.
         for (; i < s.size(); ++i) {
             if (!isDigit(s[i])) throw std::invalid_argument("not a number");
-            exponent = exponent * 10 + (s[i] - '0');
-            if (exponent > 100000) throw std::invalid_argument("exponent out of range");
+            if (exponent < 100000) exponent = exponent * 10 + (s[i] - '0');
         }
         if (negExp) exponent = -exponent;
     }
@@ -147,7 +154,7 @@ T fromCanonical(const char* first, const char* last)
         // Underflow reads as zero; overflow is an error.
         std::string_view text(first, static_cast<std::size_t>(last - first));
         if (text.find("e-") != std::string_view::npos) return T{0};
-        throw std::invalid_argument("number out of range");
+        throw std::invalid_argument(kOutOfRange);
     }
     if (ec != std::errc() || ptr != last) throw std::invalid_argument("not a number");
     return value;
@@ -313,11 +320,14 @@ std::vector<float> LineReader::floatsAt(const std::string& ln, const std::vector
         std::string_view field = fieldAt(ln, column, width);
         try {
             values.push_back(parseRealFieldFloat(field, fields[f].decimals));
-        } catch (const std::invalid_argument&) {
+        } catch (const std::invalid_argument& e) {
             std::string what = "expected ";
             what.append(expected);
             what += ", field " + std::to_string(f + 1) + " (columns " + std::to_string(column + 1) +
-                    "-" + std::to_string(column + width) + ") is not a number: " + quoted(field);
+                    "-" + std::to_string(column + width) + ") " +
+                    (std::string_view(e.what()) == kOutOfRange ? "is too large for single precision: "
+                                                               : "is not a number: ") +
+                    quoted(field);
             throw error(what);
         }
         column += width;

@@ -75,6 +75,28 @@ TEST(FixedFieldRead, RealFieldsRoundOnceToFloat)
     EXPECT_THROW(parseRealFieldFloat("1E+60", 0), std::invalid_argument);
 }
 
+TEST(FixedFieldRead, LongExponentsUnderflowOrOverflowLikeShortOnes)
+{
+    // Eight columns leave room for a six-digit exponent after a bare sign.
+    EXPECT_EQ(parseRealFieldFloat("3-370590", 0), 0.0f);
+    EXPECT_EQ(parseRealFieldDouble("1E-99999", 0), 0.0);
+    EXPECT_EQ(parseRealFieldFloat("0+540448", 0), 0.0f);
+    EXPECT_THROW(parseRealFieldFloat("1+999999", 0), std::invalid_argument);
+    EXPECT_THROW(parseRealFieldDouble("1D123456", 0), std::invalid_argument);
+}
+
+TEST(LineReaderTest, RealTooLargeForSinglePrecisionIsNamedSo)
+{
+    auto in = LineReader::fromText("RES/600kev.dat", "    1E39\r\n");
+    try {
+        in.floats(2, RealField{8, 0}, "response record 1");
+        FAIL() << "1E39 does not fit single precision";
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "RES/600kev.dat, line 1: expected response record 1, field 1 (columns 1-8) "
+                               "is too large for single precision: \"    1E39\"");
+    }
+}
+
 TEST(FixedFieldRead, ListItemsEndAtBlankCommaOrSlash)
 {
     EXPECT_EQ(firstListItem("  80  "), "80");
