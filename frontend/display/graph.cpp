@@ -8,10 +8,12 @@ namespace tarvik {
 
 namespace {
 
-// Ranges beyond this many keV from zero are refused: the axis numbers are
-// stepped by adding 10 or 20 keV, which stops advancing for huge values, and
-// the grid of such a range would have millions of lines.
-constexpr double kRangeLimit = 1e7;
+// Ranges reaching beyond this many keV from zero, or wider than it, are
+// refused: the axis numbers are stepped by adding 10 or 20 keV, which stops
+// advancing for huge values, and the grid has a line every 5 keV, so a range
+// of 1e6 keV already takes 200000 lines and 50000 numbers (most of a second
+// on screen); ten times more would freeze the window for many seconds.
+constexpr double kRangeLimit = 1e6;
 
 int paletteOfSlot(const AppState& s, int slot) { return s.spectrumColour[static_cast<std::size_t>(slot)]; }
 
@@ -89,7 +91,8 @@ void curve(DrawSurface& s, const AppState& st, int slot, double left, double bas
 void checkRange(double energyMin, double energyMax) {
     double range = energyMax - energyMin;
     if (!std::isfinite(energyMin) || !std::isfinite(energyMax) || !std::isfinite(range) ||
-        std::fabs(energyMin) > kRangeLimit || std::fabs(energyMax) > kRangeLimit)
+        std::fabs(energyMin) > kRangeLimit || std::fabs(energyMax) > kRangeLimit ||
+        std::fabs(range) > kRangeLimit)
         throw GraphError(GraphError::Reason::RangeOutOfReach, "the energy range is out of reach");
     if (range == 0)
         throw GraphError(GraphError::Reason::EmptyRange, "the energy range is empty");

@@ -31,8 +31,13 @@ QColor PainterSurface::colourOf(int paletteIndex) const {
 
 void PainterSurface::usePen(int colour) {
     QPen pen(colourOf(colour));
-    pen.setCosmetic(true);
-    pen.setWidth(lineWidth());
+    if (unitsPerPixel_ > 0) {
+        pen.setCosmetic(false);
+        pen.setWidthF(lineWidth() * unitsPerPixel_);
+    } else {
+        pen.setCosmetic(true);
+        pen.setWidth(lineWidth());
+    }
     pen.setStyle(Qt::SolidLine);
     pen.setCapStyle(Qt::SquareCap);
     painter_->setPen(pen);
@@ -128,6 +133,12 @@ void PrinterPageSurface::setScale(double width, double height) {
     const double pixelsPerPoint = printer_.resolution() / 72.0;
     const double pixelsPerUnit = device.height() / height;
     setUnitsPerPoint(pixelsPerPoint / pixelsPerUnit);
+    // Line widths are printer dots.  Held in page units rather than as
+    // cosmetic pens: a print preview replays the page on the screen, where a
+    // cosmetic pen would keep its width in screen pixels and the frame of 8
+    // dots would come out as a bar.
+    const double pixelsPerUnitAcross = device.width() / width;
+    setUnitsPerPixel(2.0 / (pixelsPerUnit + pixelsPerUnitAcross));
 }
 
 void PrinterPageSurface::endDocument() {

@@ -3,7 +3,9 @@
 //
 // The painter's window is set to the logical units, so a font must be sized
 // in logical units too: a point is `unitsPerPoint` units (20 twips on
-// screen).  Line widths are device pixels, so the pens are cosmetic.
+// screen).  Line widths are device pixels: cosmetic pens on screen; on a
+// page they are printer dots turned into page units, so that a print
+// preview, which replays the page at another scale, shows them as printed.
 #pragma once
 
 #include "drawsurface.h"
@@ -43,12 +45,17 @@ protected:
 
     QPainter* painter() const { return painter_; }
     void setUnitsPerPoint(double u) { unitsPerPoint_ = u; }
+    // Logical units per device pixel for line widths; 0 (the default) draws
+    // with cosmetic pens, whose width the painting device takes in its own
+    // pixels.
+    void setUnitsPerPixel(double u) { unitsPerPixel_ = u; }
 
 private:
     void usePen(int colour);
 
     QPainter* painter_ = nullptr;
     double unitsPerPoint_ = 20;
+    double unitsPerPixel_ = 0;
     bool monochrome_;
 };
 

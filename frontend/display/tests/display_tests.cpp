@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 using namespace tarvik;
@@ -327,6 +328,16 @@ TEST(GraphTest, FailuresStopWithoutDrawingInfinities) {
     RecordingSurface s3;
     st = stateWith(1, 0, 1e300);
     EXPECT_THROW(drawGraph(st, s3), GraphError);  // would never finish its grid
+    // A few zeros too many: refused before a grid of millions of lines.
+    for (auto [lo, hi] : {std::pair{0.0, 1.5e6}, std::pair{-8e5, 8e5}, std::pair{-2e6, 150.0}}) {
+        try {
+            checkRange(lo, hi);
+            ADD_FAILURE() << lo << ".." << hi << " must be refused";
+        } catch (const GraphError& e) {
+            EXPECT_EQ(e.reason(), GraphError::Reason::RangeOutOfReach) << lo << ".." << hi;
+        }
+    }
+    EXPECT_NO_THROW(checkRange(0, 1e6));
     RecordingSurface s4;
     st = stateWith(1, 0, 150, 0);
     EXPECT_THROW(drawGraph(st, s4), GraphError);
@@ -688,6 +699,13 @@ TEST_F(DisplayLogicTest, RedrawAndPrintRefuseWhatCannotBeDrawn) {
     EXPECT_EQ(st.energyMin, 30);
     EXPECT_EQ(st.trackingEnabled, 1);
     EXPECT_FALSE(logic.preparePrint());
+
+    logic.controls().text5 = "1500000";  // 150 typed with four zeros too many
+    m = logic.redraw(picture);
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->text, display_text::RangeOutOfReach);
+    EXPECT_EQ(st.energyMax, 60);
+    logic.controls().text5 = "60";
 
     st.kevPerChannel = 0;  // e.g. a previewed file with a width of 0
     m = logic.redraw(picture);

@@ -19,12 +19,16 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPrintPreviewDialog>
+#include <QPrintPreviewWidget>
+#include <QPrinter>
+#include <QPageSize>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <vector>
@@ -310,8 +314,7 @@ TEST_F(DisplayWindowTest, CloseBoxDiscardsContents) {
     EXPECT_TRUE(button("Command1")->isEnabled());
 }
 
-TEST(DisplayPrintTest, PageWrittenAsPdf) {
-    QTemporaryDir dir;
+tarvik::AppState onePageState() {
     tarvik::AppState st;
     st.spectrumCount = 1;
     st.energyMin = 0;
@@ -320,12 +323,60 @@ TEST(DisplayPrintTest, PageWrittenAsPdf) {
     st.spectrumMax[1] = 10;
     for (int ch = 1; ch <= 1024; ++ch) st.spectrumCounts[1][static_cast<std::size_t>(ch)] = ch % 11;
     st.facilityName = "テスト病院";
+    return st;
+}
+
+TEST(DisplayPrintTest, PageWrittenAsPdf) {
+    QTemporaryDir dir;
+    tarvik::AppState st = onePageState();
     QString pdf = dir.filePath(QStringLiteral("page.pdf"));
     ASSERT_TRUE(tarvik::printGraphToPdf(st, pdf));
     QFile f(pdf);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_TRUE(f.read(4) == "%PDF");
     EXPECT_GT(f.size(), 2000);
+}
+
+TEST(DisplayPrintTest, PreviewShowsLinesAsThinAsOnPaper) {
+    // The frame's 8 printer dots are under a millimetre on paper; a preview
+    // that shrinks the page to the screen must not draw them 8 screen pixels
+    // wide.
+    tarvik::AppState st = onePageState();
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setPageSize(QPageSize(QPageSize::A4));
+    tarvik::setUpPrinter(printer);
+    QPrintPreviewWidget preview(&printer);
+    QObject::connect(&preview, &QPrintPreviewWidget::paintRequested,
+                     [&st](QPrinter* p) { tarvik::paintGraphPage(st, *p); });
+    preview.resize(600, 800);
+    preview.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&preview));
+    preview.fitInView();
+    preview.updatePreview();
+    QApplication::processEvents();
+    QImage shot = preview.grab().toImage();
+
+    // The page is the white area; the frame's top edge is the first dark
+    // run down a column of the page's middle (a column that meets no
+    // vertical grid line).
+    int left = shot.width(), right = -1, top = shot.height(), bottom = -1;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            if (shot.pixel(x, y) == qRgb(255, 255, 255)) {
+                left = std::min(left, x), right = std::max(right, x);
+                top = std::min(top, y), bottom = std::max(bottom, y);
+            }
+    ASSERT_GT(right - left, 200) << "no page in the preview";
+    int thinnest = shot.height();
+    for (int x = left + (right - left) * 2 / 5; x < left + (right - left) * 3 / 5; ++x) {
+        int y = top;
+        while (y <= bottom && qGray(shot.pixel(x, y)) >= 160) ++y;
+        int run = 0;
+        while (y + run <= bottom && qGray(shot.pixel(x, y + run)) < 160) ++run;
+        if (run > 0) thinnest = std::min(thinnest, run);
+    }
+    EXPECT_GE(thinnest, 1);
+    EXPECT_LE(thinnest, 3) << "page of " << (bottom - top) << " pixels";
 }
 
 } // namespace
