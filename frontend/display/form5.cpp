@@ -331,14 +331,14 @@ void Form5::Impl::build() {
     text4->setGeometry(tw(7440, 8520, 735, 345));
     auto* label3 = named(new QLabel(QStringLiteral("～"), w), "Label3");
     label3->setFont(smallFont);
-    label3->setGeometry(tw(8400, 8520, 255, 300));
+    label3->setGeometry(tw(8400, 8520, 255, 225));
     text5 = named(new QLineEdit(w), "Text5");
     text5->setFont(times);
     text5->setAlignment(Qt::AlignCenter);
     text5->setGeometry(tw(8760, 8520, 735, 345));
     auto* label4 = named(new QLabel(QStringLiteral("keV"), w), "Label4");
     label4->setFont(times);
-    label4->setGeometry(tw(9720, 8520, 405, 300));
+    label4->setGeometry(tw(9720, 8520, 405, 285));
     for (QLineEdit* t : {text4, text5, text6}) t->setTextMargins(0, 0, 0, 0);
 
     command4 = makeButton("Command4", "再描画", tw(10800, 8280, 1215, 615), nullptr);
