@@ -14,18 +14,23 @@ bool isSjisLeadByte(unsigned char byte)
 std::string sjisTextField(std::string_view line, std::size_t n)
 {
     std::string out(line.substr(0, std::min(n, line.size())));
-    // Walk the characters from the start: only there is it known which bytes
-    // are first halves of double-byte characters.
-    std::size_t i = 0;
-    while (i < out.size()) {
-        if (isSjisLeadByte(static_cast<unsigned char>(out[i]))) {
-            if (i + 1 >= out.size()) {
-                out[i] = ' ';  // its second half was cut off
-                break;
+    // Only a line that goes on beyond byte n is cut; a shorter one passes
+    // byte for byte, even when it ends in a lone first half (a header line
+    // cut at 60 bytes elsewhere may do so).
+    if (line.size() > n) {
+        // Walk the characters from the start: only there is it known which
+        // bytes are first halves of double-byte characters.
+        std::size_t i = 0;
+        while (i < out.size()) {
+            if (isSjisLeadByte(static_cast<unsigned char>(out[i]))) {
+                if (i + 1 >= out.size()) {
+                    out[i] = ' ';  // its second half was cut off
+                    break;
+                }
+                i += 2;
+            } else {
+                ++i;
             }
-            i += 2;
-        } else {
-            ++i;
         }
     }
     out.resize(n, ' ');

@@ -50,6 +50,20 @@ TEST(ShiftJis, CutNeverSplitsADoubleByteCharacter)
     EXPECT_EQ(cut[59], ' ');
     // Half-width katakana are single bytes and are never taken as lead bytes.
     EXPECT_EQ(sjisTextField("\xB1\xB2\xB3", 2), "\xB1\xB2");
+    // A second byte in the lead-byte range ("亜" is 0x88 0x9F) ending at byte n is kept.
+    const std::string a = "\x88\x9F";
+    EXPECT_EQ(sjisTextField("xx" + a + "yy", 4), "xx" + a);
+}
+
+TEST(ShiftJis, UncutLineEndingInALoneFirstHalfPassesUnchanged)
+{
+    // A header line that was already cut at 60 bytes with its lead byte kept
+    // is copied again: nothing is cut now, so every byte stays.
+    const std::string line = std::string(59, 'a') + "\x95";
+    EXPECT_EQ(sjisTextField(line, 60), line);
+    EXPECT_EQ(sjisTextField("ab\x95", 60), "ab\x95" + std::string(57, ' '));
+    // The same line with one more byte is cut, and then the lone half goes.
+    EXPECT_EQ(sjisTextField(line + "\x5C", 60), std::string(59, 'a') + " ");
 }
 
 TEST(ShiftJis, OnlyStandaloneBackslashesSeparatePaths)
