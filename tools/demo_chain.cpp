@@ -9,11 +9,11 @@
 #include "spectrumfiles.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <fcntl.h>
 #include <iostream>
-#include <regex>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -96,10 +96,16 @@ void report(const char* what, const fs::path& file, const Counts& counts, double
                 s.meanKeV);
 }
 
-int firstNumber(const std::string& name, const std::regex& re, int fallback)
+// The number written right before `unit` in a name ("W80kV_..." gives 80 for
+// "kV"), or the fallback when the name has none.
+int numberBefore(const std::string& name, const std::string& unit, int fallback)
 {
-    std::smatch m;
-    return std::regex_search(name, m, re) ? std::stoi(m[1]) : fallback;
+    std::size_t at = name.find(unit);
+    std::size_t start = at;
+    while (start != std::string::npos && start > 0 && std::isdigit(static_cast<unsigned char>(name[start - 1])))
+        --start;
+    if (at == std::string::npos || start == at) return fallback;
+    return std::stoi(name.substr(start, at - start));
 }
 
 } // namespace
@@ -121,7 +127,6 @@ int main()
         return 1;
     }
 
-    const std::regex kv("([0-9]+)kV"), deg("([0-9]+)deg");
     AppState state;
     ConsolePrompt prompt;
     ConsoleRunner runner;
@@ -133,7 +138,7 @@ int main()
         se.folder = "Tarvik_data";
         se.selectedFile = csv;
         se.text1 = "Demo: " + name;
-        se.text3 = std::to_string(firstNumber(name, kv, 80));
+        se.text3 = std::to_string(numberBefore(name, "kV", 80));
         se.text4 = name;
         se.text5 = "0.1";
         se.text6 = "32";
@@ -156,7 +161,7 @@ int main()
         ce.selectedFile = mca1.filename().string();
         ce.text1 = "Demo: primary spectrum from " + name;
         ce.text4 = name + "_primary";
-        ce.text5 = std::to_string(firstNumber(name, deg, 90));
+        ce.text5 = std::to_string(numberBefore(name, "deg", 90));
         ce.text6 = "10";
         ce.carbon = carbon;
         if (convertGo(state, ce, work, prompt, runner) != GoOutcome::Started || runner.lastStatus != 0) {
