@@ -1,0 +1,99 @@
+// Text, JSON and CSV records of the beam-quality figures.
+#include "quality/beamquality.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <regex>
+#include <string>
+#include <vector>
+
+namespace {
+
+quality::BeamQuality sample()
+{
+    quality::BeamQuality q;
+    q.kevPerChannel = 0.1;
+    q.total = {1000, 31.6};
+    q.meanEnergyKeV = {42.5, 0.01};
+    q.hvl1AlMm = {2.6, 0.003};
+    q.hvl2AlMm = {3.9, std::nan("")};  // no uncertainty
+    return q;
+}
+
+std::vector<std::string> keys(const std::string& json)
+{
+    std::vector<std::string> out;
+    static const std::regex key("\"([a-zA-Z0-9_]+)\":");
+    for (auto it = std::sregex_iterator(json.begin(), json.end(), key); it != std::sregex_iterator(); ++it)
+        out.push_back((*it)[1]);
+    return out;
+}
+
+std::vector<std::string> splitCsv(const std::string& line)
+{
+    std::vector<std::string> out(1);
+    bool quoted = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quoted) {
+            if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') { out.back() += '"'; ++i; }
+            else if (c == '"') quoted = false;
+            else out.back() += c;
+        } else if (c == '"') quoted = true;
+        else if (c == ',') out.emplace_back();
+        else out.back() += c;
+    }
+    return out;
+}
+
+TEST(QualityFormat, JsonHasEveryKeyOnceAndNullForMissing)
+{
+    const std::string j = quality::toJson(sample(), "a.mca1");
+    const std::vector<std::string> expected = {
+        "file", "kev_per_channel", "total", "total_u", "mean_energy_keV", "mean_energy_keV_u",
+        "kerma_mean_energy_keV", "kerma_mean_energy_keV_u", "hvl1_al_mm", "hvl1_al_mm_u", "hvl2_al_mm",
+        "hvl2_al_mm_u", "hvl1_cu_mm", "hvl1_cu_mm_u", "hvl2_cu_mm", "hvl2_cu_mm_u", "homogeneity_al",
+        "homogeneity_al_u", "homogeneity_cu", "homogeneity_cu_u", "effective_energy_keV",
+        "effective_energy_keV_u", "end_point_keV", "end_point_keV_u"};
+    EXPECT_EQ(keys(j), expected);
+    EXPECT_EQ(j.find('\n'), std::string::npos);
+    EXPECT_NE(j.find("\"hvl1_al_mm\":2.6,"), std::string::npos) << j;
+    EXPECT_NE(j.find("\"hvl2_al_mm_u\":null"), std::string::npos) << j;
+    EXPECT_EQ(j.find("nan"), std::string::npos) << j;
+}
+
+TEST(QualityFormat, JsonFileNamesStayValidAndComplete)
+{
+    // A quote, a backslash, a control character and a Shift_JIS byte pair
+    // (not UTF-8): escaped, nothing dropped; UTF-8 passes unchanged.
+    const std::string j = quality::toJson(sample(), std::string("a\"b\\c\td\x83\x58.csv"));
+    EXPECT_NE(j.find(R"("file":"a\"b\\c\u0009d\u0083X.csv")"), std::string::npos) << j;
+    const std::string u = quality::toJson(sample(), "スペクトル.csv");
+    EXPECT_NE(u.find("\"file\":\"スペクトル.csv\""), std::string::npos) << u;
+}
+
+TEST(QualityFormat, CsvRecordMatchesItsHeader)
+{
+    const auto header = splitCsv(quality::csvHeader());
+    const auto row = splitCsv(quality::toCsv(sample(), "with,comma \"q\".csv"));
+    ASSERT_EQ(header.size(), row.size());
+    ASSERT_EQ(header.size(), 24u);
+    EXPECT_EQ(row[0], "with,comma \"q\".csv");
+    for (std::size_t i = 0; i < header.size(); ++i) {
+        if (header[i] == "hvl1_al_mm") { EXPECT_EQ(row[i], "2.6"); }
+        if (header[i] == "hvl2_al_mm_u") { EXPECT_EQ(row[i], ""); }
+        if (header[i] == "total_u") { EXPECT_EQ(row[i], "31.6"); }
+    }
+}
+
+TEST(QualityFormat, TextShowsUncertaintyOnlyWhereThereIsOne)
+{
+    const std::string t = quality::formatText(sample(), "demo.csv");
+    EXPECT_EQ(t.rfind("demo.csv\n", 0), 0u);
+    EXPECT_NE(t.find("HVL1 Al: 2.6000 ± 0.0030 mm"), std::string::npos) << t;
+    EXPECT_NE(t.find("HVL2 Al: 3.9000 mm"), std::string::npos) << t;
+    EXPECT_NE(t.find("HVL1 Cu: n/a mm"), std::string::npos) << t;
+}
+
+} // namespace
