@@ -1,8 +1,11 @@
-// Shift_JIS (code page 932) aware handling of the bytes that the front end
-// writes into the exchange files: cutting texts without splitting a
-// double-byte character, and turning a result path written with "\" into a
-// path of this platform in the file system's encoding.
+// Shift_JIS handling of the bytes that the front end writes into the
+// exchange files, in the names the fixed-column readers use: cutting texts
+// without splitting a double-byte character, and turning a result path
+// written with "\" into a path of this platform in the file system's
+// encoding.  The conversions themselves live in the shared module sjis/.
 #pragma once
+
+#include "sjis/sjis.h"
 
 #include <filesystem>
 #include <string>
@@ -10,18 +13,15 @@
 
 namespace fixedio {
 
-// True for a byte that starts a Shift_JIS double-byte character
-// (0x81-0x9F, 0xE0-0xFC).
-bool isSjisLeadByte(unsigned char byte);
+// True for a byte that starts a Shift_JIS double-byte character.
+inline bool isSjisLeadByte(unsigned char byte) { return sjis::isLeadByte(byte); }
 
-// "A n" for Shift_JIS text: the first n bytes, padded with blanks to n; when
-// byte n is the first half of a double-byte character whose second half was
-// cut off, that orphaned byte becomes a blank.
-std::string sjisTextField(std::string_view line, std::size_t n);
+// "A n" for Shift_JIS text (see sjis::cutField).
+inline std::string sjisTextField(std::string_view line, std::size_t n) { return sjis::cutField(line, n); }
 
-// Converts Shift_JIS (CP932) text to UTF-8; bytes that do not convert are
-// kept as they are.
-std::string sjisToUtf8(std::string_view text);
+// Shift_JIS to UTF-8 for names of files; bytes that do not convert are kept
+// as they are.
+inline std::string sjisToUtf8(std::string_view text) { return sjis::toUtf8ForPath(text); }
 
 // A path as written in an exchange file ("Tarvik_data\name.mca1",
 // "RES\235kev.dat"): every backslash that stands as a character of its own

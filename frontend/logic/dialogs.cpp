@@ -2,7 +2,7 @@
 
 #include "exchange.h"
 #include "resultname.h"
-#include "sjis.h"
+#include "sjis/sjis.h"
 #include "spectrumfiles.h"
 #include "values.h"
 
@@ -19,7 +19,7 @@ Notice plain(std::string text) { return {BoxKind::Plain, std::move(text)}; }
 // Result names: representable in Shift_JIS, and the whole result path
 // within the 60 bytes that the console programs keep.
 std::optional<Notice> checkResultName(const std::string& name, std::string_view extension) {
-    auto bytes = sjisLength(resultPathFor(name, extension));
+    auto bytes = sjis::encodedLength(resultPathFor(name, extension));
     if (!bytes) return warning("ファイル名に使用できない文字が含まれています !");
     if (*bytes > kMaxResultPathBytes) {
         std::size_t room = kMaxResultPathBytes - kDataFolder.size() - 1 - extension.size();
@@ -30,7 +30,7 @@ std::optional<Notice> checkResultName(const std::string& name, std::string_view 
 }
 
 std::optional<Notice> checkComments(const std::string& c1, const std::string& c2) {
-    if (!toSjis(c1) || !toSjis(c2)) return warning("コメント／メモに使用できない文字が含まれています");
+    if (!sjis::fromUtf8(c1) || !sjis::fromUtf8(c2)) return warning("コメント／メモに使用できない文字が含まれています");
     return std::nullopt;
 }
 

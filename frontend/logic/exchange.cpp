@@ -1,6 +1,6 @@
 #include "exchange.h"
 
-#include "sjis.h"
+#include "sjis/sjis.h"
 #include "values.h"
 
 #include <fstream>
@@ -11,7 +11,7 @@ constexpr std::string_view kCrLf = "\r\n";
 }
 
 std::string sjisOrThrow(std::string_view utf8, std::string_view what) {
-    auto s = toSjis(utf8);
+    auto s = sjis::fromUtf8(utf8);
     if (!s) throw ExchangeError(std::string(what) + "に Shift_JIS で書けない文字が含まれています");
     return *s;
 }

@@ -1,6 +1,6 @@
 #include "textfile.h"
 
-#include "sjis.h"
+#include "sjis/sjis.h"
 #include "values.h"
 
 #include <fstream>
@@ -34,7 +34,7 @@ std::string TextFileReader::readRawLine() {
     return line;
 }
 
-std::string TextFileReader::readLine() { return fromSjis(readRawLine()); }
+std::string TextFileReader::readLine() { return sjis::toUtf8ForDisplay(readRawLine()); }
 
 std::string TextFileReader::readField() {
     auto at = [&](std::size_t i) { return i < content_.size() ? content_[i] : '\0'; };
@@ -68,7 +68,7 @@ std::string TextFileReader::readField() {
         // anything between the closing quote and the delimiter is dropped
         while (pos_ < content_.size() && content_[pos_] != ',' && !isLineEnd(content_[pos_])) ++pos_;
         consumeDelimiter();
-        return fromSjis(field);
+        return sjis::toUtf8ForDisplay(field);
     }
     bool numeric = (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
     std::size_t start = pos_;
@@ -83,7 +83,7 @@ std::string TextFileReader::readField() {
         while (!field.empty() && isBlank(field.back())) field.pop_back();
     }
     consumeDelimiter();
-    return fromSjis(field);
+    return sjis::toUtf8ForDisplay(field);
 }
 
 double TextFileReader::readNumberField() { return leadingNumber(readField()); }

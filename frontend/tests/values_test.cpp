@@ -1,5 +1,5 @@
 #include "resultname.h"
-#include "sjis.h"
+#include "sjis/sjis.h"
 #include "values.h"
 
 #include <cmath>
@@ -103,11 +103,11 @@ TEST(ResultNameTest, PatternsIgnoreCase) {
 }
 
 TEST(SjisTest, RoundTripAndUnrepresentable) {
-    auto s = toSjis("テスト");
+    auto s = sjis::fromUtf8("テスト");
     ASSERT_TRUE(s);
     EXPECT_EQ(*s, "\x83\x65\x83\x58\x83\x67");
-    EXPECT_EQ(fromSjis(*s), "テスト");
-    EXPECT_EQ(sjisLength("ab漢字"), 6u);
-    EXPECT_FALSE(toSjis("\xF0\x9F\x98\x80"));  // an emoji has no Shift_JIS code
-    EXPECT_EQ(fromSjis("a\x83"), "a\xEF\xBF\xBD");  // cut double-byte character
+    EXPECT_EQ(sjis::toUtf8ForDisplay(*s), "テスト");
+    EXPECT_EQ(sjis::encodedLength("ab漢字"), 6u);
+    EXPECT_FALSE(sjis::fromUtf8("\xF0\x9F\x98\x80"));  // an emoji has no Shift_JIS code
+    EXPECT_EQ(sjis::toUtf8ForDisplay("a\x83"), "a\xEF\xBF\xBD");  // cut double-byte character
 }
