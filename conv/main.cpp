@@ -73,7 +73,7 @@ int main()
         request = tvconv::readConversionRequest(std::filesystem::path("TempFile2.dat"));
         scatterer = tvconv::readScattererFile(request.scattererPath);
         header = tvconv::readResultHeader("Com.dat");
-        fixedio::requireParentFolder(request.resultPath, "result file");
+        fixedio::requireWritableResult(request.resultPath, "result file");
         tvconv::checkConversionInput(request.input, scatterer);
     } catch (const std::exception& e) {
         return stop(console, e);

@@ -1,4 +1,5 @@
 #include "fixedio.h"
+#include "files.h"
 
 #include <charconv>
 #include <cmath>
@@ -210,21 +211,35 @@ std::string_view firstListItem(std::string_view line)
 LineReader::LineReader(const std::filesystem::path& path, std::string displayName)
     : name_(displayName.empty() ? path.string() : std::move(displayName))
 {
-    std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec))
+    bool complete = false;
+    switch (readFileHead(path, kMaxInputBytes, content_, complete)) {
+    case ReadStatus::Ok:
+        break;
+    case ReadStatus::Missing:
+    case ReadStatus::NotAFile:
+    case ReadStatus::Special:
         throw Error(name_ + ": the file does not exist or is not a regular file");
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw Error(name_ + ": cannot open the file");
-    content_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in.bad()) throw Error(name_ + ": cannot read the file");
+    case ReadStatus::CannotOpen:
+        throw Error(name_ + ": cannot open the file");
+    case ReadStatus::CannotRead:
+        throw Error(name_ + ": cannot read the file");
+    }
+    cut_ = !complete;
 }
 
-LineReader LineReader::fromText(std::string displayName, std::string content)
+LineReader LineReader::fromText(std::string displayName, std::string content, bool cut)
 {
     LineReader r;
     r.name_ = std::move(displayName);
     r.content_ = std::move(content);
+    r.cut_ = cut;
     return r;
+}
+
+Error LineReader::tooLarge()
+{
+    return error("the file is larger than " + std::to_string(kMaxInputBytes >> 20) +
+                 " MiB, which no file of this kind is; only that much of it was read");
 }
 
 Error LineReader::error(std::string_view what) const
@@ -240,11 +255,16 @@ std::string LineReader::line(std::string_view expected)
 {
     if (atEnd()) {
         ++line_;
+        if (cut_) throw tooLarge();
         std::string what = "the file ends early, expected ";
         what.append(expected);
         throw error(what);
     }
     std::size_t end = content_.find('\n', pos_);
+    if (end == std::string::npos && cut_) {
+        ++line_;
+        throw tooLarge();
+    }
     std::size_t next = (end == std::string::npos) ? content_.size() : end + 1;
     if (end == std::string::npos) end = content_.size();
     std::size_t stop = end;

@@ -66,11 +66,14 @@ std::string_view firstListItem(std::string_view line);
 class LineReader {
 public:
     // Reads the file; throws Error ("<name>: cannot open the file") when it
-    // does not exist or cannot be read.  Nothing is ever created.
+    // does not exist or cannot be read.  Nothing is ever created.  A named
+    // pipe or device is refused without waiting on it, and of a file larger
+    // than kMaxInputBytes only that much is read: a read beyond it throws.
     // `displayName` is how messages name the file (defaults to the path).
     explicit LineReader(const std::filesystem::path& path, std::string displayName = {});
-    // A reader over text already in memory (tests, benchmarks).
-    static LineReader fromText(std::string displayName, std::string content);
+    // A reader over text already in memory (tests, benchmarks); `cut` when
+    // the text is only the first part of a larger file.
+    static LineReader fromText(std::string displayName, std::string content, bool cut = false);
 
     const std::string& name() const { return name_; }
     // Number of the line read last (0 before the first read).
@@ -101,8 +104,11 @@ private:
 
     std::string name_;
     std::string content_;
+    Error tooLarge();
+
     std::size_t pos_ = 0;
     int line_ = 0;
+    bool cut_ = false;
 };
 
 // ---- writing ----

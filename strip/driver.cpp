@@ -26,34 +26,6 @@ std::string energyOfCode(int code)
     return std::to_string(code / 10) + "." + std::to_string(code % 10);
 }
 
-// The whole content of a small regular file with one open, one read for a
-// file smaller than the buffer, and a close; false when it cannot be opened
-// or read.
-bool slurp(const fs::path& file, std::string& content)
-{
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    content.clear();
-    char buf[16384];
-    bool ok = true;
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            ok = false;
-            break;
-        }
-        content.append(buf, static_cast<std::size_t>(n));
-        // A regular file returns less than asked for only at its end.
-        if (static_cast<std::size_t>(n) < sizeof buf)
-            break;
-    }
-    ::close(fd);
-    return ok;
-}
-
 void requireInputFile(const fs::path& workDir, const char* name, const char* what)
 {
     std::error_code ec;
@@ -133,14 +105,20 @@ const ResponseTable& ResponseTableFiles::operator()(int code)
     const fs::path relative = fixedio::exchangePath(name);
     const fs::path file = workDir_ / relative;
     std::string text;
-    if (!slurp(file, text)) {
-        std::error_code ec;
-        if (!fs::exists(file, ec))
-            throw fixedio::Error("the response table " + relative.generic_string() + " for " +
-                                 energyOfCode(code) + " keV is missing from the folder " + kResponseFolderName);
+    bool complete = false;
+    switch (fixedio::readFileHead(file, fixedio::kMaxInputBytes, text, complete)) {
+    case fixedio::ReadStatus::Ok:
+        break;
+    case fixedio::ReadStatus::Missing:
+        throw fixedio::Error("the response table " + relative.generic_string() + " for " + energyOfCode(code) +
+                             " keV is missing from the folder " + kResponseFolderName);
+    case fixedio::ReadStatus::Special:
+        throw fixedio::Error(relative.generic_string() +
+                             ": cannot read the response table (a named pipe or device, not a file)");
+    default:
         throw fixedio::Error(relative.generic_string() + ": cannot read the response table");
     }
-    auto in = fixedio::LineReader::fromText(relative.generic_string(), std::move(text));
+    auto in = fixedio::LineReader::fromText(relative.generic_string(), std::move(text), !complete);
     return cache_.emplace(code, readResponseTable(in)).first->second;
 }
 
@@ -169,7 +147,7 @@ int runStripping(const fs::path& workDir, const Console& console)
         }
 
         const fs::path resultFile = workDir / fixedio::exchangePath(job.resultPath);
-        fixedio::requireParentFolder(resultFile, "result file");
+        fixedio::requireWritableResult(resultFile, "result file");
         std::error_code ec;
         if (!fs::is_directory(workDir / kResponseFolderName, ec))
             throw fixedio::Error(std::string("the folder ") + kResponseFolderName +

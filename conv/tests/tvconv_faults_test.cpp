@@ -1,0 +1,227 @@
+// tvconv under faults: a protected result folder or file, a full disk, a
+// run killed at random moments, scatterer and exchange files that are not
+// files.  Runs the built program on the shipped scatterer files.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "fixedio/files.h"
+#include "fixedio/tests/child_process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using faulttest::fileText;
+using faulttest::runIn;
+
+const std::string kEarlier = "an earlier result that must survive\r\n";
+
+void writeFile(const fs::path& p, const std::string& s) { std::ofstream(p, std::ios::binary) << s; }
+
+std::string tempFile2Text()
+{
+    std::string t = "Tarvik_data\\run.mca2\r\n090\r\n01.00\r\nCarbon.dat\r\n80\r\n0.100\r\n";
+    char field[16];
+    for (int first = 1; first <= 1024; first += 10) {
+        for (int c = first; c <= std::min(first + 9, 1024); ++c) {
+            std::snprintf(field, sizeof field, " %06d", c < 700 ? (c * 7919) % 5000 + 100 : 0);
+            t += field;
+        }
+        t += "\r\n";
+    }
+    return t;
+}
+
+class TvconvFaults : public ::testing::Test {
+protected:
+    fs::path work, data, result;
+
+    void SetUp() override
+    {
+        std::string tmpl = (fs::temp_directory_path() / "tvconv_faults_XXXXXX").string();
+        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
+        work = tmpl;
+        data = work / "Tarvik_data";
+        result = data / "run.mca2";
+        fs::create_directories(data);
+        for (const char* f : {"Carbon.dat", "PMMA.dat"}) fs::copy(fs::path(TARVIK_DATA_DIR) / f, work / f);
+        writeFile(work / "TempFile2.dat", tempFile2Text());
+        std::string header;
+        for (int i = 1; i <= 22; ++i) header += "header line " + std::to_string(i) + "\r\n";
+        writeFile(work / "Com.dat", header);
+        writeFile(result, kEarlier);
+    }
+
+    void TearDown() override
+    {
+        std::error_code ec;
+        fs::permissions(data, fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(work, ec);
+    }
+
+    // Everything in the data folder besides the result.
+    std::vector<std::string> strayFiles() const
+    {
+        std::vector<std::string> v;
+        for (const auto& e : fs::directory_iterator(data))
+            if (e.path() != result) v.push_back(e.path().filename().string());
+        return v;
+    }
+
+    void expectEarlierKept(const faulttest::Outcome& r, const std::string& reason)
+    {
+        EXPECT_TRUE(r.exited) << "the run hung or crashed";
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("no result file was written"), std::string::npos) << r.err;
+        EXPECT_EQ(fileText(result), kEarlier);
+        EXPECT_TRUE(strayFiles().empty()) << strayFiles().front();
+    }
+};
+
+TEST_F(TvconvFaults, ProtectedResultFolderIsReportedBeforeTheWork)
+{
+    fs::permissions(data, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
+                              fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
+    const auto r = runIn(work, TVCONV_BINARY);
+    expectEarlierKept(r, "write-protected");
+    EXPECT_EQ(r.out.find("Push Enter key to start"), std::string::npos) << r.out;
+}
+
+TEST_F(TvconvFaults, ProtectedResultFileIsNotReplaced)
+{
+    fs::permissions(result, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    expectEarlierKept(runIn(work, TVCONV_BINARY), "write-protected");
+}
+
+TEST_F(TvconvFaults, FullDiskDuringTheWriteKeepsTheEarlierResult)
+{
+    // Files may not grow beyond 4 KiB: the 22 KiB result does not fit.
+    faulttest::RunOptions o;
+    o.fileSizeLimit = 4096;
+    const auto r = runIn(work, TVCONV_BINARY, o);
+    expectEarlierKept(r, "run.mca2: cannot write the file");
+    EXPECT_EQ(r.out.find("Finished"), std::string::npos) << "a failed write was reported as finished";
+}
+
+TEST_F(TvconvFaults, KilledAtRandomMomentsLeavesTheOldOrTheNewResultNeverAMixture)
+{
+    auto complete = runIn(work, TVCONV_BINARY);
+    ASSERT_EQ(complete.status, 0) << complete.err;
+    const std::string fresh = fileText(result);
+    ASSERT_EQ(std::count(fresh.begin(), fresh.end(), '\n'), 1046);
+    ASSERT_NE(fresh, kEarlier);
+
+    int runs = 250;
+    if (const char* n = std::getenv("TARVIK_KILL_RUNS")) runs = std::atoi(n);
+    std::mt19937 rng(20261208);
+    std::uniform_real_distribution<double> moment(0.0, complete.seconds * 1.3);
+    int kept = 0, replaced = 0, temporariesSeen = 0;
+    for (int i = 0; i < runs; ++i) {
+        writeFile(result, kEarlier);
+        faulttest::RunOptions o;
+        o.killAfterSeconds = moment(rng);
+        runIn(work, TVCONV_BINARY, o);
+        const std::string now = fileText(result);
+        if (now == kEarlier)
+            ++kept;
+        else if (now == fresh)
+            ++replaced;
+        else
+            FAIL() << "run " << i << " killed after " << o.killAfterSeconds << " s left a mixed result of "
+                   << now.size() << " bytes";
+        for (const std::string& name : strayFiles()) {
+            pid_t pid = 0;
+            ASSERT_TRUE(fixedio::isTemporaryResultName(name, pid)) << name;
+            ASSERT_EQ(name[0], '.') << name;
+            ++temporariesSeen;
+        }
+    }
+    std::printf("%d killed runs: earlier result kept %d, new result complete %d, temporary files seen %d\n", runs,
+                kept, replaced, temporariesSeen);
+    EXPECT_GT(kept, 0) << "no kill fell inside the run";
+
+    // The next complete run removes what the killed ones left.
+    complete = runIn(work, TVCONV_BINARY);
+    ASSERT_EQ(complete.status, 0) << complete.err;
+    EXPECT_EQ(fileText(result), fresh);
+    EXPECT_TRUE(strayFiles().empty()) << strayFiles().front();
+}
+
+// An input file replaced by something that is not a readable file.
+class TvconvUnusualInputs : public TvconvFaults {
+protected:
+    void expectRefused(const std::string& reason)
+    {
+        faulttest::RunOptions o;
+        o.timeoutSeconds = 20;
+        const auto r = runIn(work, TVCONV_BINARY, o);
+        expectEarlierKept(r, reason);
+        EXPECT_LT(r.seconds, 15);
+    }
+};
+
+TEST_F(TvconvUnusualInputs, NamedPipesDoNotBlockTheRun)
+{
+    for (const char* name : {"Carbon.dat", "TempFile2.dat", "Com.dat"}) {
+        SCOPED_TRACE(name);
+        const fs::path p = work / name;
+        const std::string keep = fileText(p);
+        fs::remove(p);
+        ASSERT_EQ(::mkfifo(p.c_str(), 0644), 0);
+        expectRefused(std::string(name) + ": the file does not exist or is not a regular file");
+        fs::remove(p);
+        writeFile(p, keep);
+    }
+}
+
+TEST_F(TvconvUnusualInputs, FolderInPlaceOfTheScattererFileIsReported)
+{
+    fs::remove(work / "Carbon.dat");
+    fs::create_directory(work / "Carbon.dat");
+    expectRefused("Carbon.dat: the file does not exist or is not a regular file");
+}
+
+TEST_F(TvconvUnusualInputs, FilesOfGigabytesAreNotReadWhole)
+{
+    for (const char* name : {"Carbon.dat", "TempFile2.dat", "Com.dat"}) {
+        SCOPED_TRACE(name);
+        const fs::path p = work / name;
+        const std::string keep = fileText(p);
+        // Sparse: 8 GB of zeros that take no disk space.
+        writeFile(p, "");
+        ASSERT_EQ(::truncate(p.c_str(), off_t{8} << 30), 0);
+        expectRefused(std::string(name) + ", line 1: the file is larger than 16 MiB");
+        writeFile(p, keep);
+    }
+}
+
+TEST_F(TvconvUnusualInputs, GigabytesBehindTheNeededLinesAreNeverRead)
+{
+    const auto normal = runIn(work, TVCONV_BINARY);
+    ASSERT_EQ(normal.status, 0) << normal.err;
+    const std::string fresh = fileText(result);
+    for (const char* name : {"Carbon.dat", "TempFile2.dat", "Com.dat"}) {
+        SCOPED_TRACE(name);
+        const fs::path p = work / name;
+        const std::string keep = fileText(p);
+        // Lines after those a run reads are ignored, however many there are.
+        ASSERT_EQ(::truncate(p.c_str(), off_t{8} << 30), 0);
+        writeFile(result, kEarlier);
+        const auto r = runIn(work, TVCONV_BINARY);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(fileText(result), fresh);
+        EXPECT_LT(r.maxResidentKiB, 512 * 1024) << "peak memory of the run";
+        writeFile(p, keep);
+    }
+}
+
+} // namespace
