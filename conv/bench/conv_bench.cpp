@@ -4,7 +4,17 @@
 
 #include <benchmark/benchmark.h>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
 
 namespace {
 
@@ -74,6 +84,54 @@ void BM_InterpolateScatteringFunction(benchmark::State& state)
     }
 }
 BENCHMARK(BM_InterpolateScatteringFunction);
+
+// A whole tvconv run as the front end starts it: 80 kV, 0.1 keV per channel,
+// carbon at 90 degrees, 10 mm, with the shipped scatterer file.
+void BM_WholeRun80kV(benchmark::State& state)
+{
+    namespace fs = std::filesystem;
+    std::string tmpl = (fs::temp_directory_path() / "tvconv_bench_XXXXXX").string();
+    if (::mkdtemp(tmpl.data()) == nullptr) std::abort();
+    const fs::path work = tmpl;
+    fs::create_directories(work / "Tarvik_data");
+    fs::copy(fs::path(TARVIK_DATA_DIR) / "Carbon.dat", work / "Carbon.dat");
+    std::string temp = "Tarvik_data\\bench.mca2\r\n090\r\n01.00\r\nCarbon.dat\r\n80\r\n0.100\r\n";
+    char field[16];
+    for (int i = 1; i <= channelCount; ++i) {
+        const double e = (i - 0.5) * 0.1;
+        const int c = e < 80.0 ? 1 + int(100000.0 * std::exp(-std::pow((e - 45.0) / 25.0, 2.0))) : 0;
+        std::snprintf(field, sizeof field, " %06d", c);
+        temp += field;
+        if (i % 10 == 0 || i == channelCount) temp += "\r\n";
+    }
+    std::ofstream(work / "TempFile2.dat", std::ios::binary) << temp;
+    std::string com;
+    for (int i = 1; i <= 22; ++i) com += "Header line " + std::to_string(i) + "\r\n";
+    std::ofstream(work / "Com.dat", std::ios::binary) << com;
+    std::ofstream(work / "enter.txt", std::ios::binary) << "\n\n";
+
+    const std::string exe = TVCONV_BINARY;
+    const std::string input = (work / "enter.txt").string();
+    for (auto _ : state) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addchdir_np(&actions, work.c_str());
+        posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
+        pid_t pid = 0;
+        const int rc = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        int status = 0;
+        if (rc != 0 || ::waitpid(pid, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            state.SkipWithError("tvconv did not complete");
+            break;
+        }
+    }
+    std::error_code ec;
+    fs::remove_all(work, ec);
+}
+BENCHMARK(BM_WholeRun80kV)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
