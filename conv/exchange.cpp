@@ -61,6 +61,11 @@ ConversionRequest readConversionRequest(const std::filesystem::path& file)
 std::vector<std::string> readResultHeader(const std::filesystem::path& file)
 {
     fixedio::LineReader in(file);
+    return readResultHeader(in);
+}
+
+std::vector<std::string> readResultHeader(fixedio::LineReader& in)
+{
     std::vector<std::string> lines;
     lines.reserve(headerLineCount);
     for (int k = 1; k <= headerLineCount; ++k)

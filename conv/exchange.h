@@ -35,6 +35,7 @@ ConversionRequest readConversionRequest(const std::filesystem::path& file);
 // The 22 header lines, each cut at 60 bytes without splitting a double-byte
 // character and filled up with blanks to 60.
 std::vector<std::string> readResultHeader(const std::filesystem::path& file);
+std::vector<std::string> readResultHeader(fixedio::LineReader& in);
 
 // One channel record: channel (I4), blank, energy (F7.2), blank, count (I7).
 std::string formatRecord(int channel, float energy, std::int32_t count);

@@ -3,7 +3,7 @@
 # Run as root (or through sudo).  Does nothing when everything is present.
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libbenchmark-dev
-          qt6-base-dev qt6-translations-l10n libxrl-dev
+          qt6-base-dev qt6-svg-dev qt6-translations-l10n libxrl-dev
           fonts-ipafont-gothic fonts-ipafont-mincho fonts-liberation
           xvfb xauth xterm poppler-utils)
 missing=()

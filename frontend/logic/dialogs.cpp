@@ -93,7 +93,7 @@ StripClick stripFileClicked(AppState& state, const std::string& folder, const st
     return click;
 }
 
-std::optional<Notice> checkStripEntries(const StripEntries& e, const std::filesystem::path& workDir) {
+std::optional<Notice> checkStripValues(const StripEntries& e) {
     if (e.selectedFile.empty()) return warning("ファイルを選択して下さい");
     if (e.text4.empty()) return warning("ファイル名が入力されていません");
     if (e.text3.empty()) return warning("Ｘ線管電圧が入力されていません");
@@ -112,8 +112,37 @@ std::optional<Notice> checkStripEntries(const StripEntries& e, const std::filesy
     if (leadingNumber(e.text6) < 18)
         return warning("スペクトルデータの先頭行には 18 以上の値を入力して下さい\n（先頭行より前に 17 行以上のヘッダーが必要です）");
     if (auto n = checkResultName(e.text4, ".mca1")) return n;
-    if (auto n = checkComments(e.text1, e.text2)) return n;
+    return checkComments(e.text1, e.text2);
+}
+
+std::optional<Notice> checkStripEntries(const StripEntries& e, const std::filesystem::path& workDir) {
+    if (auto n = checkStripValues(e)) return n;
     return checkDataFolder(workDir);
+}
+
+void takeStripEntries(AppState& state, const StripEntries& e) {
+    state.commentLine1 = e.text1.empty() ? kNoComment : e.text1;
+    state.commentLine2 = e.text2.empty() ? kNoComment : e.text2;
+    state.tubeVoltage = leadingNumber(e.text3);
+    state.kevPerChannel = leadingNumber(e.text5);
+    state.resultPath = resultPathFor(e.text4, ".mca1");
+}
+
+std::variant<StripExchange, Notice> buildStripExchange(AppState& state, const StripEntries& e) {
+    state.dataFilePath = joinPath(e.folder, e.selectedFile);
+    try {
+        MeasuredSpectrum m = readMeasuredFile(pathFromUtf8(state.dataFilePath), leadingNumber(e.text6));
+        if (auto n = checkCounts(m.counts)) return *n;
+        state.counts = m.counts;
+        StripExchange x;
+        x.tempFile = tempFileContent(state);
+        x.comTxt = comTxtContent(m.headerLines);
+        return x;
+    } catch (const SpectrumFileError& err) {
+        return warning(err.what());
+    } catch (const ExchangeError& err) {
+        return warning(err.what());
+    }
 }
 
 GoOutcome stripGo(AppState& state, const StripEntries& e, const std::filesystem::path& workDir,
@@ -122,31 +151,22 @@ GoOutcome stripGo(AppState& state, const StripEntries& e, const std::filesystem:
         prompt.tell(*n);
         return GoOutcome::Refused;
     }
-    state.commentLine1 = e.text1.empty() ? kNoComment : e.text1;
-    state.commentLine2 = e.text2.empty() ? kNoComment : e.text2;
-    state.tubeVoltage = leadingNumber(e.text3);
-    state.kevPerChannel = leadingNumber(e.text5);
-    state.resultPath = resultPathFor(e.text4, ".mca1");
+    takeStripEntries(state, e);
 
     if (canOpenForReading(localPath(workDir, state.resultPath)) &&
         !prompt.askYesNo({BoxKind::Question, "同名のファイルが既に存在します。上書きしますか？"}))
         return GoOutcome::Declined;
 
-    state.dataFilePath = joinPath(e.folder, e.selectedFile);
-    try {
-        // Read and check everything before the first exchange file is written.
-        MeasuredSpectrum m = readMeasuredFile(pathFromUtf8(state.dataFilePath), leadingNumber(e.text6));
-        if (auto n = checkCounts(m.counts)) {
-            prompt.tell(*n);
-            return GoOutcome::Refused;
-        }
-        state.counts = m.counts;
-        std::string temp = tempFileContent(state);
-        writeFileBytes(workDir / kComTxt, comTxtContent(m.headerLines));
-        writeFileBytes(workDir / kTempFile, temp);
-    } catch (const SpectrumFileError& err) {
-        prompt.tell(warning(err.what()));
+    // Read and check everything before the first exchange file is written.
+    auto built = buildStripExchange(state, e);
+    if (auto* n = std::get_if<Notice>(&built)) {
+        prompt.tell(*n);
         return GoOutcome::Refused;
+    }
+    const auto& x = std::get<StripExchange>(built);
+    try {
+        writeFileBytes(workDir / kComTxt, x.comTxt);
+        writeFileBytes(workDir / kTempFile, x.tempFile);
     } catch (const ExchangeError& err) {
         prompt.tell(warning(err.what()));
         return GoOutcome::Refused;
@@ -178,22 +198,21 @@ ConvertClick convertFileClicked(AppState& state, const std::string& folder, cons
     return click;
 }
 
-std::optional<Notice> checkConvertEntries(const ConvertEntries& e, const std::filesystem::path& workDir) {
+std::optional<Notice> checkConvertValues(const ConvertEntries& e) {
     if (e.selectedFile.empty()) return plain("目的のファイルをクリックして下さい");
     if (e.text4.empty()) return plain("変換後のファイル名を入力して下さい");
     if (e.text5.empty()) return plain("散乱角度を入力して下さい");
     if (hasForbiddenCharacter(e.text4)) return warning("変換後のファイル名に禁止文字が含まれています !");
     if (auto n = checkResultName(e.text4, ".mca2")) return n;
-    if (auto n = checkComments(e.text1, e.text2)) return n;
+    return checkComments(e.text1, e.text2);
+}
+
+std::optional<Notice> checkConvertEntries(const ConvertEntries& e, const std::filesystem::path& workDir) {
+    if (auto n = checkConvertValues(e)) return n;
     return checkDataFolder(workDir);
 }
 
-GoOutcome convertGo(AppState& state, const ConvertEntries& e, const std::filesystem::path& workDir,
-                    UserPrompt& prompt, ProgramLauncher& launcher) {
-    if (auto n = checkConvertEntries(e, workDir)) {
-        prompt.tell(*n);
-        return GoOutcome::Refused;
-    }
+std::variant<ConvertExchange, Notice> buildConvertExchange(AppState& state, const ConvertEntries& e) {
     state.resultPath = resultPathFor(e.text4, ".mca2");
     double angle = leadingNumber(e.text5);
     double lengthCm = leadingNumber(e.text6) * 0.1;
@@ -202,18 +221,34 @@ GoOutcome convertGo(AppState& state, const ConvertEntries& e, const std::filesys
     state.dataFilePath = joinPath(e.folder, e.selectedFile);
     try {
         ResultSpectrum s = readResultFile(pathFromUtf8(state.dataFilePath));
-        if (auto n = checkCounts(s.counts)) {
-            prompt.tell(*n);
-            return GoOutcome::Refused;
-        }
+        if (auto n = checkCounts(s.counts)) return *n;
         state.counts = s.counts;
-        std::string com = comDatContent(e.text1, e.text2, s.headerLines3to22);
-        std::string temp = tempFile2Content(state, angle, lengthCm, scatterer);
-        writeFileBytes(workDir / kComDat, com);
-        writeFileBytes(workDir / kTempFile2, temp);
+        ConvertExchange x;
+        x.comDat = comDatContent(e.text1, e.text2, s.headerLines3to22);
+        x.tempFile2 = tempFile2Content(state, angle, lengthCm, scatterer);
+        return x;
     } catch (const SpectrumFileError& err) {
-        prompt.tell(warning(err.what()));
+        return warning(err.what());
+    } catch (const ExchangeError& err) {
+        return warning(err.what());
+    }
+}
+
+GoOutcome convertGo(AppState& state, const ConvertEntries& e, const std::filesystem::path& workDir,
+                    UserPrompt& prompt, ProgramLauncher& launcher) {
+    if (auto n = checkConvertEntries(e, workDir)) {
+        prompt.tell(*n);
         return GoOutcome::Refused;
+    }
+    auto built = buildConvertExchange(state, e);
+    if (auto* n = std::get_if<Notice>(&built)) {
+        prompt.tell(*n);
+        return GoOutcome::Refused;
+    }
+    const auto& x = std::get<ConvertExchange>(built);
+    try {
+        writeFileBytes(workDir / kComDat, x.comDat);
+        writeFileBytes(workDir / kTempFile2, x.tempFile2);
     } catch (const ExchangeError& err) {
         prompt.tell(warning(err.what()));
         return GoOutcome::Refused;

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <variant>
 #include <vector>
 
 namespace tarvik {
@@ -72,6 +73,26 @@ StripClick stripFileClicked(AppState& state, const std::string& folder, const st
 // values tvstrip cannot work with and the data folder.  Empty when all pass.
 std::optional<Notice> checkStripEntries(const StripEntries& e, const std::filesystem::path& workDir);
 
+// The checks of checkStripEntries that concern the entries alone (all but
+// the data folder), in the same order.
+std::optional<Notice> checkStripValues(const StripEntries& e);
+
+// What "補正 GO" takes into the state from the entries: the comments ("-- No
+// comment --" for an empty one), the voltage, the keV per channel and the
+// result path.
+void takeStripEntries(AppState& state, const StripEntries& e);
+
+// The two exchange files of a stripping run, byte for byte.
+struct StripExchange {
+    std::string comTxt;
+    std::string tempFile;
+};
+// Reads the selected measured file for the state set by takeStripEntries and
+// builds Com.txt and TempFile.dat in memory.  A file that cannot be read, a
+// count out of range or a text without Shift_JIS form comes back as the
+// message the dialog shows.
+std::variant<StripExchange, Notice> buildStripExchange(AppState& state, const StripEntries& e);
+
 // The whole "補正 GO": checks, AppState, overwrite question, Com.txt and
 // TempFile.dat, start of tvstrip.
 GoOutcome stripGo(AppState& state, const StripEntries& e, const std::filesystem::path& workDir,
@@ -99,6 +120,18 @@ struct ConvertClick {
 ConvertClick convertFileClicked(AppState& state, const std::string& folder, const std::string& fileName);
 
 std::optional<Notice> checkConvertEntries(const ConvertEntries& e, const std::filesystem::path& workDir);
+
+// The checks of checkConvertEntries but the data folder, in the same order.
+std::optional<Notice> checkConvertValues(const ConvertEntries& e);
+
+// The two exchange files of a conversion run, byte for byte.
+struct ConvertExchange {
+    std::string comDat;
+    std::string tempFile2;
+};
+// Sets the result path, reads the selected result file and builds Com.dat
+// and TempFile2.dat in memory; a refusal comes back as the dialog's message.
+std::variant<ConvertExchange, Notice> buildConvertExchange(AppState& state, const ConvertEntries& e);
 
 // The whole "変換 Go": checks, Com.dat and TempFile2.dat, start of tvconv.
 GoOutcome convertGo(AppState& state, const ConvertEntries& e, const std::filesystem::path& workDir,

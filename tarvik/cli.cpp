@@ -1,0 +1,694 @@
+#include "cli.h"
+
+#include "engine.h"
+#include "fixedio/files.h"
+#include "quality/beamquality.h"
+#include "conv/scatterer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <set>
+#include <string_view>
+#include <unistd.h>
+
+namespace tarvikcli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// ---------------------------------------------------------------- help
+
+const char* const kMainHelp =
+    "Usage: tarvik COMMAND [OPTIONS] FILE...\n"
+    "\n"
+    "Batch work on CdTe spectra without the windows and without Enter presses.\n"
+    "\n"
+    "Commands:\n"
+    "  init DIR      prepare a working folder (response tables, scatterer files,\n"
+    "                demo spectra, the console programs)\n"
+    "  strip         stripping correction of measured spectra (.csv -> .mca1)\n"
+    "  convert       scattered to primary spectrum (.mca1 -> .mca2)\n"
+    "  quality       beam-quality figures with their uncertainties\n"
+    "  export        spectra as one CSV table\n"
+    "  plot          spectra drawn to PNG, SVG or PDF\n"
+    "\n"
+    "'tarvik COMMAND --help' describes a command.  The exit status is 0 when\n"
+    "every file was done, 1 when any failed (a summary on stderr says which and\n"
+    "why), 2 when the command itself was wrong.\n";
+
+const char* const kInitHelp =
+    "Usage: tarvik init [--force] DIR\n"
+    "\n"
+    "Makes DIR a working folder: RES/ (detector response tables), Carbon.dat,\n"
+    "PMMA.dat, Tarvik_data/ with the demo spectra, and the programs tvstrip and\n"
+    "tvconv that the front end starts.  They come from the installed data\n"
+    "(<prefix>/share/tarvik, programs in <prefix>/bin) or from the build tree.\n"
+    "An existing item is kept unless --force is given.\n";
+
+const char* const kStripHelp =
+    "Usage: tarvik strip --kv V --kev-per-channel W [OPTIONS] FILE.csv...\n"
+    "\n"
+    "Stripping correction of each measured spectrum, written as FILE.mca1 beside\n"
+    "it (or in --outdir).  The result is the same, byte for byte, as the\n"
+    "stripping dialog and tvstrip write for the same entries.\n"
+    "\n"
+    "  --kv V                 tube voltage in kV\n"
+    "  --kev-per-channel W    keV per channel\n"
+    "  --first-line N         first line of the spectrum data (default 32)\n"
+    "  --comment TEXT         comment line; give it twice for the second line\n"
+    "                         (default \"-- No comment --\")\n"
+    "  --method standard|unfold   the correction (default standard)\n"
+    "  --outdir DIR           write the results into DIR\n"
+    "  --force                overwrite existing results\n"
+    "\n"
+    "The response tables come from RES/ of the current folder, else from the\n"
+    "installed data.\n";
+
+const char* const kConvertHelp =
+    "Usage: tarvik convert --angle A --length-mm L --scatterer Carbon|PMMA|FILE\n"
+    "                      [OPTIONS] FILE.mca1...\n"
+    "\n"
+    "Converts each stripped spectrum of scattered radiation into the primary\n"
+    "spectrum, written as FILE.mca2 beside it (or in --outdir); the same bytes\n"
+    "as the conversion dialog and tvconv write for the same entries.\n"
+    "\n"
+    "  --angle A              scattering angle in degrees\n"
+    "  --length-mm L          self-attenuation length in mm\n"
+    "  --scatterer S          Carbon or PMMA (Carbon.dat / PMMA.dat of the current\n"
+    "                         folder, else of the installed data) or a file\n"
+    "  --comment TEXT         comment line, twice for the second (default: the\n"
+    "                         file's own comments, as the dialog proposes them)\n"
+    "  --method standard|unfold   the conversion (default standard)\n"
+    "  --outdir DIR           write the results into DIR\n"
+    "  --force                overwrite existing results\n";
+
+const char* const kQualityHelp =
+    "Usage: tarvik quality [--kev-per-channel W] [--json|--csv] [OPTIONS] FILE...\n"
+    "\n"
+    "Beam-quality figures of each spectrum (.csv, .mca1, .mca2): total photons,\n"
+    "fluence and air-kerma mean energy, first and second half-value layers of\n"
+    "air kerma in Al and Cu, homogeneity coefficients, effective energy and end\n"
+    "point, each with a standard uncertainty from the counting statistics.\n"
+    "\n"
+    "  --kev-per-channel W    keV per channel (needed for .csv; for .mca1/.mca2\n"
+    "                         it overrides the header)\n"
+    "  --first-line N         first data line of a .csv (default 32)\n"
+    "  --json                 one JSON object per line\n"
+    "  --csv                  a header line, then one CSV line per file\n"
+    "  --resamples N          Poisson resamples for the uncertainties (default\n"
+    "                         100; 0: none)\n"
+    "  --seed N               seed of the resampling (default 1)\n"
+    "  --kv V                 take a .csv through the stripping correction first;\n"
+    "                         its uncertainties then come from resampling the\n"
+    "                         measured counts through the correction\n"
+    "  --angle A --length-mm L --scatterer S\n"
+    "                         with --kv: also through the conversion\n"
+    "\n"
+    "A .csv without --kv is evaluated as measured.  The counts of a .mca1/.mca2\n"
+    "are taken as Poisson counts of their own value (a lower bound of the\n"
+    "uncertainty: the measured counts are no longer known).\n";
+
+const char* const kExportHelp =
+    "Usage: tarvik export --csv OUT.csv [--kev-per-channel W] [--first-line N]\n"
+    "                     [--force] FILE...\n"
+    "\n"
+    "Writes the spectra as one table: a channel and an energy column (keV, the\n"
+    "channel's upper edge i*W as the result files write it) and one count column\n"
+    "per file, after a row of units.  All files must have the same keV per\n"
+    "channel; W is needed for .csv files.\n";
+
+const char* const kPlotHelp =
+    "Usage: tarvik plot --out OUT.png|OUT.svg|OUT.pdf [--log] [--range LO HI]\n"
+    "                   [--kev-per-channel W] [--first-line N] [--force] FILE...\n"
+    "\n"
+    "Draws the spectra (counts over energy in keV) into a PNG, SVG or PDF file.\n"
+    "  --log                  logarithmic count axis\n"
+    "  --range LO HI          energy range in keV (default: 0 to the highest\n"
+    "                         energy with counts)\n";
+
+const char* const kPlotMissing =
+    "\nThis build of tarvik has no plot command (it was built without Qt).\n";
+
+// ---------------------------------------------------------------- parsing
+
+class UsageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct Parsed {
+    std::map<std::string, std::vector<std::string>> values;
+    std::set<std::string> flags;
+    std::vector<std::string> files;
+    bool help = false;
+
+    std::optional<std::string> one(const std::string& key) const
+    {
+        auto it = values.find(key);
+        if (it == values.end()) return std::nullopt;
+        return it->second.back();
+    }
+    std::string required(const std::string& key) const
+    {
+        if (auto v = one(key)) return *v;
+        throw UsageError("--" + key + " is required");
+    }
+    bool has(const std::string& flag) const { return flags.count(flag) > 0; }
+};
+
+// Options with a value (`valued`, with how many values) and flags; every
+// other argument starting with "-" is refused, "--" ends the options.
+Parsed parse(const std::vector<std::string>& args, std::size_t from,
+             const std::map<std::string, int>& valued, const std::set<std::string>& flags)
+{
+    Parsed p;
+    bool options = true;
+    for (std::size_t i = from; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (options && a == "--") { options = false; continue; }
+        if (options && (a == "--help" || a == "-h")) { p.help = true; continue; }
+        if (options && a.size() > 1 && a[0] == '-') {
+            std::string key = a.substr(2);
+            std::optional<std::string> inlineValue;
+            if (auto eq = key.find('='); eq != std::string::npos) {
+                inlineValue = key.substr(eq + 1);
+                key = key.substr(0, eq);
+            }
+            if (a.rfind("--", 0) != 0) throw UsageError("unknown option " + a);
+            if (auto v = valued.find(key); v != valued.end()) {
+                if (inlineValue) {
+                    p.values[key].push_back(*inlineValue);
+                    continue;
+                }
+                for (int k = 0; k < v->second; ++k) {
+                    if (i + 1 >= args.size()) throw UsageError(a + " needs a value");
+                    p.values[key].push_back(args[++i]);
+                }
+                continue;
+            }
+            if (flags.count(key) && !inlineValue) {
+                p.flags.insert(key);
+                continue;
+            }
+            throw UsageError("unknown option " + a);
+        }
+        p.files.push_back(a);
+    }
+    return p;
+}
+
+double number(const std::string& text, const std::string& what)
+{
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (text.empty() || end == text.c_str() || *end != '\0' || !std::isfinite(v))
+        throw UsageError(what + " must be a number, not \"" + text + "\"");
+    return v;
+}
+
+Method methodOf(const Parsed& p)
+{
+    const std::string m = p.one("method").value_or("standard");
+    if (m == "standard") return Method::Standard;
+    if (m == "unfold") {
+        if (!methodAvailable(Method::Unfold))
+            throw UsageError("the unfold method is not available in this build yet; use --method standard");
+        return Method::Unfold;
+    }
+    throw UsageError("--method must be standard or unfold, not \"" + m + "\"");
+}
+
+// ---------------------------------------------------------------- progress
+
+class Progress {
+public:
+    Progress(const Io& io, std::string command, std::size_t total)
+        : io_(io), command_(std::move(command)), total_(total) {}
+
+    void done(const std::string& file, const std::string& what)
+    {
+        ++count_;
+        if (io_.terminal) {
+            draw(file);
+        } else {
+            std::fprintf(io_.err, "tarvik %s: [%zu/%zu] %s: %s\n", command_.c_str(), count_, total_, file.c_str(),
+                         what.c_str());
+        }
+    }
+    void failed(const std::string& file, const std::string& why)
+    {
+        failures_.emplace_back(file, why);
+        done(file, "FAILED: " + why);
+    }
+    // The summary; returns the exit status.
+    int finish()
+    {
+        if (io_.terminal && total_ > 0) std::fputc('\n', io_.err);
+        if (failures_.empty()) {
+            if (io_.terminal || total_ > 1)
+                std::fprintf(io_.err, "tarvik %s: %zu of %zu done\n", command_.c_str(), count_, total_);
+            return 0;
+        }
+        std::fprintf(io_.err, "tarvik %s: %zu of %zu failed:\n", command_.c_str(), failures_.size(), total_);
+        for (const auto& [file, why] : failures_) std::fprintf(io_.err, "  %s: %s\n", file.c_str(), why.c_str());
+        return 1;
+    }
+
+private:
+    void draw(const std::string& file)
+    {
+        constexpr int width = 30;
+        const int filled = total_ ? static_cast<int>(width * count_ / total_) : width;
+        std::string bar(static_cast<std::size_t>(filled), '#');
+        bar.resize(width, ' ');
+        std::string name = file;
+        if (name.size() > 40) name = "..." + name.substr(name.size() - 37);
+        std::fprintf(io_.err, "\r[%s] %zu/%zu %-40s", bar.c_str(), count_, total_, name.c_str());
+        std::fflush(io_.err);
+    }
+
+    const Io& io_;
+    std::string command_;
+    std::size_t total_;
+    std::size_t count_ = 0;
+    std::vector<std::pair<std::string, std::string>> failures_;
+};
+
+// ---------------------------------------------------------------- helpers
+
+fs::path resultPath(const fs::path& input, const std::optional<std::string>& outdir, const char* extension)
+{
+    fs::path name = input.filename();
+    name.replace_extension(extension);
+    return outdir ? fs::path(*outdir) / name : input.parent_path() / name;
+}
+
+void requireOutdir(const std::optional<std::string>& outdir)
+{
+    std::error_code ec;
+    if (outdir && !fs::is_directory(*outdir, ec)) throw UsageError("the folder " + *outdir + " does not exist");
+}
+
+bool pathExists(const fs::path& p)
+{
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(p, ec));
+}
+
+// The file of a data item: in the current folder, else in the shipped data.
+fs::path dataItem(const std::string& name, const Locations& where)
+{
+    std::error_code ec;
+    if (fs::exists(fs::path(name), ec)) return fs::path(name);
+    return where.dataDir / name;
+}
+
+fs::path scattererFile(const std::string& s, const Locations& where)
+{
+    if (s == "Carbon" || s == "carbon") return dataItem("Carbon.dat", where);
+    if (s == "PMMA" || s == "pmma") return dataItem("PMMA.dat", where);
+    return fs::path(s);
+}
+
+// Writes one result unless it exists (without --force) or another file of
+// the same call has written it.
+void writeResult(const fs::path& out, const std::string& bytes, bool force, std::set<fs::path>& written)
+{
+    const fs::path key = fs::weakly_canonical(out);
+    if (written.count(key)) throw FileFailure("another input of this call has the same result " + out.string());
+    if (!force && pathExists(out)) throw FileFailure(out.string() + " exists (use --force to overwrite)");
+    fixedio::writeFileAtomically(out, bytes);
+    written.insert(key);
+}
+
+std::vector<std::string> comments(const Parsed& p)
+{
+    auto it = p.values.find("comment");
+    if (it == p.values.end()) return {};
+    if (it->second.size() > 2) throw UsageError("--comment can be given at most twice (two comment lines)");
+    return it->second;
+}
+
+std::string readableError(const std::exception& e) { return e.what(); }
+
+// ---------------------------------------------------------------- commands
+
+int cmdStrip(const std::vector<std::string>& args, const Locations& where, const Io& io)
+{
+    const Parsed p = parse(args, 2,
+                           {{"kv", 1}, {"kev-per-channel", 1}, {"first-line", 1}, {"comment", 1}, {"method", 1},
+                            {"outdir", 1}},
+                           {"force"});
+    if (p.help) { std::fputs(kStripHelp, io.out); return 0; }
+    StripSettings s;
+    s.kv = p.required("kv");
+    s.kevPerChannel = p.required("kev-per-channel");
+    number(s.kv, "--kv");
+    number(s.kevPerChannel, "--kev-per-channel");
+    if (auto f = p.one("first-line")) { number(*f, "--first-line"); s.firstLine = *f; }
+    const auto c = comments(p);
+    if (c.size() > 0) s.comment1 = c[0];
+    if (c.size() > 1) s.comment2 = c[1];
+    s.method = methodOf(p);
+    const auto outdir = p.one("outdir");
+    requireOutdir(outdir);
+    if (p.files.empty()) throw UsageError("no measured spectrum (.csv) given");
+    std::error_code ec;
+    ResponseTables tables(fs::is_directory("RES", ec) ? fs::path("RES") : where.dataDir / "RES");
+    Progress progress(io, "strip", p.files.size());
+    std::set<fs::path> written;
+    for (const std::string& f : p.files) {
+        try {
+            requireMethod(s.method);
+            const fs::path out = resultPath(f, outdir, ".mca1");
+            if (!p.has("force") && pathExists(out)) throw FileFailure(out.string() + " exists (use --force to overwrite)");
+            const StripRun run = stripFile(f, s, tables);
+            writeResult(out, run.result, p.has("force"), written);
+            progress.done(f, out.string());
+        } catch (const std::exception& e) {
+            progress.failed(f, readableError(e));
+        }
+    }
+    return progress.finish();
+}
+
+int cmdConvert(const std::vector<std::string>& args, const Locations& where, const Io& io)
+{
+    const Parsed p = parse(args, 2,
+                           {{"angle", 1}, {"length-mm", 1}, {"scatterer", 1}, {"comment", 1}, {"method", 1},
+                            {"outdir", 1}},
+                           {"force"});
+    if (p.help) { std::fputs(kConvertHelp, io.out); return 0; }
+    ConvertSettings s;
+    s.angle = p.required("angle");
+    s.lengthMm = p.required("length-mm");
+    number(s.angle, "--angle");
+    number(s.lengthMm, "--length-mm");
+    const std::string sc = p.required("scatterer");
+    s.carbonName = !(sc == "PMMA" || sc == "pmma");
+    const auto c = comments(p);
+    if (c.size() > 0) s.comment1 = c[0];
+    if (c.size() > 1) s.comment2 = c[1];
+    s.method = methodOf(p);
+    const auto outdir = p.one("outdir");
+    requireOutdir(outdir);
+    if (p.files.empty()) throw UsageError("no stripped spectrum (.mca1) given");
+    tvconv::ScattererData scatterer;
+    try {
+        scatterer = tvconv::readScattererFile(scattererFile(sc, where));
+    } catch (const std::exception& e) {
+        throw UsageError("the scatterer " + sc + " cannot be used: " + e.what());
+    }
+    Progress progress(io, "convert", p.files.size());
+    std::set<fs::path> written;
+    for (const std::string& f : p.files) {
+        try {
+            requireMethod(s.method);
+            const fs::path out = resultPath(f, outdir, ".mca2");
+            if (!p.has("force") && pathExists(out)) throw FileFailure(out.string() + " exists (use --force to overwrite)");
+            const ConvertRun run = convertFile(f, s, scatterer);
+            writeResult(out, run.result, p.has("force"), written);
+            progress.done(f, out.string());
+        } catch (const std::exception& e) {
+            progress.failed(f, readableError(e));
+        }
+    }
+    return progress.finish();
+}
+
+int cmdQuality(const std::vector<std::string>& args, const Locations& where, const Io& io)
+{
+    const Parsed p = parse(args, 2,
+                           {{"kev-per-channel", 1}, {"first-line", 1}, {"resamples", 1}, {"seed", 1}, {"kv", 1},
+                            {"angle", 1}, {"length-mm", 1}, {"scatterer", 1}},
+                           {"json", "csv"});
+    if (p.help) { std::fputs(kQualityHelp, io.out); return 0; }
+    if (p.has("json") && p.has("csv")) throw UsageError("--json and --csv exclude each other");
+    std::optional<double> w;
+    if (auto t = p.one("kev-per-channel")) {
+        w = number(*t, "--kev-per-channel");
+        if (!(*w > 0)) throw UsageError("--kev-per-channel must be above 0");
+    }
+    const double firstLine = p.one("first-line") ? number(*p.one("first-line"), "--first-line") : 32.0;
+    quality::Options options;
+    if (auto r = p.one("resamples")) {
+        const double n = number(*r, "--resamples");
+        if (n < 0 || n > 100000 || n != std::floor(n)) throw UsageError("--resamples must be a whole number 0..100000");
+        options.resamples = static_cast<int>(n);
+    }
+    if (auto sd = p.one("seed")) options.seed = static_cast<std::uint64_t>(number(*sd, "--seed"));
+    const auto kv = p.one("kv");
+    if (kv) number(*kv, "--kv");
+    const bool convert = p.one("angle") || p.one("length-mm") || p.one("scatterer");
+    std::optional<ConvertSettings> conv;
+    tvconv::ScattererData scatterer;
+    if (convert) {
+        if (!kv) throw UsageError("the conversion (--angle, --length-mm, --scatterer) needs --kv for the stripping");
+        conv = ConvertSettings{};
+        conv->angle = p.required("angle");
+        conv->lengthMm = p.required("length-mm");
+        number(conv->angle, "--angle");
+        number(conv->lengthMm, "--length-mm");
+        const std::string sc = p.required("scatterer");
+        try {
+            scatterer = tvconv::readScattererFile(scattererFile(sc, where));
+        } catch (const std::exception& e) {
+            throw UsageError("the scatterer " + sc + " cannot be used: " + e.what());
+        }
+    }
+    if (p.files.empty()) throw UsageError("no spectrum given");
+    std::error_code ec;
+    ResponseTables tables(fs::is_directory("RES", ec) ? fs::path("RES") : where.dataDir / "RES");
+    Progress progress(io, "quality", p.files.size());
+    if (p.has("csv")) std::fprintf(io.out, "%s\n", quality::csvHeader().c_str());
+    for (const std::string& f : p.files) {
+        try {
+            const fs::path file(f);
+            quality::BeamQuality q;
+            if (file.extension() == ".csv" && kv) {
+                if (!w) throw FileFailure("a .csv carries no keV per channel: give it with --kev-per-channel W");
+                StripSettings s;
+                s.kv = *kv;
+                char buf[40];
+                std::snprintf(buf, sizeof buf, "%.10g", *w);
+                s.kevPerChannel = buf;
+                std::snprintf(buf, sizeof buf, "%.10g", firstLine);
+                s.firstLine = buf;
+                const StripRun run = stripFile(file, s, tables);
+                quality::Chain chain = [&](std::span<const double> measured) {
+                    std::vector<double> c = stripCounts(measured, run.voltage, run.kevPerChannel, tables);
+                    if (conv) {
+                        const float lengthCm = static_cast<float>(number(conv->lengthMm, "--length-mm") * 0.1);
+                        const auto angle = static_cast<std::int32_t>(number(conv->angle, "--angle"));
+                        c = convertCounts(c, angle, lengthCm, run.kevPerChannel, scatterer);
+                    }
+                    return c;
+                };
+                q = quality::computeBeamQualityThrough(run.measured, *w, chain, options);
+            } else {
+                const SpectrumData d = readSpectrum(file, w, firstLine);
+                q = quality::computeBeamQuality(d.counts, d.kevPerChannel, options);
+            }
+            if (p.has("json")) std::fprintf(io.out, "%s\n", quality::toJson(q, f).c_str());
+            else if (p.has("csv")) std::fprintf(io.out, "%s\n", quality::toCsv(q, f).c_str());
+            else std::fprintf(io.out, "%s\n", quality::formatText(q, f).c_str());
+            std::fflush(io.out);
+            progress.done(f, "ok");
+        } catch (const std::exception& e) {
+            progress.failed(f, readableError(e));
+        }
+    }
+    return progress.finish();
+}
+
+int cmdExport(const std::vector<std::string>& args, const Locations&, const Io& io)
+{
+    const Parsed p = parse(args, 2, {{"csv", 1}, {"kev-per-channel", 1}, {"first-line", 1}}, {"force"});
+    if (p.help) { std::fputs(kExportHelp, io.out); return 0; }
+    const fs::path out = p.required("csv");
+    std::optional<double> w;
+    if (auto t = p.one("kev-per-channel")) w = number(*t, "--kev-per-channel");
+    const double firstLine = p.one("first-line") ? number(*p.one("first-line"), "--first-line") : 32.0;
+    if (p.files.empty()) throw UsageError("no spectrum given");
+    if (!p.has("force") && pathExists(out)) throw UsageError(out.string() + " exists (use --force to overwrite)");
+    Progress progress(io, "export", p.files.size());
+    std::vector<std::string> names;
+    std::vector<SpectrumData> spectra;
+    for (const std::string& f : p.files) {
+        try {
+            SpectrumData d = readSpectrum(f, w, firstLine);
+            if (!spectra.empty() && d.kevPerChannel != spectra.front().kevPerChannel)
+                throw FileFailure("its keV per channel differs from " + names.front() +
+                                  "'s: one energy column cannot serve both (give --kev-per-channel)");
+            names.push_back(f);
+            spectra.push_back(std::move(d));
+            progress.done(f, "read");
+        } catch (const std::exception& e) {
+            progress.failed(f, readableError(e));
+        }
+    }
+    if (!spectra.empty()) {
+        try {
+            fixedio::writeFileAtomically(out, exportCsv(names, spectra));
+        } catch (const std::exception& e) {
+            progress.failed(out.string(), readableError(e));
+        }
+    }
+    return progress.finish();
+}
+
+int cmdPlot(const std::vector<std::string>& args, const Locations&, const Io& io)
+{
+    const Parsed p = parse(args, 2, {{"out", 1}, {"range", 2}, {"kev-per-channel", 1}, {"first-line", 1}},
+                           {"log", "force"});
+    if (p.help) {
+        std::fputs(kPlotHelp, io.out);
+        if (!plotAvailable()) std::fputs(kPlotMissing, io.out);
+        return 0;
+    }
+    if (!plotAvailable()) throw UsageError("this build has no plot command (built without Qt)");
+    const fs::path out = p.required("out");
+    const std::string ext = out.extension().string();
+    if (ext != ".png" && ext != ".svg" && ext != ".pdf") throw UsageError("--out must end in .png, .svg or .pdf");
+    double lo = 0, hi = 0;
+    if (auto r = p.values.find("range"); r != p.values.end()) {
+        lo = number(r->second[0], "--range LO");
+        hi = number(r->second[1], "--range HI");
+        if (!(hi > lo) || lo < 0) throw UsageError("--range needs 0 <= LO < HI");
+    }
+    std::optional<double> w;
+    if (auto t = p.one("kev-per-channel")) w = number(*t, "--kev-per-channel");
+    const double firstLine = p.one("first-line") ? number(*p.one("first-line"), "--first-line") : 32.0;
+    if (p.files.empty()) throw UsageError("no spectrum given");
+    if (!p.has("force") && pathExists(out)) throw UsageError(out.string() + " exists (use --force to overwrite)");
+    Progress progress(io, "plot", p.files.size());
+    std::vector<PlotSeries> series;
+    for (const std::string& f : p.files) {
+        try {
+            SpectrumData d = readSpectrum(f, w, firstLine);
+            series.push_back({fs::path(f).filename().string(), std::move(d.counts), d.kevPerChannel});
+            progress.done(f, "read");
+        } catch (const std::exception& e) {
+            progress.failed(f, readableError(e));
+        }
+    }
+    if (!series.empty()) {
+        const std::string why = plotSpectra(series, p.has("log"), lo, hi, out);
+        if (!why.empty()) progress.failed(out.string(), why);
+    }
+    return progress.finish();
+}
+
+// Copies a file or a folder to `to` through a temporary name, so that a
+// failed copy leaves nothing half-made; an existing item is replaced only
+// with `force`.
+void copyItem(const fs::path& from, const fs::path& to, bool force)
+{
+    if (pathExists(to) && !force) throw FileFailure(to.string() + " exists (use --force to replace it)");
+    const fs::path tmp = to.parent_path() / ("." + to.filename().string() + ".tarvik-tmp");
+    std::error_code ec;
+    fs::remove_all(tmp, ec);
+    fs::copy(from, tmp, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+    if (pathExists(to)) fs::remove_all(to);
+    fs::rename(tmp, to);
+}
+
+int cmdInit(const std::vector<std::string>& args, const Locations& where, const Io& io)
+{
+    const Parsed p = parse(args, 2, {}, {"force"});
+    if (p.help) { std::fputs(kInitHelp, io.out); return 0; }
+    if (p.files.size() != 1) throw UsageError("give exactly one folder: tarvik init DIR");
+    const fs::path dir = p.files.front();
+    std::error_code ec;
+    if (!fs::is_directory(where.dataDir / "RES", ec))
+        throw UsageError("the shipped data (RES/) were not found at " + where.dataDir.string());
+    if (pathExists(dir) && !fs::is_directory(dir, ec)) throw UsageError(dir.string() + " exists and is not a folder");
+    fs::create_directories(dir, ec);
+    if (ec) throw UsageError("cannot create " + dir.string() + ": " + ec.message());
+
+    std::vector<std::pair<fs::path, fs::path>> items;  // from, to
+    items.emplace_back(where.dataDir / "RES", dir / "RES");
+    // Every data file beside the response tables (Carbon.dat, PMMA.dat, ...).
+    std::vector<fs::path> dats;
+    for (const auto& e : fs::directory_iterator(where.dataDir))
+        if (e.is_regular_file() && e.path().extension() == ".dat") dats.push_back(e.path());
+    std::sort(dats.begin(), dats.end());
+    for (const auto& d : dats) items.emplace_back(d, dir / d.filename());
+    items.emplace_back(where.dataDir / "Tarvik_data", dir / "Tarvik_data");
+    for (const auto& prog : where.programs) items.emplace_back(prog, dir / prog.filename());
+
+    Progress progress(io, "init", items.size());
+    for (const auto& [from, to] : items) {
+        try {
+            if (!pathExists(from)) throw FileFailure("not found: " + from.string());
+            copyItem(from, to, p.has("force"));
+            progress.done(to.filename().string(), "from " + from.string());
+        } catch (const std::exception& e) {
+            progress.failed(to.filename().string(), readableError(e));
+        }
+    }
+    return progress.finish();
+}
+
+} // namespace
+
+Locations locate(const fs::path& executable)
+{
+    Locations l;
+    std::error_code ec;
+    const fs::path exeDir = executable.parent_path();
+    const fs::path installed = exeDir / ".." / "share" / "tarvik";
+    if (fs::is_directory(installed / "RES", ec)) {
+        l.dataDir = fs::weakly_canonical(installed, ec);
+    } else {
+#ifdef TARVIK_BUILD_DATA_DIR
+        l.dataDir = TARVIK_BUILD_DATA_DIR;
+#endif
+    }
+    for (const char* name : {"tvstrip", "tvconv"}) {
+        fs::path beside = exeDir / name;
+        if (fs::is_regular_file(beside, ec)) {
+            l.programs.push_back(beside);
+            continue;
+        }
+#if defined(TARVIK_BUILD_TVSTRIP) && defined(TARVIK_BUILD_TVCONV)
+        l.programs.push_back(std::string_view(name) == "tvstrip" ? TARVIK_BUILD_TVSTRIP : TARVIK_BUILD_TVCONV);
+#else
+        l.programs.push_back(beside);
+#endif
+    }
+    return l;
+}
+
+int run(const std::vector<std::string>& args, const Locations& where, const Io& io)
+{
+    if (args.size() < 2 || args[1] == "--help" || args[1] == "-h" || args[1] == "help") {
+        std::fputs(kMainHelp, args.size() < 2 ? io.err : io.out);
+        return args.size() < 2 ? 2 : 0;
+    }
+    const std::string& cmd = args[1];
+    static const std::map<std::string, std::function<int(const std::vector<std::string>&, const Locations&, const Io&)>>
+        commands = {{"init", cmdInit},       {"strip", cmdStrip},   {"convert", cmdConvert},
+                    {"quality", cmdQuality}, {"export", cmdExport}, {"plot", cmdPlot}};
+    auto it = commands.find(cmd);
+    if (it == commands.end()) {
+        std::fprintf(io.err, "tarvik: unknown command \"%s\" (try tarvik --help)\n", cmd.c_str());
+        return 2;
+    }
+    try {
+        return it->second(args, where, io);
+    } catch (const UsageError& e) {
+        std::fprintf(io.err, "tarvik %s: %s (see tarvik %s --help)\n", cmd.c_str(), e.what(), cmd.c_str());
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(io.err, "tarvik %s: %s\n", cmd.c_str(), e.what());
+        return 1;
+    }
+}
+
+} // namespace tarvikcli

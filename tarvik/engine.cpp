@@ -1,0 +1,250 @@
+#include "engine.h"
+
+#include "conv/conversion.h"
+#include "conv/exchange.h"
+#include "dialogs.h"
+#include "fixedio/files.h"
+#include "fixedio/fixedio.h"
+#include "fixedio/sjis.h"
+#include "spectrumfiles.h"
+#include "strip/exchange.h"
+#include "strip/stripping.h"
+
+#include <cmath>
+#include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace tarvikcli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Result names do not reach the result file's content; the exchange files
+// carry a short stand-in so that no name length limits the command line.
+constexpr const char* kStandInName = "tarvik";
+
+std::string utf8Of(const fs::path& p)
+{
+    const auto u = p.u8string();
+    return std::string(u.begin(), u.end());
+}
+
+std::string folderOf(const fs::path& file)
+{
+    const fs::path parent = file.parent_path();
+    return parent.empty() ? std::string(".") : utf8Of(parent);
+}
+
+std::string readWhole(const fs::path& file)
+{
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw FileFailure("cannot read " + file.string());
+    std::string content;
+    char buf[16384];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            ::close(fd);
+            throw FileFailure("cannot read " + file.string());
+        }
+        if (n == 0) break;
+        content.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return content;
+}
+
+} // namespace
+
+bool methodAvailable(Method m)
+{
+    return m == Method::Standard;
+}
+
+void requireMethod(Method m)
+{
+    if (!methodAvailable(m))
+        throw FileFailure("the unfold method is not available in this build yet; use --method standard");
+}
+
+const tvstrip::ResponseTable& ResponseTables::operator()(int code)
+{
+    if (auto it = cache_.find(code); it != cache_.end()) return it->second;
+    // The same name the stripping program passes through its scratch file.
+    const fs::path relative = fixedio::exchangePath(tvstrip::responseFileName(code));
+    const fs::path file = folder_ / relative.filename();
+    std::error_code ec;
+    if (!fs::is_regular_file(file, ec))
+        throw fixedio::Error("the response table " + relative.filename().string() + " for " +
+                             std::to_string(code / 10) + "." + std::to_string(code % 10) +
+                             " keV is missing from " + folder_.string());
+    auto in = fixedio::LineReader::fromText(file.string(), readWhole(file));
+    return cache_.emplace(code, tvstrip::readResponseTable(in)).first->second;
+}
+
+StripRun stripFile(const fs::path& csv, const StripSettings& s, ResponseTables& tables)
+{
+    requireMethod(s.method);
+    tarvik::StripEntries e;
+    e.folder = folderOf(csv);
+    e.selectedFile = utf8Of(csv.filename());
+    e.text1 = s.comment1;
+    e.text2 = s.comment2;
+    e.text3 = s.kv;
+    e.text4 = kStandInName;
+    e.text5 = s.kevPerChannel;
+    e.text6 = s.firstLine;
+    if (auto n = tarvik::checkStripValues(e)) throw FileFailure(n->text);
+    tarvik::AppState state;
+    tarvik::takeStripEntries(state, e);
+    auto built = tarvik::buildStripExchange(state, e);
+    if (auto* n = std::get_if<tarvik::Notice>(&built)) throw FileFailure(n->text);
+    const auto& x = std::get<tarvik::StripExchange>(built);
+
+    // From here on what tvstrip does with the two files.
+    tvstrip::StripJob job;
+    auto in = fixedio::LineReader::fromText("TempFile.dat", x.tempFile);
+    tvstrip::readTempFile(in, job);
+    auto hin = fixedio::LineReader::fromText("Com.txt", x.comTxt);
+    tvstrip::readHeaderLines(hin, job);
+    StripRun run;
+    run.voltage = job.voltage;
+    run.kevPerChannel = job.kevPerChannel;
+    run.measured.assign(job.counts.begin(), job.counts.end());
+    const tvstrip::StripPlan plan = tvstrip::planStripping(job.voltage, job.kevPerChannel);
+    std::error_code ec;
+    if (!fs::is_directory(tables.folder(), ec))
+        throw FileFailure("the folder of the detector response tables " + tables.folder().string() + " is missing");
+    tvstrip::WorkingSpectrum w = tvstrip::prepareSpectrum(job.counts, plan);
+    tvstrip::stripChannels(w, plan, std::ref(tables), {});
+    const tvstrip::Counts corrected = tvstrip::finishSpectrum(w, plan);
+    run.result = tvstrip::formatResult(job, corrected);
+    run.corrected.assign(corrected.begin(), corrected.end());
+    return run;
+}
+
+std::vector<double> stripCounts(std::span<const double> measured, std::int32_t voltage, float kevPerChannel,
+                                ResponseTables& tables)
+{
+    tvstrip::Counts c{};
+    for (std::size_t i = 0; i < c.size() && i < measured.size(); ++i)
+        c[i] = static_cast<std::int32_t>(std::lround(measured[i]));
+    const tvstrip::Counts out = tvstrip::stripSpectrum(c, voltage, kevPerChannel, std::ref(tables));
+    return {out.begin(), out.end()};
+}
+
+ConvertRun convertFile(const fs::path& mca1, const ConvertSettings& s, const tvconv::ScattererData& scatterer)
+{
+    requireMethod(s.method);
+    tarvik::AppState state;
+    const std::string folder = folderOf(mca1), name = utf8Of(mca1.filename());
+    // What a click on the file proposes: its own comments.
+    const tarvik::ConvertClick click = tarvik::convertFileClicked(state, folder, name);
+    if (click.error) throw FileFailure(click.error->text);
+    tarvik::ConvertEntries e;
+    e.folder = folder;
+    e.selectedFile = name;
+    e.text1 = s.comment1.value_or(click.text1);
+    e.text2 = s.comment2.value_or(click.text2);
+    e.text3 = click.text3;
+    e.text4 = kStandInName;
+    e.text5 = s.angle;
+    e.text6 = s.lengthMm;
+    e.carbon = s.carbonName;
+    if (auto n = tarvik::checkConvertValues(e)) throw FileFailure(n->text);
+    auto built = tarvik::buildConvertExchange(state, e);
+    if (auto* n = std::get_if<tarvik::Notice>(&built)) throw FileFailure(n->text);
+    const auto& x = std::get<tarvik::ConvertExchange>(built);
+
+    // From here on what tvconv does with the two files.
+    auto in = fixedio::LineReader::fromText("TempFile2.dat", x.tempFile2);
+    const tvconv::ConversionRequest request = tvconv::readConversionRequest(in);
+    auto hin = fixedio::LineReader::fromText("Com.dat", x.comDat);
+    const std::vector<std::string> header = tvconv::readResultHeader(hin);
+    tvconv::checkConversionInput(request.input, scatterer);
+    const tvconv::Spectrum primary = tvconv::convertSpectrum(request.input, scatterer);
+    ConvertRun run;
+    run.angle = request.input.angle;
+    run.lengthCm = request.input.attenuationLength;
+    run.kevPerChannel = request.input.channelWidth;
+    run.result = tvconv::formatResult(header, request.input.channelWidth, primary);
+    run.corrected.assign(primary.begin(), primary.end());
+    return run;
+}
+
+std::vector<double> convertCounts(std::span<const double> counts, std::int32_t angle, float lengthCm,
+                                  float kevPerChannel, const tvconv::ScattererData& scatterer)
+{
+    tvconv::ConversionInput input;
+    for (std::size_t i = 0; i < input.counts.size() && i < counts.size(); ++i)
+        input.counts[i] = static_cast<std::int32_t>(std::lround(counts[i]));
+    input.angle = angle;
+    input.attenuationLength = lengthCm;
+    input.channelWidth = kevPerChannel;
+    const tvconv::Spectrum out = tvconv::convertSpectrum(input, scatterer);
+    return {out.begin(), out.end()};
+}
+
+SpectrumData readSpectrum(const fs::path& file, std::optional<double> kevPerChannel, double firstLine)
+{
+    const std::string ext = file.extension().string();
+    SpectrumData d;
+    try {
+        if (ext == ".csv") {
+            if (!kevPerChannel)
+                throw FileFailure("a .csv carries no keV per channel: give it with --kev-per-channel W");
+            const tarvik::MeasuredSpectrum m = tarvik::readMeasuredFile(file, firstLine);
+            d.counts.assign(m.counts.begin() + 1, m.counts.begin() + 1 + tarvik::kChannels);
+            d.kevPerChannel = *kevPerChannel;
+            d.measured = true;
+        } else if (ext == ".mca1" || ext == ".mca2") {
+            const tarvik::ResultPreview p = tarvik::readResultPreview(file);
+            const tarvik::ResultSpectrum r = tarvik::readResultFile(file);
+            d.counts.assign(r.counts.begin() + 1, r.counts.begin() + 1 + tarvik::kChannels);
+            d.kevPerChannel = kevPerChannel.value_or(p.kevPerChannel);
+        } else {
+            throw FileFailure("not a spectrum file (.csv, .mca1 or .mca2)");
+        }
+    } catch (const tarvik::SpectrumFileError& e) {
+        throw FileFailure(e.what());
+    }
+    if (!(d.kevPerChannel > 0)) throw FileFailure("the keV per channel must be above 0");
+    return d;
+}
+
+std::string exportCsv(const std::vector<std::string>& names, const std::vector<SpectrumData>& spectra)
+{
+    if (spectra.empty()) throw FileFailure("no spectrum to export");
+    const double w = spectra.front().kevPerChannel;
+    for (std::size_t k = 1; k < spectra.size(); ++k)
+        if (spectra[k].kevPerChannel != w)
+            throw FileFailure(names[k] + " has " + std::to_string(spectra[k].kevPerChannel) +
+                              " keV per channel, " + names.front() + " " + std::to_string(w) +
+                              ": one energy column cannot serve both");
+    auto field = [](const std::string& s) {
+        if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+        std::string out = "\"";
+        for (char c : s) out += (c == '"') ? std::string("\"\"") : std::string(1, c);
+        return out + "\"";
+    };
+    std::string out = "channel,energy";
+    for (const auto& n : names) out += "," + field(n);
+    out += "\n,keV";
+    for (std::size_t k = 0; k < names.size(); ++k) out += ",counts";
+    out += "\n";
+    char buf[64];
+    for (int i = 1; i <= tarvik::kChannels; ++i) {
+        std::snprintf(buf, sizeof buf, "%d,%.6g", i, i * w);
+        out += buf;
+        for (const auto& s : spectra) {
+            std::snprintf(buf, sizeof buf, ",%.10g", s.counts[static_cast<std::size_t>(i - 1)]);
+            out += buf;
+        }
+        out += "\n";
+    }
+    return out;
+}
+
+} // namespace tarvikcli

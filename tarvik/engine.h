@@ -1,0 +1,108 @@
+// The work of the `tarvik` command line on one file at a time: the stripping
+// and the conversion exactly as the dialogs and the console programs do them
+// (the dialogs' exchange files built in memory and read back by the console
+// programs' own readers), the beam-quality figures of a spectrum file and
+// the export table.  Every function either returns its result or throws
+// FileFailure with the reason for that file; nothing here writes a file.
+#pragma once
+
+#include "quality/beamquality.h"
+#include "strip/response_table.h"
+#include "conv/scatterer.h"
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace tarvikcli {
+
+class FileFailure : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+enum class Method { Standard, Unfold };
+
+// The response tables of one folder (RES), each read once per batch.
+class ResponseTables {
+public:
+    explicit ResponseTables(std::filesystem::path resFolder) : folder_(std::move(resFolder)) {}
+    const tvstrip::ResponseTable& operator()(int code);
+    const std::filesystem::path& folder() const { return folder_; }
+
+private:
+    std::filesystem::path folder_;
+    std::map<int, tvstrip::ResponseTable> cache_;
+};
+
+// The stripping dialog's entries as texts, as a person would type them.
+struct StripSettings {
+    std::string kv;             // tube voltage
+    std::string kevPerChannel;  // keV per channel
+    std::string firstLine = "32";
+    std::string comment1, comment2;  // empty: "-- No comment --"
+    Method method = Method::Standard;
+};
+
+// The measured counts and what the stripping run reads (for resampling).
+struct StripRun {
+    std::vector<double> measured;  // channels 1..1024
+    std::int32_t voltage = 0;
+    float kevPerChannel = 0;
+    std::string result;            // the ".mca1" bytes
+    std::vector<double> corrected; // its counts
+};
+
+// The ".mca1" that "補正 GO" and tvstrip write for this measured file.
+StripRun stripFile(const std::filesystem::path& csv, const StripSettings& s, ResponseTables& tables);
+
+// Only the correction of counts (channels 1..1024), for resampling.
+std::vector<double> stripCounts(std::span<const double> measured, std::int32_t voltage, float kevPerChannel,
+                                ResponseTables& tables);
+
+struct ConvertSettings {
+    std::string angle;     // degrees
+    std::string lengthMm;  // self-attenuation length
+    bool carbonName = true;  // which name goes into the request
+    std::optional<std::string> comment1, comment2;  // unset: the file's own, as the dialog proposes
+    Method method = Method::Standard;
+};
+
+struct ConvertRun {
+    std::int32_t angle = 0;
+    float lengthCm = 0;
+    float kevPerChannel = 0;
+    std::string result;  // the ".mca2" bytes
+    std::vector<double> corrected;
+};
+
+// The ".mca2" that "変換 Go" and tvconv write for this result file.
+ConvertRun convertFile(const std::filesystem::path& mca1, const ConvertSettings& s,
+                       const tvconv::ScattererData& scatterer);
+
+std::vector<double> convertCounts(std::span<const double> counts, std::int32_t angle, float lengthCm,
+                                  float kevPerChannel, const tvconv::ScattererData& scatterer);
+
+// A spectrum file as the display reads it: ".csv" (records from firstLine,
+// width from the caller) or ".mca1"/".mca2" (width from the header).
+struct SpectrumData {
+    std::vector<double> counts;  // channels 1..1024
+    double kevPerChannel = 0;
+    bool measured = false;       // a ".csv"
+};
+SpectrumData readSpectrum(const std::filesystem::path& file, std::optional<double> kevPerChannel,
+                          double firstLine = 32);
+
+// The export table: "channel,energy,<name>..." then a unit row, then one row
+// per channel with the energy i·w (as the result files write it).  All
+// spectra must share one width.
+std::string exportCsv(const std::vector<std::string>& names, const std::vector<SpectrumData>& spectra);
+
+// Whether this build has the method; requireMethod throws FileFailure if not.
+bool methodAvailable(Method m);
+void requireMethod(Method m);
+
+} // namespace tarvikcli

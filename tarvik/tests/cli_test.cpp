@@ -1,0 +1,267 @@
+// The command line as a script uses it: overwriting, failing files among
+// good ones, the records of `quality`, the export table, `init`, `plot`.
+#include "support.h"
+
+#include "cli.h"
+#include "engine.h"
+
+#include <regex>
+#include <set>
+#include <vector>
+
+namespace {
+
+using namespace clitest;
+
+const char* kDemo = "W80kV_2.5mmAl_direct.csv";
+
+fs::path withDemo(const std::string& name)
+{
+    const fs::path w = workingFolder(name);
+    fs::copy_file(fs::path(TARVIK_DATA_DIR) / "Tarvik_data" / kDemo, w / "Tarvik_data" / kDemo);
+    return w;
+}
+
+std::vector<std::string> lines(const std::string& text)
+{
+    std::vector<std::string> out;
+    std::stringstream ss(text);
+    for (std::string l; std::getline(ss, l);) out.push_back(l);
+    return out;
+}
+
+TEST(TarvikStrip, NeverOverwritesWithoutForce)
+{
+    const fs::path w = withDemo("force");
+    const std::string cmd = tarvikExe() + " strip --kv 80 --kev-per-channel 0.1 Tarvik_data/" + kDemo;
+    ASSERT_EQ(runIn(w, cmd).status, 0);
+    const fs::path result = w / "Tarvik_data" / "W80kV_2.5mmAl_direct.mca1";
+    const std::string first = slurp(result);
+    ASSERT_GT(first.size(), 20000u);
+    spit(result, "an earlier result");
+
+    const Result again = runIn(w, cmd);
+    EXPECT_EQ(again.status, 1);
+    EXPECT_NE(again.err.find("exists (use --force to overwrite)"), std::string::npos) << again.err;
+    EXPECT_EQ(slurp(result), "an earlier result");
+
+    EXPECT_EQ(runIn(w, cmd + " --force").status, 0);
+    EXPECT_EQ(slurp(result), first);
+    // No temporary file is left beside the result.
+    int files = 0;
+    for (const auto& e : fs::directory_iterator(w / "Tarvik_data")) files += e.is_regular_file();
+    EXPECT_EQ(files, 2);
+    fs::remove_all(w);
+}
+
+TEST(TarvikStrip, AFailingFileDoesNotStopTheOthers)
+{
+    const fs::path w = withDemo("failing");
+    spit(w / "Tarvik_data" / "notes.csv", "this is not a spectrum\r\n");
+    fs::copy_file(w / "Tarvik_data" / kDemo, w / "Tarvik_data" / "second.csv");
+    const Result r = runIn(w, tarvikExe() + " strip --kv 80 --kev-per-channel 0.1 Tarvik_data/notes.csv "
+                                          "Tarvik_data/missing.csv Tarvik_data/" + kDemo + " Tarvik_data/second.csv");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(fs::exists(w / "Tarvik_data" / "W80kV_2.5mmAl_direct.mca1"));
+    EXPECT_TRUE(fs::exists(w / "Tarvik_data" / "second.mca1"));
+    EXPECT_FALSE(fs::exists(w / "Tarvik_data" / "notes.mca1"));
+    // Not a terminal: one plain line per file, then the summary of failures.
+    const auto err = lines(r.err);
+    ASSERT_GE(err.size(), 7u) << r.err;
+    EXPECT_NE(err[0].find("[1/4] Tarvik_data/notes.csv: FAILED"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("2 of 4 failed:"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("  Tarvik_data/missing.csv: "), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("  Tarvik_data/notes.csv: "), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("\r"), std::string::npos);
+    fs::remove_all(w);
+}
+
+TEST(TarvikStrip, CommandErrorsAreRefusedBeforeAnyFile)
+{
+    const fs::path w = withDemo("usage");
+    const std::string file = " Tarvik_data/" + std::string(kDemo);
+    struct Case { std::string args, says; };
+    for (const Case& c : {Case{"strip --kev-per-channel 0.1" + file, "--kv is required"},
+                          Case{"strip --kv eighty --kev-per-channel 0.1" + file, "--kv must be a number"},
+                          Case{"strip --kv 80 --kev-per-channel 0.1 --method unfold" + file, "unfold method is not available"},
+                          Case{"strip --kv 80 --kev-per-channel 0.1 --outdir nowhere" + file, "nowhere does not exist"},
+                          Case{"strip --kv 80 --kev-per-channel 0.1 --frobnicate" + file, "unknown option --frobnicate"},
+                          Case{"convert --angle 90 --length-mm 0 --scatterer Wood.dat x.mca1", "scatterer Wood.dat"},
+                          Case{"quality --json --csv" + file, "exclude each other"},
+                          Case{"bogus", "unknown command"}}) {
+        SCOPED_TRACE(c.args);
+        const Result r = runIn(w, tarvikExe() + " " + c.args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
+    }
+    EXPECT_FALSE(fs::exists(w / "Tarvik_data" / "W80kV_2.5mmAl_direct.mca1"));
+    for (const char* cmd : {"init", "strip", "convert", "quality", "export", "plot"}) {
+        const Result r = runIn(w, tarvikExe() + " " + cmd + " --help");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out.rfind(std::string("Usage: tarvik ") + cmd, 0), 0u) << r.out;
+    }
+    fs::remove_all(w);
+}
+
+const std::vector<std::string> kQualityKeys = {
+    "file", "kev_per_channel", "total", "total_u", "mean_energy_keV", "mean_energy_keV_u",
+    "kerma_mean_energy_keV", "kerma_mean_energy_keV_u", "hvl1_al_mm", "hvl1_al_mm_u", "hvl2_al_mm",
+    "hvl2_al_mm_u", "hvl1_cu_mm", "hvl1_cu_mm_u", "hvl2_cu_mm", "hvl2_cu_mm_u", "homogeneity_al",
+    "homogeneity_al_u", "homogeneity_cu", "homogeneity_cu_u", "effective_energy_keV",
+    "effective_energy_keV_u", "end_point_keV", "end_point_keV_u"};
+
+std::map<std::string, std::string> jsonFields(const std::string& line)
+{
+    std::map<std::string, std::string> out;
+    static const std::regex kv("\"([a-zA-Z0-9_]+)\":(\"[^\"]*\"|[^,}]+)");
+    std::vector<std::string> order;
+    for (auto it = std::sregex_iterator(line.begin(), line.end(), kv); it != std::sregex_iterator(); ++it)
+        out[(*it)[1]] = (*it)[2];
+    return out;
+}
+
+TEST(TarvikQuality, JsonRecordsPerFileWithEveryKey)
+{
+    const fs::path w = withDemo("quality");
+    ASSERT_EQ(runIn(w, tarvikExe() + " strip --kv 80 --kev-per-channel 0.1 Tarvik_data/" + kDemo).status, 0);
+    const Result r = runIn(w, tarvikExe() + " quality --json --resamples 30 --kev-per-channel 0.1 Tarvik_data/" +
+                                  kDemo + " Tarvik_data/W80kV_2.5mmAl_direct.mca1");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto records = lines(r.out);
+    ASSERT_EQ(records.size(), 2u) << r.out;
+    for (const auto& rec : records) {
+        static const std::regex key("\"([a-zA-Z0-9_]+)\":");
+        std::vector<std::string> keys;
+        for (auto it = std::sregex_iterator(rec.begin(), rec.end(), key); it != std::sregex_iterator(); ++it)
+            keys.push_back((*it)[1]);
+        EXPECT_EQ(keys, kQualityKeys);
+        const auto f = jsonFields(rec);
+        for (const auto& k : kQualityKeys) {
+            if (k != "file") { EXPECT_GT(std::stod(f.at(k)), 0.0) << k << " in " << rec; }
+        }
+    }
+    // The result file's width comes from its header.
+    EXPECT_EQ(jsonFields(records[1]).at("kev_per_channel"), "0.1");
+    // The stripped spectrum is harder than the measured one (the detector
+    // loses high-energy photons), and the end point stays near 80 kV.
+    const auto measured = jsonFields(records[0]), stripped = jsonFields(records[1]);
+    EXPECT_GT(std::stod(stripped.at("hvl1_al_mm")), std::stod(measured.at("hvl1_al_mm")));
+    EXPECT_NEAR(std::stod(stripped.at("end_point_keV")), 80.0, 2.0);
+
+    // A .csv without a width fails alone; the other file is still reported.
+    const Result nw = runIn(w, tarvikExe() + " quality --json --resamples 0 Tarvik_data/" + std::string(kDemo) +
+                                   " Tarvik_data/W80kV_2.5mmAl_direct.mca1");
+    EXPECT_EQ(nw.status, 1);
+    EXPECT_EQ(lines(nw.out).size(), 1u);
+    EXPECT_NE(nw.err.find("--kev-per-channel"), std::string::npos) << nw.err;
+    fs::remove_all(w);
+}
+
+TEST(TarvikQuality, ThroughTheCorrectionMatchesTheResultFile)
+{
+    // The figures of a .csv taken through the stripping are those of the
+    // ".mca1" the stripping writes; resampling the measured counts through
+    // the correction gives larger uncertainties than taking the result's
+    // counts as Poisson counts.
+    const fs::path w = withDemo("chain");
+    ASSERT_EQ(runIn(w, tarvikExe() + " strip --kv 80 --kev-per-channel 0.1 Tarvik_data/" + kDemo).status, 0);
+    const Result chain = runIn(w, tarvikExe() + " quality --json --resamples 40 --kv 80 --kev-per-channel 0.1 Tarvik_data/" + kDemo);
+    const Result file = runIn(w, tarvikExe() + " quality --json --resamples 40 Tarvik_data/W80kV_2.5mmAl_direct.mca1");
+    ASSERT_EQ(chain.status, 0) << chain.err;
+    ASSERT_EQ(file.status, 0) << file.err;
+    const auto a = jsonFields(chain.out), b = jsonFields(file.out);
+    for (const char* k : {"total", "mean_energy_keV", "hvl1_al_mm", "hvl2_cu_mm", "end_point_keV"})
+        EXPECT_EQ(a.at(k), b.at(k)) << k;
+    EXPECT_GT(std::stod(a.at("total_u")), std::stod(b.at("total_u")));
+    fs::remove_all(w);
+}
+
+TEST(TarvikExport, OneEnergyColumnAndOneCountColumnPerFile)
+{
+    const fs::path w = withDemo("export");
+    ASSERT_EQ(runIn(w, tarvikExe() + " strip --kv 80 --kev-per-channel 0.1 Tarvik_data/" + kDemo).status, 0);
+    const Result r = runIn(w, tarvikExe() + " export --csv out.csv --kev-per-channel 0.1 Tarvik_data/" + kDemo +
+                                  " Tarvik_data/W80kV_2.5mmAl_direct.mca1");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto rows = lines(slurp(w / "out.csv"));
+    ASSERT_EQ(rows.size(), 1026u);
+    EXPECT_EQ(rows[0], "channel,energy,Tarvik_data/" + std::string(kDemo) + ",Tarvik_data/W80kV_2.5mmAl_direct.mca1");
+    EXPECT_EQ(rows[1], ",keV,counts,counts");
+    EXPECT_EQ(rows[2], "1,0.1,19,0");  // the demo's first record is "1,0.10,19"; the stripping empties it
+    EXPECT_EQ(rows[1025].rfind("1024,102.4,", 0), 0u) << rows[1025];
+    // The column sums are the files' totals.
+    double measured = 0;
+    for (std::size_t i = 2; i < rows.size(); ++i) {
+        std::stringstream ss(rows[i]);
+        std::string ch, e, c;
+        std::getline(ss, ch, ',');
+        std::getline(ss, e, ',');
+        std::getline(ss, c, ',');
+        measured += std::stod(c);
+    }
+    const auto d = tarvikcli::readSpectrum(w / "Tarvik_data" / kDemo, 0.1);
+    double total = 0;
+    for (double c : d.counts) total += c;
+    EXPECT_EQ(measured, total);
+
+    // Widths that differ cannot share the energy column: that file fails,
+    // the existing output is not replaced without --force.
+    const Result again = runIn(w, tarvikExe() + " export --csv out.csv Tarvik_data/W80kV_2.5mmAl_direct.mca1");
+    EXPECT_EQ(again.status, 2);
+    EXPECT_NE(again.err.find("exists"), std::string::npos);
+    fs::remove_all(w);
+}
+
+TEST(TarvikInit, PreparesAWorkingFolderAndKeepsExistingItems)
+{
+    const fs::path w = scratch("init");
+    const Result r = runIn(w, tarvikExe() + " init work");
+    ASSERT_EQ(r.status, 0) << r.err;
+    int tables = 0;
+    for (const auto& e : fs::directory_iterator(w / "work" / "RES")) tables += e.path().extension() == ".dat";
+    int shipped = 0;
+    for (const auto& e : fs::directory_iterator(fs::path(TARVIK_DATA_DIR) / "RES")) shipped += e.path().extension() == ".dat";
+    EXPECT_EQ(tables, shipped);
+    EXPECT_EQ(slurp(w / "work" / "PMMA.dat"), slurp(fs::path(TARVIK_DATA_DIR) / "PMMA.dat"));
+    EXPECT_TRUE(fs::exists(w / "work" / "Carbon.dat"));
+    EXPECT_TRUE(fs::exists(w / "work" / "Tarvik_data" / kDemo));
+    for (const char* prog : {"tvstrip", "tvconv"}) {
+        const auto perms = fs::status(w / "work" / prog).permissions();
+        EXPECT_NE(perms & fs::perms::owner_exec, fs::perms::none) << prog;
+    }
+    // The prepared folder works: a stripping there with its own tables.
+    EXPECT_EQ(runIn(w / "work", tarvikExe() + " strip --kv 80 --kev-per-channel 0.1 Tarvik_data/" + kDemo).status, 0);
+
+    spit(w / "work" / "PMMA.dat", "mine");
+    const Result again = runIn(w, tarvikExe() + " init work");
+    EXPECT_EQ(again.status, 1);
+    EXPECT_NE(again.err.find("PMMA.dat: "), std::string::npos) << again.err;
+    EXPECT_EQ(slurp(w / "work" / "PMMA.dat"), "mine");
+    EXPECT_EQ(runIn(w, tarvikExe() + " init --force work").status, 0);
+    EXPECT_EQ(slurp(w / "work" / "PMMA.dat"), slurp(fs::path(TARVIK_DATA_DIR) / "PMMA.dat"));
+    fs::remove_all(w);
+}
+
+TEST(TarvikPlot, DrawsEachFormatOrSaysItIsMissing)
+{
+    const fs::path w = withDemo("plot");
+    if (!tarvikcli::plotAvailable()) {
+        const Result r = runIn(w, tarvikExe() + " plot --out a.png Tarvik_data/" + std::string(kDemo));
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find("without Qt"), std::string::npos);
+        return;
+    }
+    const std::string file = " --kev-per-channel 0.1 Tarvik_data/" + std::string(kDemo);
+    for (const char* out : {"a.png", "a.svg", "a.pdf"}) {
+        const Result r = runIn(w, tarvikExe() + " plot --log --range 10 90 --out " + out + file);
+        ASSERT_EQ(r.status, 0) << r.err;
+    }
+    EXPECT_EQ(slurp(w / "a.png").substr(1, 3), "PNG");
+    EXPECT_NE(slurp(w / "a.svg").find("<svg"), std::string::npos);
+    EXPECT_EQ(slurp(w / "a.pdf").substr(0, 5), "%PDF-");
+    const Result bad = runIn(w, tarvikExe() + " plot --out a.gif" + file);
+    EXPECT_EQ(bad.status, 2);
+    fs::remove_all(w);
+}
+
+} // namespace
