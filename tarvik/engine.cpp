@@ -230,7 +230,10 @@ std::string exportCsv(const std::vector<std::string>& names, const std::vector<S
         return out + "\"";
     };
     std::string out = "channel,energy";
-    for (const auto& n : names) out += "," + field(n);
+    for (const auto& n : names) {
+        out += ',';
+        out += field(n);
+    }
     out += "\n,keV";
     for (std::size_t k = 0; k < names.size(); ++k) out += ",counts";
     out += "\n";
