@@ -14,7 +14,6 @@
 
 #include <cstdio>
 #include <exception>
-#include <iostream>
 #include <string>
 #include <string_view>
 #include <unistd.h>
@@ -40,8 +39,8 @@ public:
     void waitForEnter()
     {
         flush();
-        std::string ignored;
-        std::getline(std::cin, ignored);
+        for (int ch = std::getchar(); ch != EOF && ch != '\n'; ch = std::getchar()) {
+        }
     }
 
 private:

@@ -99,36 +99,22 @@ ReadStatus readFileHead(const std::filesystem::path& file, std::size_t limit, st
         ::close(fd);
         return status;
     }
+    // The size fstat gives is read, normally in one read: a file that grows
+    // meanwhile is taken as it was, one that shrinks ends early.
     const auto size = static_cast<std::size_t>(st.st_size);
     content.resize(std::min(size, limit));
     std::size_t got = 0;
-    // A regular file never blocks; reading goes on to the limit or the end,
-    // whichever comes first (the file may have changed since fstat).
-    for (;;) {
-        if (got == content.size()) {
-            if (got >= limit) break;
-            content.resize(std::min(limit, got + 65536));
-        }
+    while (got < content.size()) {
         const ssize_t n = ::read(fd, content.data() + got, content.size() - got);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             status = ReadStatus::CannotRead;
             break;
         }
-        if (n == 0) {
-            complete = true;
-            break;
-        }
+        if (n == 0) break;
         got += static_cast<std::size_t>(n);
     }
-    if (got >= limit && status == ReadStatus::Ok) {
-        // Exactly at the limit: the file is complete if nothing follows.
-        char probe;
-        ssize_t n;
-        do n = ::read(fd, &probe, 1);
-        while (n < 0 && errno == EINTR);
-        complete = n == 0;
-    }
+    complete = size <= limit;
     ::close(fd);
     content.resize(got);
     return status;

@@ -25,7 +25,18 @@ struct Settings {
 // missing or ends before its fourth line.
 std::optional<Settings> readSettings(const std::filesystem::path& file);
 
-// Replaces the file with the four texts as typed.  Throws ExchangeError
+// The read at start-up: the settings, or why there are none.  `problem` is
+// empty when the file was read or simply does not exist yet (a first
+// start); otherwise it tells the user, in the window's language, what could
+// not be read.
+struct SettingsAtStart {
+    std::optional<Settings> settings;
+    std::string problem;
+};
+SettingsAtStart readSettingsAtStart(const std::filesystem::path& file);
+
+// Replaces the file with the four texts as typed, through a temporary file
+// and a rename, so that a failed write (a full disk) keeps the old file.  Throws ExchangeError
 // (message for the user) when a text cannot be written in Shift_JIS or the
 // file cannot be written.
 void writeSettings(const std::filesystem::path& file, std::string_view facility,

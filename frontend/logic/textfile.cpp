@@ -3,18 +3,22 @@
 #include "sjis/sjis.h"
 #include "values.h"
 
-#include <fstream>
-#include <iterator>
+#include "fixedio/files.h"
+
+#include <utility>
 
 namespace tarvik {
 
 TextFileReader::TextFileReader(const std::filesystem::path& path) : path_(path) {
-    std::ifstream in(path, std::ios::binary);
-    std::error_code ec;
-    if (!in || std::filesystem::is_directory(path, ec))
+    // Never waits on a named pipe and never reads more than any spectrum or
+    // settings file can hold; a read past what was read fails like the end.
+    bool complete = false;
+    if (fixedio::readFileHead(path, fixedio::kMaxInputBytes, content_, complete) != fixedio::ReadStatus::Ok)
         throw FileReadError(path.string() + ": cannot open the file");
-    content_.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+TextFileReader::TextFileReader(const std::filesystem::path& path, std::string content)
+    : content_(std::move(content)), path_(path) {}
 
 bool TextFileReader::atEnd() const { return pos_ >= content_.size(); }
 

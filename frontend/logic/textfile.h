@@ -18,8 +18,11 @@ public:
 
 class TextFileReader {
 public:
-    // Throws FileReadError when the file cannot be opened.
+    // Throws FileReadError when the file cannot be opened or is not a
+    // regular file.
     explicit TextFileReader(const std::filesystem::path& path);
+    // Over bytes already read from `path`.
+    TextFileReader(const std::filesystem::path& path, std::string content);
 
     bool atEnd() const;
     // A whole line (without its CR LF), converted to UTF-8.

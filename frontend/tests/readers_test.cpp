@@ -5,6 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include "fixedio/files.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
 using namespace tarvik;
 using namespace tarvik::test;
 
@@ -166,4 +174,84 @@ TEST(SettingsFileTest, ReadsFourLinesAndWritesThemBack) {
     EXPECT_FALSE(readSettings(file));  // ends before its fourth line
     EXPECT_FALSE(readSettings(dir.path() / "missing.txt"));
     EXPECT_THROW(writeSettings(file, "\xF0\x9F\x98\x80", "b", "c", ""), ExchangeError);
+}
+
+// ---- a settings file that is damaged, cut short or not a file at all ----
+
+namespace {
+
+std::size_t diskRoom = 0;
+ssize_t fullDisk(int fd, const void* data, std::size_t size) {
+    if (diskRoom == 0) {
+        errno = ENOSPC;
+        return -1;
+    }
+    const std::size_t n = std::min(size, diskRoom);
+    diskRoom -= n;
+    return ::write(fd, data, n);
+}
+
+} // namespace
+
+TEST(DamagedSettingsFileTest, FirstStartIsNoProblemButEveryCutIsNamed) {
+    ScratchFolder dir;
+    const auto file = dir.path() / "UserName.txt";
+    auto missing = readSettingsAtStart(file);
+    EXPECT_FALSE(missing.settings);
+    EXPECT_EQ(missing.problem, "");
+
+    const std::pair<std::string, std::string> cuts[] = {
+        {"", "ファイルが空です"},
+        {"Lab", "2 行目の測定器名がありません"},
+        {"Lab\r\nMCA", "3 行目の検出器名がありません"},
+        {"Lab\r\nMCA\r\nDet\r\n", "4 行目のエネルギー幅がありません"},
+        // a crash can leave a file of zero bytes in place of the text
+        {std::string(4096, '\0'), "2 行目の測定器名がありません"},
+    };
+    for (const auto& [bytes, reason] : cuts) {
+        writeBytes(file, bytes);
+        auto r = readSettingsAtStart(file);
+        EXPECT_FALSE(r.settings) << reason;
+        EXPECT_NE(r.problem.find("UserName.txt を読めませんでした"), std::string::npos) << r.problem;
+        EXPECT_NE(r.problem.find(reason), std::string::npos) << r.problem;
+    }
+    // The fourth line without its line end is complete.
+    writeBytes(file, "Lab\r\nMCA\r\nDet\r\n0.25");
+    auto whole = readSettingsAtStart(file);
+    ASSERT_TRUE(whole.settings);
+    EXPECT_EQ(whole.problem, "");
+    EXPECT_DOUBLE_EQ(whole.settings->kevPerChannel, 0.25);
+}
+
+TEST(DamagedSettingsFileTest, FolderPipeAndHugeFileAreReportedWithoutWaiting) {
+    ScratchFolder dir;
+    const auto file = dir.path() / "UserName.txt";
+    std::filesystem::create_directory(file);
+    EXPECT_NE(readSettingsAtStart(file).problem.find("フォルダー"), std::string::npos);
+    std::filesystem::remove(file);
+
+    ASSERT_EQ(::mkfifo(file.c_str(), 0644), 0);  // with no writer: a plain read would wait for ever
+    EXPECT_NE(readSettingsAtStart(file).problem.find("通常のファイルではありません"), std::string::npos);
+    std::filesystem::remove(file);
+
+    writeBytes(file, "Lab\r\nMCA\r\nDet\r\n0.2\r\n");
+    ASSERT_EQ(::truncate(file.c_str(), off_t{6} << 30), 0);  // sparse: no disk used
+    auto huge = readSettingsAtStart(file);
+    EXPECT_FALSE(huge.settings);
+    EXPECT_NE(huge.problem.find("大きすぎます"), std::string::npos) << huge.problem;
+}
+
+TEST(DamagedSettingsFileTest, FullDiskWhileSavingKeepsTheOldSettings) {
+    ScratchFolder dir;
+    const auto file = dir.path() / "UserName.txt";
+    writeSettings(file, "Lab", "MCA", "Det", "0.2");
+    const std::string before = readBytes(file);
+    fixedio::setWriteFunction(fullDisk);
+    diskRoom = 5;
+    EXPECT_THROW(writeSettings(file, "新しい施設", "MCA", "Det", "0.1"), ExchangeError);
+    fixedio::setWriteFunction(nullptr);
+    EXPECT_EQ(readBytes(file), before);
+    int entries = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path())) entries += e.is_regular_file();
+    EXPECT_EQ(entries, 1) << "a temporary file was left behind";
 }

@@ -107,6 +107,36 @@ TEST_F(WindowsTest, StartWithoutSettingsOpensSettingsAndOkWritesThem) {
               "\x83\x65\x83\x58\x83\x67\x95\x61\x89\x40\r\nRAMTEC-413\r\nXR-100T-CdTe\r\n0.25\r\n");
 }
 
+TEST_F(WindowsTest, DamagedSettingsFileOpensTheSettingsWindowWithTheReason) {
+    writeBytes(dir.path() / "UserName.txt", "Lab\r\nMCA-9\r\nDe");  // cut short by a crash
+    menu->load();
+    Form7& f7 = menu->form7();
+    ASSERT_TRUE(f7.isVisible());
+    EXPECT_TRUE(menu->isVisible());
+    EXPECT_EQ(menu->Label3->text(), "施設名");  // nothing of the damaged file is shown
+    ASSERT_TRUE(f7.LabelNotice->isVisible());
+    EXPECT_TRUE(f7.LabelNotice->text().contains("UserName.txt を読めませんでした"));
+    EXPECT_TRUE(f7.LabelNotice->text().contains("4 行目のエネルギー幅がありません"));
+    const int grownHeight = f7.height();
+
+    f7.Text1->setText("Lab");
+    f7.Command1->click();
+    EXPECT_FALSE(f7.isVisible());
+    EXPECT_EQ(readBytes(dir.path() / "UserName.txt"), "Lab\r\nRAMTEC-413\r\nXR-100T-CdTe\r\n0.2\r\n");
+
+    // Opened again by a double-click the window carries no notice.
+    QTest::mouseDClick(menu->Label3, Qt::LeftButton);
+    EXPECT_TRUE(f7.isVisible());
+    EXPECT_FALSE(f7.LabelNotice->isVisible());
+    EXPECT_LT(f7.height(), grownHeight);
+}
+
+TEST_F(WindowsTest, FirstStartShowsNoNotice) {
+    menu->load();
+    ASSERT_TRUE(menu->form7().isVisible());
+    EXPECT_FALSE(menu->form7().LabelNotice->isVisible());
+}
+
 TEST_F(WindowsTest, CancelMakesAGuestAndTheStrippingDialogOpensWithAnEmptyWidth) {
     menu->load();
     menu->form7().Command2->click();

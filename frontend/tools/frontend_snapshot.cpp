@@ -113,6 +113,17 @@ int main(int argc, char** argv) {
     save(&menu.form7(), out, "form7_settings");
     menu.form7().hide();
 
+    {  // a start with a settings file cut short: the settings window says so
+        QDir().mkdir(QStringLiteral("damaged"));
+        writeFile(QStringLiteral("damaged/UserName.txt"), "\x83\x65\x83\x58\x83\x67\r\nRAMTEC-413\r\nXR-1");
+        tarvik::AppState damagedState;
+        tarvik::Form1 damaged(damagedState, launcher, std::filesystem::current_path() / "damaged");
+        damaged.endProgram = [] {};
+        damaged.load();
+        save(&damaged.form7(), out, "form7_settings_damaged");
+        damaged.form7().hide();
+    }
+
     menu.form2().show();
     save(&menu.form2(), out, "form2_extensions");
     menu.form6().show();

@@ -123,7 +123,8 @@ Form1::Form1(AppState& state, ProgramLauncher& launcher, const std::filesystem::
 Form1::~Form1() { delete display_; }
 
 void Form1::load() {
-    auto settings = readSettings(workDir_ / kSettingsFile);
+    const SettingsAtStart read = readSettingsAtStart(workDir_ / kSettingsFile);
+    const auto& settings = read.settings;
     if (settings) {
         state_.facilityName = settings->facilityName;
         state_.kevPerChannel = settings->kevPerChannel;
@@ -134,7 +135,10 @@ void Form1::load() {
     }
     form7().openWith(QString(), QString::fromUtf8(kDefaultAnalyser.data(), kDefaultAnalyser.size()),
                      QString::fromUtf8(kDefaultDetector.data(), kDefaultDetector.size()),
-                     QString::fromUtf8(kDefaultKevPerChannel.data(), kDefaultKevPerChannel.size()));
+                     QString::fromUtf8(kDefaultKevPerChannel.data(), kDefaultKevPerChannel.size()),
+                     read.problem.empty()
+                         ? QString()
+                         : QString::fromStdString(read.problem + "\n設定を入力して OK を押して下さい。"));
 }
 
 Form2& Form1::form2() {
@@ -251,8 +255,14 @@ Form7::Form7(AppState& state, const std::filesystem::path& workDir, Form1& menu)
     buttons->addWidget(Command2);
     buttons->addStretch();
 
+    LabelNotice = label(this, "LabelNotice", QString(), meiryo(10));
+    LabelNotice->setStyleSheet(QStringLiteral("color: #b00000;"));
+    LabelNotice->setContentsMargins(0, 0, 0, 6);
+    LabelNotice->hide();
+
     auto* lay = new QVBoxLayout(this);
     lay->setContentsMargins(22, 18, 22, 16);
+    lay->addWidget(LabelNotice);
     lay->addLayout(grid);
     lay->addSpacing(14);
     lay->addLayout(buttons);
@@ -263,7 +273,14 @@ Form7::Form7(AppState& state, const std::filesystem::path& workDir, Form1& menu)
 }
 
 void Form7::openWith(const QString& facility, const QString& analyser, const QString& detector,
-                     const QString& kev) {
+                     const QString& kev, const QString& notice) {
+    LabelNotice->setText(notice);
+    if (notice.isEmpty() != LabelNotice->isHidden()) {
+        // The window grows by the notice's lines and shrinks back without it.
+        LabelNotice->setVisible(!notice.isEmpty());
+        layout()->invalidate();
+        setFixedSize(sizeHint());
+    }
     Text1->setText(facility);
     Text2->setText(analyser);
     Text3->setText(detector);

@@ -46,9 +46,10 @@ class Form1;
 class Form7 : public QWidget {
 public:
     Form7(AppState& state, const std::filesystem::path& workDir, Form1& menu);
-    // Shows the window with these entries.
+    // Shows the window with these entries; `notice`, when given, says above
+    // them why the window opened (a settings file that could not be read).
     void openWith(const QString& facility, const QString& analyser, const QString& detector,
-                  const QString& kev);
+                  const QString& kev, const QString& notice = QString());
 
     QLineEdit* Text1;
     QLineEdit* Text2;
@@ -56,6 +57,7 @@ public:
     QLineEdit* Text4;
     QPushButton* Command1;
     QPushButton* Command2;
+    QLabel* LabelNotice;  // hidden unless there is something to tell
 
 private:
     void ok();
