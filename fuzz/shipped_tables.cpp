@@ -1,0 +1,81 @@
+#include "shipped_tables.h"
+
+#include "fuzz_support.h"
+
+#include "fixedio/fixedio.h"
+#include "frontend/logic/spectrumfiles.h"
+
+#include <string>
+
+namespace fuzzsupport {
+
+namespace fs = std::filesystem;
+
+const std::map<int, tvstrip::ResponseTable>& shippedResponseTables()
+{
+    static const std::map<int, tvstrip::ResponseTable> tables = [] {
+        std::map<int, tvstrip::ResponseTable> t;
+        for (const fs::directory_entry& e : fs::directory_iterator(dataDir() / "RES")) {
+            const std::string name = e.path().filename().string();
+            const std::size_t k = name.find("kev.dat");
+            if (k == std::string::npos || k == 0) continue;
+            t.emplace(std::stoi(name.substr(0, k)), tvstrip::loadResponseTable(e.path()));
+        }
+        if (t.empty()) finding("no response tables in " + (dataDir() / "RES").string());
+        return t;
+    }();
+    return tables;
+}
+
+const tvstrip::ResponseTable& shippedTable(int code)
+{
+    const auto& t = shippedResponseTables();
+    auto it = t.find(code);
+    if (it == t.end())
+        throw fixedio::Error("the response table " + tvstrip::responseFileName(code) + " is missing from the folder RES");
+    return it->second;
+}
+
+const tvconv::ScattererData& shippedCarbon()
+{
+    static const tvconv::ScattererData d = tvconv::readScattererFile(dataDir() / "Carbon.dat");
+    return d;
+}
+
+const tvconv::ScattererData& shippedPmma()
+{
+    static const tvconv::ScattererData d = tvconv::readScattererFile(dataDir() / "PMMA.dat");
+    return d;
+}
+
+const tvstrip::Counts& demoCounts()
+{
+    static const tvstrip::Counts c = [] {
+        const tarvik::MeasuredSpectrum m =
+            tarvik::readMeasuredFile(dataDir() / "Tarvik_data" / "W80kV_2.5mmAl_PMMA90deg.csv", 32);
+        tvstrip::Counts out{};
+        for (int ch = 1; ch <= tvstrip::kChannels; ++ch)
+            out[static_cast<std::size_t>(ch - 1)] = static_cast<std::int32_t>(m.counts[static_cast<std::size_t>(ch)]);
+        return out;
+    }();
+    return c;
+}
+
+void requireResultLayout(const std::string& text, int lines, const char* what)
+{
+    int n = 0;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t end = text.find("\r\n", pos);
+        if (end == std::string::npos) finding(std::string(what) + ": the last line has no CR LF");
+        const std::string_view line(text.data() + pos, end - pos);
+        if (line.find_first_of("\r\n") != std::string_view::npos)
+            finding(std::string(what) + ": line " + std::to_string(n + 1) + " holds a line end of its own");
+        ++n;
+        pos = end + 2;
+    }
+    if (n != lines)
+        finding(std::string(what) + ": " + std::to_string(n) + " lines instead of " + std::to_string(lines));
+}
+
+} // namespace fuzzsupport
