@@ -1,4 +1,5 @@
-// UserName.txt as the front end reads it at its start; accepted settings
+// UserName.txt as the front end reads it at its start (a file it cannot
+// read must come with the reason); accepted settings
 // are shown as the windows show them, printed on a page with a spectrum,
 // and saved again as the settings window saves them.
 #include "frontend_support.h"
@@ -24,8 +25,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     const fs::path file = fuzzsupport::writeInput(tarvik::kSettingsFile, data, size);
     FUZZ_REFUSALS_BEGIN
-        const std::optional<tarvik::Settings> s = tarvik::readSettings(file);
-        if (!s) return 0;  // the settings window is offered instead
+        // The file exists: either it is read, or the user is told why not
+        // and the settings window is offered instead.
+        const tarvik::SettingsAtStart read = tarvik::readSettingsAtStart(file);
+        if (!read.settings) {
+            if (read.problem.empty()) fuzzsupport::finding("settings not read and no reason given");
+            return 0;
+        }
+        if (!read.problem.empty()) fuzzsupport::finding("settings read and a problem reported");
+        const std::optional<tarvik::Settings>& s = read.settings;
         tarvik::AppState state;
         state.facilityName = s->facilityName;
         state.kevPerChannel = s->kevPerChannel;
@@ -60,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             fuzzsupport::requireMessage(e);
             return 0;
         }
-        const std::optional<tarvik::Settings> back = tarvik::readSettings(again);
+        const std::optional<tarvik::Settings> back = tarvik::readSettingsAtStart(again).settings;
         if (!back) fuzzsupport::finding("saved settings cannot be read back");
         if (back->facilityName != s->facilityName || back->analyserName != s->analyserName ||
             back->detectorName != s->detectorName)
