@@ -1,8 +1,9 @@
 // Renders every window of the main menu's side (menu, settings, both
 // information windows, both dialogs with a clicked file, a message box) to
-// PNG files for looking at them: frontend_snapshot <folder for the PNGs>.
-// Works in a scratch working folder with a small measured and a small
-// stripped spectrum.
+// PNG files for looking at them: frontend_snapshot <folder for the PNGs>
+// [working folder].  Works in a scratch working folder with a small measured
+// and a small stripped spectrum; given a working folder of the same name,
+// two runs show the same paths and their pictures compare pixel for pixel.
 #include "filechooser.h"
 #include "fonts.h"
 #include "forms.h"
@@ -50,8 +51,20 @@ std::string stripped() {
     return s;
 }
 
+// Saves the window as <name>.png and, beside it, <name>.txt with the place
+// and size of every named control inside the window, so that two versions
+// of a window can be compared control by control.
 void save(QWidget* w, const QString& dir, const char* name) {
-    w->grab().save(dir + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png"));
+    const QString base = dir + QLatin1Char('/') + QLatin1String(name);
+    w->grab().save(base + QStringLiteral(".png"));
+    std::ofstream places((base + QStringLiteral(".txt")).toStdString(), std::ios::binary);
+    places << "window " << w->width() << 'x' << w->height() << '\n';
+    for (QWidget* c : w->findChildren<QWidget*>()) {
+        if (c->objectName().isEmpty() || !c->isVisibleTo(w)) continue;
+        const QRect r(c->mapTo(w, QPoint(0, 0)), c->size());
+        places << c->objectName().toStdString() << ' ' << r.x() << ',' << r.y() << ' ' << r.width() << 'x'
+               << r.height() << '\n';
+    }
 }
 
 // Shows the tooltip of a control and saves it.
@@ -79,7 +92,7 @@ void saveNextBox(const QString& dir, const char* name, QMessageBox::StandardButt
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: frontend_snapshot <folder>\n");
+        std::fprintf(stderr, "usage: frontend_snapshot <folder for the pictures> [working folder]\n");
         return 2;
     }
     const QString out = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
@@ -92,8 +105,17 @@ int main(int argc, char** argv) {
     base.setPointSizeF(9.5);
     QApplication::setFont(base);
 
-    QTemporaryDir work;
-    QDir::setCurrent(work.path());
+    QTemporaryDir scratch;
+    QString work = scratch.path();
+    if (argc > 2) {
+        work = QDir(QString::fromLocal8Bit(argv[2])).absolutePath();
+        if (QDir(work).exists()) {
+            std::fprintf(stderr, "frontend_snapshot: the working folder %s exists already\n", argv[2]);
+            return 2;
+        }
+        QDir().mkpath(work);
+    }
+    QDir::setCurrent(work);
     QDir().mkdir(QStringLiteral("Tarvik_data"));
     writeFile(QStringLiteral("Tarvik_data/meas80kV.csv"), measured());
     writeFile(QStringLiteral("Tarvik_data/散乱90度.mca1"), stripped());
