@@ -1,4 +1,5 @@
 #include "filechooser.h"
+#include "dialoglayout.h"
 #include "forms.h"
 #include "messagebox.h"
 #include "resultname.h"
@@ -19,7 +20,7 @@ using namespace ui;
 
 Form3::Form3(AppState& state, ProgramLauncher& launcher, const std::filesystem::path& workDir,
              QWidget* mainMenu, std::function<void()> showAngleInfo)
-    : state_(state), launcher_(launcher), workDir_(workDir), menu_(mainMenu),
+    : ProgramDialog(mainMenu), state_(state), launcher_(launcher), workDir_(workDir),
       showAngleInfo_(std::move(showAngleInfo)) {
     setObjectName(QStringLiteral("Form3"));
     setWindowTitle(QStringLiteral("Scatter →Primary"));
@@ -31,17 +32,13 @@ Form3::Form3(AppState& state, ProgramLauncher& launcher, const std::filesystem::
     chooser = new FileChooser(QString::fromUtf8(kStrippedPattern.data(), kStrippedPattern.size()), this);
     chooser->setMinimumWidth(380);
 
-    List1 = new QListWidget(this);
-    List1->setObjectName(QStringLiteral("List1"));
-    List1->setFont(msGothic(10));
-    List1->setMinimumWidth(440);
+    List1 = contentsList(this);
 
     Text1 = textBox(this, "Text1", msGothic());
     Text2 = textBox(this, "Text2", msGothic());
-    Text3 = textBox(this, "Text3", timesNewRoman());
-    Text5 = textBox(this, "Text5", timesNewRoman());
-    Text6 = textBox(this, "Text6", timesNewRoman());
-    for (QLineEdit* t : {Text3, Text5, Text6}) t->setMaximumWidth(90);
+    Text3 = numberBox(this, "Text3");
+    Text5 = numberBox(this, "Text5");
+    Text6 = numberBox(this, "Text6");
     Text4 = textBox(this, "Text4", msGothic());
 
     auto* frame = new QGroupBox(QStringLiteral("散乱体"), this);
@@ -58,12 +55,9 @@ Form3::Form3(AppState& state, ProgramLauncher& launcher, const std::filesystem::
     frameLay->addStretch();
     Option1->setChecked(true);
 
-    Command1 = button(this, "Command1", QStringLiteral("変換 Go"), meiryo(12, true));
-    Command2 = button(this, "Command2", QStringLiteral("キャンセル"), meiryo(11));
-    Command2->setToolTip(QStringLiteral(" やーめた "));
+    Command1 = goButton(this, QStringLiteral("変換 Go"));
+    Command2 = cancelButton(this);
     Command3 = button(this, "Command3", QStringLiteral("散乱角度について"), meiryo(10));
-    Command1->setMinimumSize(150, 40);
-    Command2->setMinimumSize(130, 40);
     Command3->setMinimumHeight(40);
 
     auto* left = new QVBoxLayout;
@@ -76,25 +70,19 @@ Form3::Form3(AppState& state, ProgramLauncher& launcher, const std::filesystem::
     left->addWidget(Text1);
     left->addWidget(Text2);
 
-    auto* grid = new QGridLayout;
-    grid->setHorizontalSpacing(6);
-    grid->setVerticalSpacing(5);
+    QGridLayout* grid = entryGrid();
     grid->addWidget(label(this, "Label10", QStringLiteral("このデータのＸ線管電圧"), lf), 0, 0);
     grid->addWidget(Text3, 0, 1);
     grid->addWidget(label(this, "Label7", QStringLiteral("kV"), lf), 0, 2);
     grid->addWidget(frame, 1, 0, 1, 4);
-    auto* lengthCaption = new QHBoxLayout;
-    lengthCaption->setSpacing(2);
-    lengthCaption->addWidget(label(this, "Label8", QStringLiteral("散乱体自身による"), lf));
-    lengthCaption->addWidget(label(this, "Label13", QStringLiteral("自己減弱長（約）"), lf));
-    lengthCaption->addStretch();
-    grid->addLayout(lengthCaption, 2, 0);
+    grid->addLayout(twoPartCaption(this, "Label8", QStringLiteral("散乱体自身による"), "Label13",
+                                   QStringLiteral("自己減弱長（約）"), lf),
+                    2, 0);
     grid->addWidget(Text6, 2, 1);
     grid->addWidget(label(this, "Label9", QStringLiteral("mm"), lf), 2, 2);
     grid->addWidget(label(this, "Label3", QStringLiteral("散乱角度"), lf), 3, 0);
     grid->addWidget(Text5, 3, 1);
     grid->addWidget(label(this, "Label6", QStringLiteral("度"), lf), 3, 2);
-    grid->setColumnStretch(3, 1);
     left->addSpacing(4);
     left->addLayout(grid);
     left->addSpacing(4);
@@ -105,25 +93,7 @@ Form3::Form3(AppState& state, ProgramLauncher& launcher, const std::filesystem::
     right->addWidget(label(this, "Label11", QStringLiteral("データファイルの内容"), lf));
     right->addWidget(List1, 1);
 
-    auto* columns = new QHBoxLayout;
-    columns->addLayout(left, 0);
-    columns->addSpacing(10);
-    columns->addLayout(right, 1);
-
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(Command1);
-    buttons->addSpacing(30);
-    buttons->addWidget(Command2);
-    buttons->addSpacing(30);
-    buttons->addWidget(Command3);
-    buttons->addStretch();
-
-    auto* lay = new QVBoxLayout(this);
-    lay->setContentsMargins(14, 12, 14, 12);
-    lay->addLayout(columns, 1);
-    lay->addSpacing(8);
-    lay->addLayout(buttons);
+    arrangeDialog(this, left, right, buttonRow({Command1, Command2, Command3}));
     resize(980, 780);
 
     // Tab goes through the entries in the order they stand in the window.
@@ -146,18 +116,10 @@ void Form3::openFromMenu() {
     Text5->setText(QStringLiteral("90"));
     Text6->setText(QStringLiteral("10"));
     Option1->setChecked(true);
-    if (state_.convertOpened == 0) {
-        if (chooser->setFolder(QString::fromStdString((workDir_ / kDataFolder).string())))
-            state_.convertOpened = 1;
-        else
-            showWarning(this, QStringLiteral("データフォルダ Tarvik_data が見つかりません"));
-    }
+    startInDataFolder(chooser, state_.convertOpened, workDir_);
     chooser->refresh();
     List1->clear();
-    show();
-    raise();
-    activateWindow();
-    if (menu_) menu_->hide();
+    showInsteadOfMenu();
 }
 
 void Form3::fileClicked(const QString& name) {
@@ -192,16 +154,6 @@ void Form3::go() {
     e.carbon = Option1->isChecked();
     MessageBoxPrompt prompt(this);
     if (convertGo(state_, e, workDir_, prompt, launcher_) == GoOutcome::Started) backToMenu();
-}
-
-void Form3::backToMenu() {
-    hide();
-    if (menu_) menu_->show();
-}
-
-void Form3::closeEvent(QCloseEvent* e) {
-    e->accept();
-    if (menu_) menu_->show();
 }
 
 } // namespace tarvik

@@ -1,4 +1,5 @@
 #include "filechooser.h"
+#include "dialoglayout.h"
 #include "forms.h"
 #include "messagebox.h"
 #include "resultname.h"
@@ -17,7 +18,7 @@ using namespace ui;
 
 Form4::Form4(AppState& state, ProgramLauncher& launcher, const std::filesystem::path& workDir,
              QWidget* mainMenu)
-    : state_(state), launcher_(launcher), workDir_(workDir), menu_(mainMenu) {
+    : ProgramDialog(mainMenu), state_(state), launcher_(launcher), workDir_(workDir) {
     setObjectName(QStringLiteral("Form4"));
     setWindowTitle(QStringLiteral("Stripping 補正"));
 
@@ -26,35 +27,23 @@ Form4::Form4(AppState& state, ProgramLauncher& launcher, const std::filesystem::
     chooser = new FileChooser(QString::fromUtf8(kMeasuredPattern.data(), kMeasuredPattern.size()), this);
     chooser->setMinimumWidth(360);
 
-    List1 = new QListWidget(this);
-    List1->setObjectName(QStringLiteral("List1"));
-    List1->setFont(msGothic(10));
-    List1->setMinimumWidth(440);
+    List1 = contentsList(this);
 
-    Text3 = textBox(this, "Text3", timesNewRoman());
-    Text5 = textBox(this, "Text5", timesNewRoman());
-    Text6 = textBox(this, "Text6", timesNewRoman());
-    for (QLineEdit* t : {Text3, Text5, Text6}) t->setMaximumWidth(90);
+    Text3 = numberBox(this, "Text3");
+    Text5 = numberBox(this, "Text5");
+    Text6 = numberBox(this, "Text6");
     Text4 = textBox(this, "Text4", msGothic());
     Text1 = textBox(this, "Text1", msGothic());
     Text2 = textBox(this, "Text2", msGothic());
 
-    Command1 = button(this, "Command1", QStringLiteral("補正 GO"), meiryo(12, true));
-    Command2 = button(this, "Command2", QStringLiteral("キャンセル"), meiryo(11));
-    Command2->setToolTip(QStringLiteral(" やーめた "));
-    Command1->setMinimumSize(150, 40);
-    Command2->setMinimumSize(130, 40);
+    Command1 = goButton(this, QStringLiteral("補正 GO"));
+    Command2 = cancelButton(this);
 
     // entries under the chooser
-    auto* entries = new QGridLayout;
-    entries->setHorizontalSpacing(6);
-    entries->setVerticalSpacing(5);
-    auto* voltageCaption = new QHBoxLayout;
-    voltageCaption->setSpacing(2);
-    voltageCaption->addWidget(label(this, "Label10", QStringLiteral("このデータの"), lf));
-    voltageCaption->addWidget(label(this, "Label6", QStringLiteral("Ｘ線管電圧"), lf));
-    voltageCaption->addStretch();
-    entries->addLayout(voltageCaption, 0, 0);
+    QGridLayout* entries = entryGrid();
+    entries->addLayout(twoPartCaption(this, "Label10", QStringLiteral("このデータの"), "Label6",
+                                      QStringLiteral("Ｘ線管電圧"), lf),
+                       0, 0);
     entries->addWidget(Text3, 0, 1);
     entries->addWidget(label(this, "Label7", QStringLiteral("kV"), lf), 0, 2);
     entries->addWidget(label(this, "Label4", QStringLiteral("エネルギー幅 / チャネル"), lf), 1, 0);
@@ -62,7 +51,6 @@ Form4::Form4(AppState& state, ProgramLauncher& launcher, const std::filesystem::
     entries->addWidget(label(this, "Label9", QStringLiteral("keV"), lf), 1, 2);
     entries->addWidget(label(this, "Label12", QStringLiteral("スペクトルデータの先頭行"), lf), 2, 0);
     entries->addWidget(Text6, 2, 1);
-    entries->setColumnStretch(3, 1);
 
     auto* left = new QVBoxLayout;
     left->addWidget(heading);
@@ -92,23 +80,7 @@ Form4::Form4(AppState& state, ProgramLauncher& launcher, const std::filesystem::
     right->addLayout(listCaption);
     right->addWidget(List1, 1);
 
-    auto* columns = new QHBoxLayout;
-    columns->addLayout(left, 0);
-    columns->addSpacing(10);
-    columns->addLayout(right, 1);
-
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch();
-    buttons->addWidget(Command1);
-    buttons->addSpacing(30);
-    buttons->addWidget(Command2);
-    buttons->addStretch();
-
-    auto* lay = new QVBoxLayout(this);
-    lay->setContentsMargins(14, 12, 14, 12);
-    lay->addLayout(columns, 1);
-    lay->addSpacing(8);
-    lay->addLayout(buttons);
+    arrangeDialog(this, left, right, buttonRow({Command1, Command2}));
     resize(960, 720);
 
     connect(chooser, &FileChooser::fileClicked, this, &Form4::fileClicked);
@@ -121,17 +93,9 @@ void Form4::openFromMenu() {
     for (QLineEdit* t : {Text1, Text2, Text3, Text4}) t->clear();
     Text5->setText(QString::fromStdString(numberAsText(state_.kevPerChannel)));
     Text6->setText(QStringLiteral("32"));
-    if (state_.stripOpened == 0) {
-        if (chooser->setFolder(QString::fromStdString((workDir_ / kDataFolder).string())))
-            state_.stripOpened = 1;
-        else
-            showWarning(this, QStringLiteral("データフォルダ Tarvik_data が見つかりません"));
-    }
+    startInDataFolder(chooser, state_.stripOpened, workDir_);
     chooser->refresh();
-    show();
-    raise();
-    activateWindow();
-    if (menu_) menu_->hide();
+    showInsteadOfMenu();
 }
 
 void Form4::fileClicked(const QString& name) {
@@ -164,18 +128,6 @@ void Form4::go() {
         backToMenu();
         break;
     }
-}
-
-void Form4::backToMenu() {
-    hide();
-    if (menu_) menu_->show();
-}
-
-void Form4::closeEvent(QCloseEvent* e) {
-    // the close box returns to the menu like "キャンセル"; the window keeps
-    // its folder and contents for the next opening
-    e->accept();
-    if (menu_) menu_->show();
 }
 
 } // namespace tarvik

@@ -68,9 +68,32 @@ private:
     Form1& menu_;
 };
 
+// ---------------- the two dialogs that start a console program ----------------
+
+// What the stripping and the conversion dialog share: while open they take
+// the main menu's place; "キャンセル" and the close box return to the menu,
+// and the window keeps its folder and contents for the next opening.
+class ProgramDialog : public QWidget {
+public:
+    explicit ProgramDialog(QWidget* mainMenu) : menu_(mainMenu) {}
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    // Shows the dialog and hides the menu.
+    void showInsteadOfMenu();
+    // Hides the dialog and shows the menu.
+    void backToMenu();
+    // At the first opening (opened == 0) the chooser goes to the data folder
+    // Tarvik_data and `opened` becomes 1; a missing folder is reported.
+    void startInDataFolder(FileChooser* chooser, int& opened, const std::filesystem::path& workDir);
+
+private:
+    QWidget* menu_;
+};
+
 // ---------------- stripping dialog ----------------
 
-class Form4 : public QWidget {
+class Form4 : public ProgramDialog {
 public:
     Form4(AppState& state, ProgramLauncher& launcher, const std::filesystem::path& workDir,
           QWidget* mainMenu);
@@ -89,23 +112,18 @@ public:
     QPushButton* Command1;
     QPushButton* Command2;
 
-protected:
-    void closeEvent(QCloseEvent* e) override;
-
 private:
     void fileClicked(const QString& name);
     void go();
-    void backToMenu();
 
     AppState& state_;
     ProgramLauncher& launcher_;
     std::filesystem::path workDir_;
-    QWidget* menu_;
 };
 
 // ---------------- conversion dialog ----------------
 
-class Form3 : public QWidget {
+class Form3 : public ProgramDialog {
 public:
     Form3(AppState& state, ProgramLauncher& launcher, const std::filesystem::path& workDir,
           QWidget* mainMenu, std::function<void()> showAngleInfo);
@@ -125,18 +143,13 @@ public:
     QPushButton* Command2;
     QPushButton* Command3;
 
-protected:
-    void closeEvent(QCloseEvent* e) override;
-
 private:
     void fileClicked(const QString& name);
     void go();
-    void backToMenu();
 
     AppState& state_;
     ProgramLauncher& launcher_;
     std::filesystem::path workDir_;
-    QWidget* menu_;
     std::function<void()> showAngleInfo_;
 };
 
