@@ -30,6 +30,10 @@ struct AppState {
     int stripOpened = 0;
     int convertOpened = 0;
     int displayOpened = 0;
+    // The dialogs' choice of the unfolding method instead of the standard
+    // one; off at the start, kept for the rest of the run.
+    bool stripUnfold = false;
+    bool convertUnfold = false;
 
     // ---- display fields ----
     int spectrumCount = 0;  // 0..5

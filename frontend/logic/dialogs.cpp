@@ -126,6 +126,7 @@ void takeStripEntries(AppState& state, const StripEntries& e) {
     state.tubeVoltage = leadingNumber(e.text3);
     state.kevPerChannel = leadingNumber(e.text5);
     state.resultPath = resultPathFor(e.text4, ".mca1");
+    state.stripUnfold = e.unfold;
 }
 
 std::variant<StripExchange, Notice> buildStripExchange(AppState& state, const StripEntries& e) {
@@ -214,6 +215,7 @@ std::optional<Notice> checkConvertEntries(const ConvertEntries& e, const std::fi
 
 std::variant<ConvertExchange, Notice> buildConvertExchange(AppState& state, const ConvertEntries& e) {
     state.resultPath = resultPathFor(e.text4, ".mca2");
+    state.convertUnfold = e.unfold;
     double angle = leadingNumber(e.text5);
     double lengthCm = leadingNumber(e.text6) * 0.1;
     const char* scatterer = e.carbon ? "Carbon.dat" : "PMMA.dat";

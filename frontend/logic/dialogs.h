@@ -59,6 +59,7 @@ struct StripEntries {
     std::string text4;         // result name
     std::string text5;         // keV per channel
     std::string text6;         // first line of the spectrum data
+    bool unfold = false;       // Check1: the unfolding method
 };
 
 struct StripClick {
@@ -109,6 +110,7 @@ struct ConvertEntries {
     std::string text5;         // scattering angle, degrees
     std::string text6;         // self-attenuation length, mm
     bool carbon = true;        // Option1 "Carbon", else Option2 "PMMA"
+    bool unfold = false;       // Check1: the unfolding method
 };
 
 struct ConvertClick {

@@ -46,6 +46,7 @@ std::string tempFileContent(const AppState& state) {
     line(formatPattern(valueOr0(state.tubeVoltage), "####"));
     line(formatPattern(valueOr0(state.kevPerChannel), "0.000"));
     out += countBlock(state.counts);
+    if (state.stripUnfold) line(kUnfoldMethod);
     return out;
 }
 
@@ -74,6 +75,7 @@ std::string tempFile2Content(const AppState& state, double angleDegrees, double 
     line(formatPattern(valueOr0(state.tubeVoltage), "####"));
     line(formatPattern(valueOr0(state.kevPerChannel), "0.000"));
     out += countBlock(state.counts);
+    if (state.convertUnfold) line(kUnfoldMethod);
     return out;
 }
 

@@ -21,6 +21,11 @@ inline constexpr std::string_view kComDat = "Com.dat";
 inline constexpr std::string_view kTempFile2 = "TempFile2.dat";
 inline constexpr std::string_view kDatanameKat = "Dataname.kat";
 
+// The word of the optional last line of TempFile.dat (line 109) and
+// TempFile2.dat (line 110) that selects the unfolding method.  Without that
+// line the console programs run their standard method.
+inline constexpr std::string_view kUnfoldMethod = "unfold";
+
 // A text of the windows cannot be written in Shift_JIS, or a file cannot
 // be written.  The message is for the user.
 class ExchangeError : public std::runtime_error {
@@ -39,7 +44,8 @@ std::string countBlock(const Counts& counts);
 std::string comTxtContent(const std::vector<std::string>& rawHeaderLines);
 
 // TempFile.dat from resultPath, commentLine1/2, tubeVoltage, kevPerChannel
-// and counts of the state.
+// and counts of the state: 108 lines, and a 109th "unfold" when stripUnfold
+// is set.
 std::string tempFileContent(const AppState& state);
 
 // Com.dat: the two comment boxes, then lines 3 to 22 of the stripping result.
@@ -47,7 +53,8 @@ std::string comDatContent(std::string_view comment1, std::string_view comment2,
                           const std::vector<std::string>& rawLines3to22);
 
 // TempFile2.dat from resultPath, tubeVoltage, kevPerChannel and counts of the
-// state and the conversion parameters.
+// state and the conversion parameters: 109 lines, and a 110th "unfold" when
+// convertUnfold is set.
 std::string tempFile2Content(const AppState& state, double angleDegrees, double lengthCm,
                              std::string_view scattererFile);
 

@@ -336,3 +336,85 @@ TEST(SettingsChecksTest, NamesMustBeGiven) {
     EXPECT_TRUE(checkSettingsEntries("a", "b", ""));
     EXPECT_FALSE(checkSettingsEntries("a", "b", "c"));
 }
+
+// The check boxes of the two dialogs: checked, the exchange file gains one
+// last line "unfold"; unchecked, it is the file of the standard method.
+namespace {
+
+// Runs "補正 GO" in a fresh folder and returns TempFile.dat.
+std::string stripTempFile(bool unfold, AppState& state) {
+    ScratchFolder dir;
+    writeBytes(dir.data() / "sample.csv", measuredFile(31, countOf));
+    StripEntries e = goodStrip(dir);
+    e.text1 = "メモ";
+    e.unfold = unfold;
+    ScriptedUser user;
+    RecordingLauncher launcher;
+    EXPECT_EQ(stripGo(state, e, dir.path(), user, launcher), GoOutcome::Started) << user.lastText();
+    return readBytes(dir.path() / "TempFile.dat");
+}
+
+// Runs a click and "変換 Go" in a fresh folder and returns TempFile2.dat.
+std::string convertTempFile(bool unfold, AppState& state) {
+    ScratchFolder dir;
+    writeBytes(dir.data() / "scat.mca1", strippedResult(100));
+    convertFileClicked(state, dir.dataUtf8(), "scat.mca1");
+    ConvertEntries e = goodConvert(dir);
+    e.unfold = unfold;
+    ScriptedUser user;
+    RecordingLauncher launcher;
+    EXPECT_EQ(convertGo(state, e, dir.path(), user, launcher), GoOutcome::Started) << user.lastText();
+    return readBytes(dir.path() / "TempFile2.dat");
+}
+
+} // namespace
+
+TEST(UnfoldChoiceTest, StrippingWritesLine109OnlyWhenChosen) {
+    AppState plainState;
+    const std::string standard = stripTempFile(false, plainState);
+    auto lines = splitCrLf(standard);
+    ASSERT_EQ(lines.size(), 108u);
+    EXPECT_EQ(lines[107].size(), 28u);  // the line of four counts stays the last
+    EXPECT_FALSE(plainState.stripUnfold);
+
+    AppState unfoldState;
+    const std::string unfold = stripTempFile(true, unfoldState);
+    EXPECT_EQ(unfold, standard + "unfold\r\n");
+    EXPECT_EQ(splitCrLf(unfold).size(), 109u);
+    EXPECT_TRUE(unfoldState.stripUnfold);  // remembered for the next opening
+
+    // The choice of one dialog never reaches the other's file.
+    EXPECT_EQ(splitCrLf(convertTempFile(false, unfoldState)).size(), 109u);
+}
+
+TEST(UnfoldChoiceTest, ConversionWritesLine110OnlyWhenChosen) {
+    AppState plainState;
+    const std::string standard = convertTempFile(false, plainState);
+    auto lines = splitCrLf(standard);
+    ASSERT_EQ(lines.size(), 109u);
+    EXPECT_EQ(lines[108].size(), 28u);
+    EXPECT_FALSE(plainState.convertUnfold);
+
+    AppState unfoldState;
+    const std::string unfold = convertTempFile(true, unfoldState);
+    EXPECT_EQ(unfold, standard + "unfold\r\n");
+    EXPECT_EQ(splitCrLf(unfold)[109], "unfold");
+    EXPECT_TRUE(unfoldState.convertUnfold);
+
+    EXPECT_EQ(splitCrLf(stripTempFile(false, unfoldState)).size(), 108u);
+}
+
+TEST(UnfoldChoiceTest, RefusedRunWritesNoMethodLine) {
+    // A run refused by a check neither writes the files nor takes the choice.
+    ScratchFolder dir;
+    writeBytes(dir.data() / "sample.csv", measuredFile(31, countOf));
+    AppState state;
+    StripEntries e = goodStrip(dir);
+    e.text3 = "";
+    e.unfold = true;
+    ScriptedUser user;
+    RecordingLauncher launcher;
+    EXPECT_EQ(stripGo(state, e, dir.path(), user, launcher), GoOutcome::Refused);
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "TempFile.dat"));
+    EXPECT_FALSE(state.stripUnfold);
+}

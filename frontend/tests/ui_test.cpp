@@ -5,6 +5,7 @@
 #include "testutil.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -358,6 +359,116 @@ TEST_F(WindowsTest, ConversionCommentBoxesShowTheirBeginning) {
     EXPECT_EQ(f3.Text1->text().size(), 60);  // the padded line, kept whole
     EXPECT_EQ(f3.Text1->cursorPosition(), 0);
     EXPECT_EQ(f3.Text2->cursorPosition(), 0);
+}
+
+// The check box of the unfolding method in both dialogs.
+namespace {
+
+// The named controls of a dialog that Check1 must leave alone: each lies
+// clear of it, and the buttons stay centred in the window.
+void expectCheckBoxInFreeSpace(QWidget& dialog, QCheckBox* check, std::initializer_list<QPushButton*> buttons) {
+    dialog.resize(dialog.size());  // lay out at the dialog's size
+    QApplication::processEvents();
+    const QRect box(check->mapTo(&dialog, QPoint(0, 0)), check->size());
+    EXPECT_TRUE(dialog.rect().contains(box));
+    EXPECT_GE(box.width(), check->sizeHint().width());  // the caption is not cut
+    for (QWidget* w : dialog.findChildren<QWidget*>()) {
+        if (w == check || w->objectName().isEmpty() || !w->isVisibleTo(&dialog)) continue;
+        if (w->objectName().startsWith("qt_")) continue;
+        const QRect r(w->mapTo(&dialog, QPoint(0, 0)), w->size());
+        EXPECT_FALSE(r.intersects(box)) << w->objectName().toStdString();
+    }
+    const int left = (*buttons.begin())->mapTo(&dialog, QPoint(0, 0)).x();
+    QPushButton* last = *(buttons.end() - 1);
+    const int right = last->mapTo(&dialog, QPoint(last->width(), 0)).x();
+    EXPECT_LE(std::abs((left + right) - dialog.width()), 1);
+}
+
+// Tab from each control goes to the next one.
+void expectTabOrder(QWidget& dialog, std::initializer_list<QWidget*> order) {
+    QApplication::setActiveWindow(&dialog);
+    for (auto it = order.begin(); it + 1 != order.end(); ++it) {
+        (*it)->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(*it, Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), *(it + 1)) << (*it)->objectName().toStdString();
+    }
+}
+
+} // namespace
+
+TEST_F(WindowsTest, StrippingMethodBoxIsOffUntilCheckedAndRemembered) {
+    writeBytes(dir.data() / "sample.csv", measuredFile(31, [](int ch) { return ch; }));
+    menu->Command2->click();
+    Form4& f4 = menu->form4();
+    ASSERT_NE(f4.Check1, nullptr);
+    EXPECT_FALSE(f4.Check1->isChecked());
+    EXPECT_TRUE(f4.Check1->isVisible());
+    EXPECT_TRUE(f4.Check1->text().contains("unfold"));
+    EXPECT_FALSE(f4.Check1->toolTip().isEmpty());
+    expectTabOrder(f4, {f4.Text2, f4.Check1, f4.Command1});  // comments, the box, GO
+    expectCheckBoxInFreeSpace(f4, f4.Check1, {f4.Command1, f4.Command2});
+
+    // Unchecked: the standard file of 108 lines.
+    f4.chooser->clickFile("sample.csv");
+    f4.Text3->setText("80");
+    f4.Text5->setText("0.1");
+    f4.Command1->click();
+    ASSERT_FALSE(f4.isVisible());
+    EXPECT_EQ(splitCrLf(readBytes(dir.path() / "TempFile.dat")).size(), 108u);
+
+    // Checked by the user, kept through Cancel and the next opening.
+    menu->Command2->click();
+    QTest::mouseClick(f4.Check1, Qt::LeftButton, {}, QPoint(8, f4.Check1->height() / 2));
+    EXPECT_TRUE(f4.Check1->isChecked());
+    EXPECT_TRUE(state.stripUnfold);
+    f4.Command2->click();
+    menu->Command2->click();
+    EXPECT_TRUE(f4.Check1->isChecked());
+    f4.chooser->clickFile("sample.csv");
+    f4.Text3->setText("80");
+    f4.Command1->click();
+    ASSERT_FALSE(f4.isVisible());
+    auto t = splitCrLf(readBytes(dir.path() / "TempFile.dat"));
+    ASSERT_EQ(t.size(), 109u);
+    EXPECT_EQ(t[108], "unfold");
+
+    // The conversion dialog keeps its own choice.
+    menu->Command5->click();
+    EXPECT_FALSE(menu->form3().Check1->isChecked());
+}
+
+TEST_F(WindowsTest, ConversionMethodBoxIsOffUntilCheckedAndRemembered) {
+    writeBytes(dir.data() / "scat.mca1", stripped());
+    menu->Command5->click();
+    Form3& f3 = menu->form3();
+    ASSERT_NE(f3.Check1, nullptr);
+    EXPECT_FALSE(f3.Check1->isChecked());
+    EXPECT_TRUE(f3.Check1->text().contains("unfold"));
+    EXPECT_FALSE(f3.Check1->toolTip().isEmpty());
+    EXPECT_NE(f3.Check1->toolTip(), menu->form4().Check1->toolTip());
+    expectTabOrder(f3, {f3.Text4, f3.Check1, f3.Command1});
+    expectCheckBoxInFreeSpace(f3, f3.Check1, {f3.Command1, f3.Command2, f3.Command3});
+
+    f3.Check1->setFocus();
+    QTest::keyClick(f3.Check1, Qt::Key_Space);  // checked from the keyboard
+    EXPECT_TRUE(state.convertUnfold);
+    f3.Command2->click();
+    menu->Command5->click();
+    ASSERT_TRUE(f3.Check1->isChecked());
+    f3.chooser->clickFile("scat.mca1");
+    f3.Command1->click();
+    ASSERT_FALSE(f3.isVisible());
+    auto t = splitCrLf(readBytes(dir.path() / "TempFile2.dat"));
+    ASSERT_EQ(t.size(), 110u);
+    EXPECT_EQ(t[109], "unfold");
+
+    // Unchecked again: the standard file of 109 lines.
+    menu->Command5->click();
+    f3.Check1->setChecked(false);
+    EXPECT_FALSE(state.convertUnfold);
+    f3.chooser->clickFile("scat.mca1");
+    f3.Command1->click();
+    EXPECT_EQ(splitCrLf(readBytes(dir.path() / "TempFile2.dat")).size(), 109u);
 }
 
 TEST_F(WindowsTest, DisplayButtonOpensTheDisplayWindow) {

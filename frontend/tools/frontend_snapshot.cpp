@@ -9,6 +9,7 @@
 #include "forms.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QLabel>
 #include <QLibraryInfo>
@@ -159,6 +160,7 @@ int main(int argc, char** argv) {
     save(&f4, out, "form4_stripping");
 
     saveTooltip(f4.Command2, out, "form4_tooltip_cancel");
+    saveTooltip(f4.Check1, out, "form4_tooltip_unfold");
 
     // message boxes of the stripping dialog, grabbed while they are open
     saveNextBox(out, "form4_message", QMessageBox::Ok);
@@ -174,6 +176,7 @@ int main(int argc, char** argv) {
     f3.openFromMenu();
     f3.chooser->clickFile(QStringLiteral("散乱90度.mca1"));
     save(&f3, out, "form3_conversion");
+    saveTooltip(f3.Check1, out, "form3_tooltip_unfold");
     std::printf("snapshots in %s\n", out.toLocal8Bit().constData());
     return 0;
 }

@@ -6,7 +6,7 @@
 #include "values.h"
 #include "widgethelpers.h"
 
-#include <QCloseEvent>
+#include <QCheckBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -55,6 +55,9 @@ Form3::Form3(AppState& state, ProgramLauncher& launcher, const std::filesystem::
     frameLay->addStretch();
     Option1->setChecked(true);
 
+    Check1 = methodBox(this, QStringLiteral("高精度変換 (unfold)"),
+                       QStringLiteral("散乱体中のコヒーレント散乱、コンプトン線のドップラー広がりと減弱を模擬し、"
+                                      "一次線スペクトルを逆に解いて（アンフォールディング）求めます。"));
     Command1 = goButton(this, QStringLiteral("変換 Go"));
     Command2 = cancelButton(this);
     Command3 = button(this, "Command3", QStringLiteral("散乱角度について"), meiryo(10));
@@ -93,16 +96,17 @@ Form3::Form3(AppState& state, ProgramLauncher& launcher, const std::filesystem::
     right->addWidget(label(this, "Label11", QStringLiteral("データファイルの内容"), lf));
     right->addWidget(List1, 1);
 
-    arrangeDialog(this, left, right, buttonRow({Command1, Command2, Command3}));
+    arrangeDialog(this, left, right, buttonRow({Command1, Command2, Command3}, Check1));
     resize(980, 780);
 
     // Tab goes through the entries in the order they stand in the window.
-    QWidget* order[] = {Text1, Text2, Text3, Option1, Option2, Text6, Text5, Text4, Command1, Command2, Command3};
+    QWidget* order[] = {Text1, Text2, Text3, Option1, Option2, Text6, Text5, Text4, Check1, Command1, Command2, Command3};
     for (std::size_t i = 1; i < std::size(order); ++i) setTabOrder(order[i - 1], order[i]);
 
     connect(chooser, &FileChooser::fileClicked, this, &Form3::fileClicked);
     connect(Command1, &QPushButton::clicked, this, &Form3::go);
     connect(Command2, &QPushButton::clicked, this, &Form3::backToMenu);
+    connect(Check1, &QCheckBox::toggled, this, [this](bool on) { state_.convertUnfold = on; });
     connect(Command3, &QPushButton::clicked, this, [this] {
         if (showAngleInfo_) showAngleInfo_();
     });
@@ -116,6 +120,7 @@ void Form3::openFromMenu() {
     Text5->setText(QStringLiteral("90"));
     Text6->setText(QStringLiteral("10"));
     Option1->setChecked(true);
+    Check1->setChecked(state_.convertUnfold);
     startInDataFolder(chooser, state_.convertOpened, workDir_);
     chooser->refresh();
     List1->clear();
@@ -152,6 +157,7 @@ void Form3::go() {
     e.text5 = Text5->text().toStdString();
     e.text6 = Text6->text().toStdString();
     e.carbon = Option1->isChecked();
+    e.unfold = Check1->isChecked();
     MessageBoxPrompt prompt(this);
     if (convertGo(state_, e, workDir_, prompt, launcher_) == GoOutcome::Started) backToMenu();
 }

@@ -6,7 +6,7 @@
 #include "values.h"
 #include "widgethelpers.h"
 
-#include <QCloseEvent>
+#include <QCheckBox>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QListWidget>
@@ -36,6 +36,9 @@ Form4::Form4(AppState& state, ProgramLauncher& launcher, const std::filesystem::
     Text1 = textBox(this, "Text1", msGothic());
     Text2 = textBox(this, "Text2", msGothic());
 
+    Check1 = methodBox(this, QStringLiteral("高精度補正 (unfold)"),
+                       QStringLiteral("チャネルごとのストリッピングではなく、電荷損失と分解能を含む検出器の応答全体を"
+                                      "逆に解いて（アンフォールディング）補正します。"));
     Command1 = goButton(this, QStringLiteral("補正 GO"));
     Command2 = cancelButton(this);
 
@@ -80,12 +83,13 @@ Form4::Form4(AppState& state, ProgramLauncher& launcher, const std::filesystem::
     right->addLayout(listCaption);
     right->addWidget(List1, 1);
 
-    arrangeDialog(this, left, right, buttonRow({Command1, Command2}));
+    arrangeDialog(this, left, right, buttonRow({Command1, Command2}, Check1));
     resize(960, 720);
 
     connect(chooser, &FileChooser::fileClicked, this, &Form4::fileClicked);
     connect(Command1, &QPushButton::clicked, this, &Form4::go);
     connect(Command2, &QPushButton::clicked, this, &Form4::backToMenu);
+    connect(Check1, &QCheckBox::toggled, this, [this](bool on) { state_.stripUnfold = on; });
 }
 
 void Form4::openFromMenu() {
@@ -93,6 +97,7 @@ void Form4::openFromMenu() {
     for (QLineEdit* t : {Text1, Text2, Text3, Text4}) t->clear();
     Text5->setText(QString::fromStdString(numberAsText(state_.kevPerChannel)));
     Text6->setText(QStringLiteral("32"));
+    Check1->setChecked(state_.stripUnfold);
     startInDataFolder(chooser, state_.stripOpened, workDir_);
     chooser->refresh();
     showInsteadOfMenu();
@@ -117,6 +122,7 @@ void Form4::go() {
     e.text4 = Text4->text().toStdString();
     e.text5 = Text5->text().toStdString();
     e.text6 = Text6->text().toStdString();
+    e.unfold = Check1->isChecked();
     MessageBoxPrompt prompt(this);
     switch (stripGo(state_, e, workDir_, prompt, launcher_)) {
     case GoOutcome::Refused:

@@ -15,6 +15,7 @@
 #include <memory>
 
 class QButtonGroup;
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -109,6 +110,7 @@ public:
     QLineEdit* Text4;
     QLineEdit* Text5;
     QLineEdit* Text6;
+    QCheckBox* Check1;  // the unfolding method instead of the stripping
     QPushButton* Command1;
     QPushButton* Command2;
 
@@ -139,6 +141,7 @@ public:
     QLineEdit* Text6;
     QRadioButton* Option1;
     QRadioButton* Option2;
+    QCheckBox* Check1;  // the unfolding method instead of the standard conversion
     QPushButton* Command1;
     QPushButton* Command2;
     QPushButton* Command3;
