@@ -177,6 +177,11 @@ void setWriteFunction(WriteFunction f) { writeFunction = f; }
 
 void writeFileAtomically(const std::filesystem::path& file, std::string_view content)
 {
+    writeFileAtomically(file, content, StaleSweep::Sweep);
+}
+
+void writeFileAtomically(const std::filesystem::path& file, std::string_view content, StaleSweep sweep)
+{
     const std::filesystem::path folder = folderOf(file);
     {
         // The earlier result may have been protected while this run worked.
@@ -184,7 +189,7 @@ void writeFileAtomically(const std::filesystem::path& file, std::string_view con
         if (::stat(file.c_str(), &st) == 0 && !S_ISDIR(st.st_mode) && writeProtected(st, file))
             throw Error(file.string() + ": the file is write-protected; the earlier result is kept");
     }
-    removeStaleTemporaries(folder);
+    if (sweep == StaleSweep::Sweep) removeStaleTemporaries(folder);
 
     std::random_device rd;
     std::string prefix = ".";

@@ -63,6 +63,12 @@ void requireWritableResult(const std::filesystem::path& file, std::string_view w
 // existing file is write-protected; the temporary file is removed then.
 void writeFileAtomically(const std::filesystem::path& file, std::string_view content);
 
+// The same with the sweep for stale temporary files chosen: a batch writing
+// many results into one folder sweeps it with its first write and skips the
+// sweep after, which would otherwise read the growing folder for every file.
+enum class StaleSweep { Sweep, Skip };
+void writeFileAtomically(const std::filesystem::path& file, std::string_view content, StaleSweep sweep);
+
 // Whether `name` is a temporary file name of writeFileAtomically, and the
 // process id it carries (0 for the names of earlier versions, which carry
 // none).

@@ -389,7 +389,12 @@ void roundExact(double value, int decimals, std::string& intPart, std::string& f
     // unit in the 17th significant digit.
     const int extra = 24;
     char buf[512];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals + extra, std::fabs(value));
+    // std::to_chars with a precision writes exactly what printf's "%.*f"
+    // writes, several times faster (a batch formats thousands of records).
+    const auto r = std::to_chars(buf, buf + sizeof buf - 1, std::fabs(value), std::chars_format::fixed,
+                                 decimals + extra);
+    if (r.ec == std::errc()) *r.ptr = '\0';
+    else std::snprintf(buf, sizeof buf, "%.*f", decimals + extra, std::fabs(value));
     std::string s(buf);
     std::size_t dot = s.find('.');
     std::string ip = s.substr(0, dot);

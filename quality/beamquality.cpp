@@ -92,10 +92,17 @@ double endPoint(std::span<const double> counts, double w, double low, double hig
 
 } // namespace
 
-BeamQuality computeFigures(std::span<const double> counts, const Attenuation& att, const Options& options)
+BeamQuality computeFigures(std::span<const double> all, const Attenuation& att, const Options& options)
 {
     const double w = att.kevPerChannel;
-    if (counts.size() > att.energyKeV.size()) throw QualityError("more channels than the attenuation data hold");
+    if (all.size() > att.energyKeV.size()) throw QualityError("more channels than the attenuation data hold");
+    std::vector<double> kept;
+    std::span<const double> counts = all;
+    if (options.lowerLimitKeV > 0) {
+        kept.assign(all.begin(), all.end());
+        for (std::size_t i = 0; i < kept.size() && att.energyKeV[i] < options.lowerLimitKeV; ++i) kept[i] = 0;
+        counts = kept;
+    }
     BeamQuality q;
     q.kevPerChannel = w;
     double total = 0, fluenceEnergy = 0;
@@ -121,7 +128,9 @@ BeamQuality computeFigures(std::span<const double> counts, const Attenuation& at
             kermaEnergy += k * e;
         }
     }
-    if (!(total > 0)) throw QualityError("the spectrum holds no counts");
+    if (!(total > 0))
+        throw QualityError(options.lowerLimitKeV > 0 ? "the spectrum holds no counts above " + keV(options.lowerLimitKeV) + " keV"
+                                                     : std::string("the spectrum holds no counts"));
     if (!(kerma.k0 > 0))
         throw QualityError("the spectrum holds no counts above " + keV(att.lowestKermaEnergyKeV) +
                            " keV, so it carries no air kerma");

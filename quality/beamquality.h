@@ -53,6 +53,10 @@ struct Options {
     // A half-value layer (first or second) beyond this aluminium thickness
     // is refused: the beam is not a diagnostic beam or not a spectrum.
     double maxHvlAlMm = 100.0;
+    // Channels whose centre lies below this energy (keV) are left out of
+    // every figure: a measured spectrum keeps the detector's noise in its
+    // lowest channels, which would dominate the air kerma.  0: all channels.
+    double lowerLimitKeV = 0.0;
     // End point: window of the upper tail (share of the spectrum's energy
     // above a channel edge) in which the square root of the tail is fitted
     // by a straight line.

@@ -103,6 +103,9 @@ const char* const kQualityHelp =
     "  --resamples N          Poisson resamples for the uncertainties (default\n"
     "                         100; 0: none)\n"
     "  --seed N               seed of the resampling (default 1)\n"
+    "  --from-kev E           leave out the channels below E keV (a measured\n"
+    "                         spectrum's noise in its lowest channels dominates\n"
+    "                         the air kerma; default: all channels)\n"
     "  --kv V                 take a .csv through the stripping correction first;\n"
     "                         its uncertainties then come from resampling the\n"
     "                         measured counts through the correction\n"
@@ -315,15 +318,22 @@ fs::path scattererFile(const std::string& s, const Locations& where)
     return fs::path(s);
 }
 
+// The results of one call: each written once, each folder swept for stale
+// temporary files once.
+struct Written {
+    std::set<fs::path> files, folders;
+};
+
 // Writes one result unless it exists (without --force) or another file of
 // the same call has written it.
-void writeResult(const fs::path& out, const std::string& bytes, bool force, std::set<fs::path>& written)
+void writeResult(const fs::path& out, const std::string& bytes, bool force, Written& written)
 {
     const fs::path key = fs::weakly_canonical(out);
-    if (written.count(key)) throw FileFailure("another input of this call has the same result " + out.string());
+    if (written.files.count(key)) throw FileFailure("another input of this call has the same result " + out.string());
     if (!force && pathExists(out)) throw FileFailure(out.string() + " exists (use --force to overwrite)");
-    fixedio::writeFileAtomically(out, bytes);
-    written.insert(key);
+    const bool first = written.folders.insert(key.parent_path()).second;
+    fixedio::writeFileAtomically(out, bytes, first ? fixedio::StaleSweep::Sweep : fixedio::StaleSweep::Skip);
+    written.files.insert(key);
 }
 
 std::vector<std::string> comments(const Parsed& p)
@@ -361,7 +371,7 @@ int cmdStrip(const std::vector<std::string>& args, const Locations& where, const
     std::error_code ec;
     ResponseTables tables(fs::is_directory("RES", ec) ? fs::path("RES") : where.dataDir / "RES");
     Progress progress(io, "strip", p.files.size());
-    std::set<fs::path> written;
+    Written written;
     for (const std::string& f : p.files) {
         try {
             requireMethod(s.method);
@@ -405,7 +415,7 @@ int cmdConvert(const std::vector<std::string>& args, const Locations& where, con
         throw UsageError("the scatterer " + sc + " cannot be used: " + e.what());
     }
     Progress progress(io, "convert", p.files.size());
-    std::set<fs::path> written;
+    Written written;
     for (const std::string& f : p.files) {
         try {
             requireMethod(s.method);
@@ -425,7 +435,7 @@ int cmdQuality(const std::vector<std::string>& args, const Locations& where, con
 {
     const Parsed p = parse(args, 2,
                            {{"kev-per-channel", 1}, {"first-line", 1}, {"resamples", 1}, {"seed", 1}, {"kv", 1},
-                            {"angle", 1}, {"length-mm", 1}, {"scatterer", 1}},
+                            {"angle", 1}, {"length-mm", 1}, {"scatterer", 1}, {"from-kev", 1}},
                            {"json", "csv"});
     if (p.help) { std::fputs(kQualityHelp, io.out); return 0; }
     if (p.has("json") && p.has("csv")) throw UsageError("--json and --csv exclude each other");
@@ -440,6 +450,10 @@ int cmdQuality(const std::vector<std::string>& args, const Locations& where, con
         const double n = number(*r, "--resamples");
         if (n < 0 || n > 100000 || n != std::floor(n)) throw UsageError("--resamples must be a whole number 0..100000");
         options.resamples = static_cast<int>(n);
+    }
+    if (auto lo = p.one("from-kev")) {
+        options.lowerLimitKeV = number(*lo, "--from-kev");
+        if (options.lowerLimitKeV < 0) throw UsageError("--from-kev must not be negative");
     }
     if (auto sd = p.one("seed")) options.seed = static_cast<std::uint64_t>(number(*sd, "--seed"));
     const auto kv = p.one("kv");

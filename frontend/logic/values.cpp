@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cfloat>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -61,7 +62,11 @@ Decimal toDecimal(double value) {
     Decimal d;
     d.negative = std::signbit(value) && value != 0.0;
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.14e", std::fabs(value));
+    // The same text as printf's "%.14e" (std::to_chars with a precision is
+    // defined so), several times faster.
+    const auto r = std::to_chars(buf, buf + sizeof buf - 1, std::fabs(value), std::chars_format::scientific, 14);
+    if (r.ec == std::errc()) *r.ptr = '\0';
+    else std::snprintf(buf, sizeof buf, "%.14e", std::fabs(value));
     // buf: "d.dddddddddddddde[+-]xx"
     std::string s(buf);
     std::size_t e = s.find('e');

@@ -228,6 +228,27 @@ TEST(QualityFigures, SimulatedMeasurementEndsAtItsTubeVoltage)
     EXPECT_LT(q.endPointKeV.uncertainty, 0.5);
 }
 
+TEST(QualityFigures, LowerLimitLeavesOutTheNoiseChannels)
+{
+    // Noise in the lowest channels (below 5 keV) changes every kerma figure;
+    // with the limit the figures are those of the spectrum without it.
+    const double w = 0.1;
+    const auto clean = kramers(80, 2.5, w);
+    auto noisy = clean;
+    for (int i = 0; i < 50; ++i) noisy[i] += 3000;
+    quality::Options o = noResampling();
+    o.lowerLimitKeV = 5.0;
+    const BeamQuality a = quality::computeBeamQuality(noisy, w, o);
+    const BeamQuality b = quality::computeBeamQuality(clean, w, noResampling());
+    const BeamQuality raw = quality::computeBeamQuality(noisy, w, noResampling());
+    EXPECT_EQ(a.hvl1AlMm.value, b.hvl1AlMm.value);
+    EXPECT_EQ(a.total.value, b.total.value);
+    EXPECT_EQ(a.endPointKeV.value, b.endPointKeV.value);
+    EXPECT_LT(raw.hvl1AlMm.value, 0.5 * b.hvl1AlMm.value);
+    o.lowerLimitKeV = 90.0;
+    EXPECT_THROW(quality::computeBeamQuality(noisy, w, o), quality::QualityError);
+}
+
 TEST(QualityErrors, RefusedSpectraSayWhy)
 {
     const double w = 0.1;
