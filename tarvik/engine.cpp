@@ -96,6 +96,7 @@ StripRun stripFile(const fs::path& csv, const StripSettings& s, ResponseTables& 
     e.text4 = kStandInName;
     e.text5 = s.kevPerChannel;
     e.text6 = s.firstLine;
+    e.unfold = s.method == Method::Unfold;
     if (auto n = tarvik::checkStripValues(e)) throw FileFailure(n->text);
     tarvik::AppState state;
     tarvik::takeStripEntries(state, e);
@@ -153,6 +154,7 @@ ConvertRun convertFile(const fs::path& mca1, const ConvertSettings& s, const tvc
     e.text5 = s.angle;
     e.text6 = s.lengthMm;
     e.carbon = s.carbonName;
+    e.unfold = s.method == Method::Unfold;
     if (auto n = tarvik::checkConvertValues(e)) throw FileFailure(n->text);
     auto built = tarvik::buildConvertExchange(state, e);
     if (auto* n = std::get_if<tarvik::Notice>(&built)) throw FileFailure(n->text);
@@ -203,7 +205,15 @@ SpectrumData readSpectrum(const fs::path& file, std::optional<double> kevPerChan
             const tarvik::ResultPreview p = tarvik::readResultPreview(file);
             const tarvik::ResultSpectrum r = tarvik::readResultFile(file);
             d.counts.assign(r.counts.begin() + 1, r.counts.begin() + 1 + tarvik::kChannels);
-            d.kevPerChannel = kevPerChannel.value_or(p.kevPerChannel);
+            d.kevPerChannel = p.kevPerChannel;
+            // A width given for the .csv files of the same call must not
+            // silently change the meaning of a result file.
+            if (kevPerChannel && std::fabs(*kevPerChannel - p.kevPerChannel) > 1e-9 * p.kevPerChannel) {
+                char buf[160];
+                std::snprintf(buf, sizeof buf, "its header says %g keV per channel, --kev-per-channel %g",
+                              p.kevPerChannel, *kevPerChannel);
+                throw FileFailure(buf);
+            }
         } else {
             throw FileFailure("not a spectrum file (.csv, .mca1 or .mca2)");
         }

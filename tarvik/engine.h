@@ -87,7 +87,8 @@ std::vector<double> convertCounts(std::span<const double> counts, std::int32_t a
                                   float kevPerChannel, const tvconv::ScattererData& scatterer);
 
 // A spectrum file as the display reads it: ".csv" (records from firstLine,
-// width from the caller) or ".mca1"/".mca2" (width from the header).
+// width from the caller) or ".mca1"/".mca2" (width from the header; a
+// different width from the caller is refused).
 struct SpectrumData {
     std::vector<double> counts;  // channels 1..1024
     double kevPerChannel = 0;

@@ -154,6 +154,13 @@ TEST(TarvikQuality, JsonRecordsPerFileWithEveryKey)
     EXPECT_EQ(nw.status, 1);
     EXPECT_EQ(lines(nw.out).size(), 1u);
     EXPECT_NE(nw.err.find("--kev-per-channel"), std::string::npos) << nw.err;
+
+    // A width that contradicts a result file's header is refused for it.
+    const Result wrong = runIn(w, tarvikExe() + " quality --json --resamples 0 --kev-per-channel 0.2 "
+                                                "Tarvik_data/W80kV_2.5mmAl_direct.mca1");
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_TRUE(wrong.out.empty());
+    EXPECT_NE(wrong.err.find("header says 0.1 keV per channel"), std::string::npos) << wrong.err;
     fs::remove_all(w);
 }
 
