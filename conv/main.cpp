@@ -11,6 +11,7 @@
 #include "scatterer.h"
 
 #include "fixedio/files.h"
+#include "fixedio/installed.h"
 
 #include <cstdio>
 #include <exception>
@@ -70,6 +71,9 @@ int main()
     std::vector<std::string> header;
     try {
         request = tvconv::readConversionRequest(std::filesystem::path("TempFile2.dat"));
+        // The working folder's scatterer file, else the one installed with
+        // the program.
+        request.scattererPath = fixedio::dataPath(request.scattererPath, {}, fixedio::installedDataFolder());
         scatterer = tvconv::readScattererFile(request.scattererPath);
         header = tvconv::readResultHeader("Com.dat");
         fixedio::requireWritableResult(request.resultPath, "result file");

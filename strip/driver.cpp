@@ -11,6 +11,7 @@
 
 #include "fixedio/files.h"
 #include "fixedio/fixedio.h"
+#include "fixedio/installed.h"
 #include "fixedio/sjis.h"
 #include "strip/exchange.h"
 #include "strip/stripping.h"
@@ -103,7 +104,7 @@ const ResponseTable& ResponseTableFiles::operator()(int code)
     // The name of the table passes through the scratch file Dataname.kat.
     const std::string name = passThroughScratch(responseFileName(code));
     const fs::path relative = fixedio::exchangePath(name);
-    const fs::path file = workDir_ / relative;
+    const fs::path file = tableRoot_ / relative;
     std::string text;
     bool complete = false;
     switch (fixedio::readFileHead(file, fixedio::kMaxInputBytes, text, complete)) {
@@ -148,8 +149,12 @@ int runStripping(const fs::path& workDir, const Console& console)
 
         const fs::path resultFile = workDir / fixedio::exchangePath(job.resultPath);
         fixedio::requireWritableResult(resultFile, "result file");
+        // The working folder's own RES, else the one installed with the
+        // program (a working folder prepared without a copy of the tables).
+        const fs::path tableFolder =
+            fixedio::dataPath(kResponseFolderName, workDir, fixedio::installedDataFolder());
         std::error_code ec;
-        if (!fs::is_directory(workDir / kResponseFolderName, ec))
+        if (!fs::is_directory(tableFolder, ec))
             throw fixedio::Error(std::string("the folder ") + kResponseFolderName +
                                  " with the detector response tables is missing from the working folder");
 
@@ -158,7 +163,7 @@ int runStripping(const fs::path& workDir, const Console& console)
         printLines(console.out, {" ", "  ----- Stripping correction -----", " ", "      Push Enter key to start"});
         waitForEnter(console);
 
-        ResponseTableFiles tables(workDir);
+        ResponseTableFiles tables(workDir, tableFolder.parent_path());
         stripChannels(s, plan, std::ref(tables),
                       [&](int channel) { std::fprintf(console.out, " Channel No = %d\n", channel); });
         const Counts corrected = finishSpectrum(s, plan);

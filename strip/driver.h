@@ -20,7 +20,10 @@ namespace tvstrip {
 // the working folder.
 class ResponseTableFiles {
 public:
-    explicit ResponseTableFiles(std::filesystem::path workDir) : workDir_(std::move(workDir)) {}
+    // The scratch file is kept in `workDir`; the folder RES is read from
+    // `tableRoot` (the working folder unless given).
+    explicit ResponseTableFiles(std::filesystem::path workDir, std::filesystem::path tableRoot = {})
+        : workDir_(std::move(workDir)), tableRoot_(tableRoot.empty() ? workDir_ : std::move(tableRoot)) {}
     ~ResponseTableFiles();
     ResponseTableFiles(const ResponseTableFiles&) = delete;
     ResponseTableFiles& operator=(const ResponseTableFiles&) = delete;
@@ -36,6 +39,7 @@ private:
     std::string passThroughScratch(const std::string& name);
 
     std::filesystem::path workDir_;
+    std::filesystem::path tableRoot_;
     std::map<int, ResponseTable> cache_;
     int scratchFd_ = -1;
     long long scratchLength_ = -1;
