@@ -2,11 +2,15 @@
 // dialog from the menu, click a file, press GO, answer the message boxes.
 #include "filechooser.h"
 #include "forms.h"
+#include "terminallauncher.h"
 #include "testutil.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLibraryInfo>
@@ -497,6 +501,34 @@ TEST_F(WindowsTest, EndButtonRemovesTheExchangeFilesAndHidesEveryWindow) {
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "TempFile2.dat"));
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "Com.dat"));
     EXPECT_TRUE(std::filesystem::exists(dir.path() / "UserName.txt"));
+}
+
+// The terminal runs the working folder's own console program; an installed
+// front end without one there runs the program installed beside it.
+TEST(TerminalCommandTest, WorkingFolderFirstThenBesideTheFrontEnd) {
+    QTemporaryDir work, own;
+    ASSERT_TRUE(work.isValid() && own.isValid());
+    auto makeProgram = [](const QString& path, bool executable) {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\n");
+        f.close();
+        f.setPermissions(executable ? QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner
+                                    : QFile::ReadOwner | QFile::WriteOwner);
+    };
+    using tarvik::TerminalLauncher;
+    const QString tvstrip = QStringLiteral("tvstrip");
+    EXPECT_FALSE(TerminalLauncher::commandFor(tvstrip, work.path(), own.path()));
+    makeProgram(own.filePath(tvstrip), true);
+    EXPECT_EQ(TerminalLauncher::commandFor(tvstrip, work.path(), own.path()), own.filePath(tvstrip));
+    // Not executable in the working folder: still the installed one.
+    makeProgram(work.filePath(tvstrip), false);
+    EXPECT_EQ(TerminalLauncher::commandFor(tvstrip, work.path(), own.path()), own.filePath(tvstrip));
+    makeProgram(work.filePath(tvstrip), true);
+    EXPECT_EQ(TerminalLauncher::commandFor(tvstrip, work.path(), own.path()), QStringLiteral("./tvstrip"));
+    // A folder, not a program, beside the front end does not count.
+    QDir(own.path()).mkdir(QStringLiteral("tvconv"));
+    EXPECT_FALSE(TerminalLauncher::commandFor(QStringLiteral("tvconv"), work.path(), own.path()));
 }
 
 int main(int argc, char** argv) {

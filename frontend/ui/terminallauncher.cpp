@@ -1,5 +1,6 @@
 #include "terminallauncher.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -9,16 +10,26 @@
 
 namespace tarvik {
 
+std::optional<QString> TerminalLauncher::commandFor(const QString& program, const QString& workDir,
+                                                   const QString& ownDir) {
+    auto runnable = [](const QFileInfo& f) { return f.isFile() && f.isExecutable(); };
+    if (runnable(QFileInfo(workDir + QLatin1Char('/') + program))) return QStringLiteral("./") + program;
+    if (ownDir.isEmpty()) return std::nullopt;
+    QFileInfo beside(ownDir + QLatin1Char('/') + program);
+    if (runnable(beside)) return beside.absoluteFilePath();
+    return std::nullopt;
+}
+
 std::optional<std::string> TerminalLauncher::start(const std::string& program,
                                                    const std::filesystem::path& workDir) {
     const QString dir = QString::fromStdString(workDir.string());
     const QString name = QString::fromStdString(program);
-    QFileInfo exe(dir + QLatin1Char('/') + name);
-    if (!exe.isFile() || !exe.isExecutable())
-        return "作業フォルダ " + dir.toStdString() + " に " + program + " がありません";
+    const auto found = commandFor(name, dir, QCoreApplication::applicationDirPath());
+    if (!found) return "作業フォルダ " + dir.toStdString() + " に " + program + " がありません";
+    const QString command = *found;
 
     // Both terminals take -T (title) and -e (the command and its arguments).
-    const QStringList args{QStringLiteral("-T"), name, QStringLiteral("-e"), QStringLiteral("./") + name};
+    const QStringList args{QStringLiteral("-T"), name, QStringLiteral("-e"), command};
     // The programs print Japanese in UTF-8: give the terminal a UTF-8
     // character set when the session has none.
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
