@@ -34,7 +34,7 @@ bool stepCursorUp(AppState& st) {
     return true;
 }
 
-CursorReadout cursorReadout(const AppState& st, bool withUnit) {
+CursorReadout cursorReadout(const AppState& st, bool withUnit, const CountAxis& axis) {
     CursorReadout r;
     const int ch = st.cursorChannel;
     const int n = st.spectrumCount;
@@ -48,7 +48,8 @@ CursorReadout cursorReadout(const AppState& st, bool withUnit) {
         const auto& cell = st.spectrumCounts[static_cast<std::size_t>(n)][static_cast<std::size_t>(ch)];
         r.countText = numberAsText(cell);
         double max = st.spectrumMax[static_cast<std::size_t>(n)];
-        double y = plot::Bottom - valueOr0(cell) * plot::Height / max;
+        double y = axis.log ? plot::Bottom - plot::Height * countAxisShare(axis, valueOr0(cell) / max)
+                             : plot::Bottom - valueOr0(cell) * plot::Height / max;
         if (max > 0 && std::isfinite(y)) r.line6Y = y;
     }
     double x = plot::Left + plot::Width * (ch * k - st.energyMin) / range;

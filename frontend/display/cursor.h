@@ -4,6 +4,7 @@
 #pragma once
 
 #include "appstate.h"
+#include "graph.h"
 
 #include <optional>
 #include <string>
@@ -35,6 +36,7 @@ struct CursorReadout {
     std::optional<double> line6Y;
 };
 
-CursorReadout cursorReadout(const AppState& state, bool withUnit);
+// Line6 stands at the height the graph gives the count on `axis`.
+CursorReadout cursorReadout(const AppState& state, bool withUnit, const CountAxis& axis = {});
 
 } // namespace tarvik

@@ -99,7 +99,8 @@ std::optional<DisplayMessage> DisplayLogic::addSpectrum(const std::string& folde
             st_.spectrumColour[slot] = c_.colourOption >= 1 && c_.colourOption <= 5
                                            ? kOptionPalette[c_.colourOption - 1]
                                            : palette::Magenta;
-            drawGraph(st_, picture);
+            axis_ = axisForDrawing();
+            drawGraph(st_, picture, axis_);
         } catch (const std::exception&) {
             --st_.spectrumCount;
             c_.command1Enabled = true;
@@ -139,7 +140,8 @@ std::optional<DisplayMessage> DisplayLogic::redraw(DrawSurface& picture) {
     st_.energyMin = lo;
     st_.energyMax = hi;
     try {
-        drawGraph(st_, picture);
+        axis_ = axisForDrawing();
+        drawGraph(st_, picture, axis_);
     } catch (const GraphError&) {
         // Every loaded slot has a count above 0 and the range was checked,
         // so this is not expected; say so rather than leave a broken graph.
@@ -159,6 +161,15 @@ std::optional<DisplayMessage> DisplayLogic::preparePrint() {
     st_.energyMin = lo;
     st_.energyMax = hi;
     return std::nullopt;
+}
+
+CountAxis DisplayLogic::axisForDrawing() const { return c_.logScale ? logCountAxis(st_) : CountAxis{}; }
+
+std::optional<DisplayMessage> DisplayLogic::setLogScale(bool on, DrawSurface& picture) {
+    if (c_.logScale == on) return std::nullopt;
+    c_.logScale = on;
+    if (st_.spectrumCount < 1) return std::nullopt;
+    return redraw(picture);
 }
 
 void DisplayLogic::clear(DrawSurface& picture) {
@@ -181,7 +192,7 @@ void DisplayLogic::clear(DrawSurface& picture) {
 }
 
 void DisplayLogic::showCursor(bool withUnit) {
-    CursorReadout r = cursorReadout(st_, withUnit);
+    CursorReadout r = cursorReadout(st_, withUnit, axis_);
     c_.text3 = r.channelText;
     c_.text1 = r.energyText;
     c_.text2 = r.countText;
@@ -213,7 +224,7 @@ void DisplayLogic::mouseDown(double x, double /*y*/) {
 }
 
 void DisplayLogic::afterStep() {
-    CursorReadout r = cursorReadout(st_, true);
+    CursorReadout r = cursorReadout(st_, true, axis_);
     c_.text3 = r.channelText;
     c_.text1 = r.energyText;
     c_.text2 = r.countText;

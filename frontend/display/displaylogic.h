@@ -7,6 +7,7 @@
 
 #include "appstate.h"
 #include "drawsurface.h"
+#include "graph.h"
 
 #include <optional>
 #include <string>
@@ -22,6 +23,7 @@ struct DisplayControls {
     std::string text5 = "150";  // upper end of the range, keV
     std::string text6;          // keV per channel
     int colourOption = 2;       // selected Option1..Option6
+    bool logScale = false;      // "対数目盛": the count axis in decades
 
     bool command1Enabled = true;   // "グラフの描画"
     bool command4Enabled = true;   // "再描画"
@@ -71,7 +73,10 @@ public:
     AppState& state() { return st_; }
 
     // Back to the controls' defaults (the window's close box discards them).
-    void resetControls() { c_ = DisplayControls{}; }
+    void resetControls() {
+        c_ = DisplayControls{};
+        axis_ = CountAxis{};
+    }
 
     // Opening from the main menu.  Returns true on the first opening of the
     // run: the folder list is then pointed at the data folder.
@@ -95,6 +100,20 @@ public:
     // "クリア".
     void clear(DrawSurface& picture);
 
+    // "対数目盛" checked or unchecked: loaded spectra are drawn again at
+    // once (as "再描画" does, with the range of the boxes).
+    std::optional<DisplayMessage> setLogScale(bool on, DrawSurface& picture);
+    // Whether the graph as last drawn (the state's range) can be saved as a
+    // picture or table: spectra loaded, a usable keV per channel and range.
+    std::optional<DisplayMessage> checkExport() const { return checkDrawable(st_.energyMin, st_.energyMax); }
+
+    // The count axis of the graph as last drawn (the page and the exported
+    // picture use it too).
+    const CountAxis& countAxis() const { return axis_; }
+    // The count axis a drawing made now would take: linear, or the decades
+    // the loaded spectra need over the state's range (the printed page).
+    CountAxis axisForDrawing() const;
+
     // The mouse over the picture / pressed on it (picture twips).
     void mouseMove(double x, double y);
     void mouseDown(double x, double y);
@@ -116,6 +135,7 @@ private:
 
     AppState& st_;
     DisplayControls c_;
+    CountAxis axis_;
 };
 
 } // namespace tarvik

@@ -1,24 +1,40 @@
 #include "form5.h"
 
 #include "displaylogic.h"
+#include "export.h"
 #include "graph.h"
+#include "graphexport.h"
 #include "graphprint.h"
 #include "paintersurface.h"
 
 #ifdef TARVIK_HAVE_FILECHOOSER
 #include "filechooser.h"
 #endif
+#ifdef TARVIK_HAVE_QUALITY
+#include "qualityreport.h"
+
+#include <QClipboard>
+#include <QDialog>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QPlainTextEdit>
+#endif
 
 #include <QApplication>
+#include <QAction>
 #include <QBoxLayout>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
@@ -157,6 +173,16 @@ struct Form5::Impl {
                 *command5 = nullptr, *command6 = nullptr, *command7 = nullptr, *command8 = nullptr;
     LineShape *line5 = nullptr, *line6 = nullptr;
     QLabel *label6 = nullptr, *label7 = nullptr;
+    // Below the picture's left end: the count axis, saving, beam quality.
+    QCheckBox* logScale = nullptr;
+    QPushButton* saveButton = nullptr;
+    QPushButton* qualityButton = nullptr;
+    Form5::SaveFileChooser chooseSaveFile;
+#ifdef TARVIK_HAVE_QUALITY
+    QDialog* qualityWindow = nullptr;
+    QPlainTextEdit* qualityText = nullptr;
+    void showQuality();
+#endif
 
     void build();
     void sync();
@@ -171,7 +197,26 @@ struct Form5::Impl {
     void print();
     void clearAll();
     void backToMenu();
+    void setLogScale(bool on);
+    void saveGraph();
+    void saveSpectra();
 };
+
+namespace {
+
+// The file dialog: the extension of the chosen filter is added to a name
+// typed without one.
+QString askSaveFileName(QWidget* parent, const QString& caption, const QString& suggested, const QString& filters) {
+    QString selected;
+    QString path = QFileDialog::getSaveFileName(parent, caption, QDir::current().filePath(suggested), filters,
+                                                &selected);
+    if (path.isEmpty() || !QFileInfo(path).suffix().isEmpty()) return path;
+    const qsizetype star = selected.indexOf(QStringLiteral("*."));
+    if (star >= 0) path += selected.mid(star + 1, selected.indexOf(QLatin1Char(')'), star) - star - 1);
+    return path;
+}
+
+} // namespace
 
 std::string Form5::Impl::folder() const {
 #ifdef TARVIK_HAVE_FILECHOOSER
@@ -341,6 +386,36 @@ void Form5::Impl::build() {
     label4->setGeometry(tw(9720, 8520, 405, 285));
     for (QLineEdit* t : {text4, text5, text6}) t->setTextMargins(0, 0, 0, 0);
 
+    // The count axis, saving and beam quality stand in a column under the
+    // picture's left end, clear of the range boxes and the read-out labels.
+    logScale = named(new QCheckBox(QStringLiteral("対数目盛"), w), "LogScale");
+    logScale->setFont(smallFont);
+    logScale->setToolTip(QStringLiteral("カウント軸を対数目盛で表示します"));
+    logScale->setGeometry(tw(3990, 8040, 1140, 300));
+    saveButton = named(new QPushButton(QStringLiteral("保 存"), w), "SaveButton");
+    saveButton->setFont(smallFont);
+    saveButton->setAutoDefault(false);
+    saveButton->setToolTip(QStringLiteral("グラフを画像 (PNG / SVG / PDF) に、スペクトルを CSV に保存します"));
+    saveButton->setGeometry(tw(3990, 8370, 1140, 330));
+    auto* saveMenu = new QMenu(saveButton);
+    saveMenu->setFont(smallFont);
+    QAction* saveGraphAction = saveMenu->addAction(QStringLiteral("グラフを画像で保存 (PNG / SVG / PDF)…"));
+    saveGraphAction->setObjectName(QStringLiteral("SaveGraph"));
+    QAction* saveCsvAction = saveMenu->addAction(QStringLiteral("スペクトルを CSV で保存…"));
+    saveCsvAction->setObjectName(QStringLiteral("SaveSpectra"));
+    saveButton->setMenu(saveMenu);
+#ifdef TARVIK_HAVE_QUALITY
+    qualityButton = named(new QPushButton(QStringLiteral("線質評価"), w), "QualityButton");
+    qualityButton->setFont(smallFont);
+    qualityButton->setAutoDefault(false);
+    qualityButton->setToolTip(QStringLiteral("表示中のスペクトルの半価層・実効エネルギーなどを不確かさ付きで表示します"));
+    qualityButton->setGeometry(tw(3990, 8730, 1140, 330));
+    QObject::connect(qualityButton, &QPushButton::clicked, w, [this] { showQuality(); });
+#endif
+    QObject::connect(logScale, &QCheckBox::toggled, w, [this](bool on) { setLogScale(on); });
+    QObject::connect(saveGraphAction, &QAction::triggered, w, [this] { saveGraph(); });
+    QObject::connect(saveCsvAction, &QAction::triggered, w, [this] { saveSpectra(); });
+
     command4 = makeButton("Command4", "再描画", tw(10800, 8280, 1215, 615), nullptr);
     command5 = makeButton("Command5", "印 刷", tw(12600, 8280, 975, 615), "モノクロ印刷");
 
@@ -393,6 +468,12 @@ void Form5::Impl::sync() {
         QRadioButton* o = options[static_cast<std::size_t>(c.colourOption - 1)];
         if (!o->isChecked()) o->setChecked(true);
     }
+    if (logScale->isChecked() != c.logScale) {
+        const QSignalBlocker quiet(logScale);
+        logScale->setChecked(c.logScale);
+    }
+    saveButton->setEnabled(state.spectrumCount >= 1);
+    if (qualityButton) qualityButton->setEnabled(state.spectrumCount >= 1);
     command1->setEnabled(c.command1Enabled);
     command4->setEnabled(c.command4Enabled);
     command5->setEnabled(c.command5Enabled);
@@ -476,7 +557,7 @@ void Form5::Impl::print() {
     }
     sync();
     try {
-        printGraphForUser(state, &self);
+        printGraphForUser(state, &self, logic.axisForDrawing());
     } catch (const GraphError&) {
         showBox(&self, Box::Warning, QString::fromUtf8(display_text::EmptyRange));
     }
@@ -490,6 +571,87 @@ void Form5::Impl::clearAll() {
     sync();
 }
 
+void Form5::Impl::setLogScale(bool on) {
+    std::optional<DisplayMessage> m;
+    {
+        PictureCanvas::Drawing d(*canvas);
+        m = logic.setLogScale(on, d.surface());
+    }
+    sync();
+    show(m);
+}
+
+void Form5::Impl::saveGraph() {
+    if (auto m = logic.checkExport()) return show(m);
+    const QString path = chooseSaveFile(QStringLiteral("グラフを画像で保存"), QStringLiteral("spectrum.png"),
+                                        QStringLiteral("PNG 画像 (*.png);;SVG 画像 (*.svg);;PDF (*.pdf)"));
+    if (path.isEmpty()) return;
+    const auto format = graphFileFormatOf(path.toStdString());
+    if (!format) {
+        showBox(&self, Box::Warning,
+                QStringLiteral("画像の種類はファイル名の拡張子 .png、.svg、.pdf のいずれかで指定して下さい"));
+        return;
+    }
+    std::optional<QString> failure;
+    try {
+        failure = exportGraph(state, logic.countAxis(), path, *format);
+    } catch (const GraphError&) {
+        failure = QString::fromUtf8(display_text::EmptyRange);
+    }
+    if (failure) showBox(&self, Box::Warning, *failure);
+}
+
+void Form5::Impl::saveSpectra() {
+    if (state.spectrumCount < 1) return show(DisplayMessage{DisplayMessage::Kind::Warning, display_text::NothingLoaded});
+    const QString path = chooseSaveFile(QStringLiteral("スペクトルを CSV で保存"), QStringLiteral("spectra.csv"),
+                                        QStringLiteral("CSV (*.csv)"));
+    if (path.isEmpty()) return;
+    if (auto failure = writeWholeFile(path, spectraCsv(state))) showBox(&self, Box::Warning, *failure);
+}
+
+#ifdef TARVIK_HAVE_QUALITY
+// A small window of its own, not modal, that lists the figures of every
+// loaded spectrum; its text can be selected or copied whole.
+void Form5::Impl::showQuality() {
+    if (state.spectrumCount < 1) return show(DisplayMessage{DisplayMessage::Kind::Warning, display_text::NothingLoaded});
+    if (!qualityWindow) {
+        qualityWindow = new QDialog(&self);
+        qualityWindow->setObjectName(QStringLiteral("QualityWindow"));
+        qualityWindow->setWindowTitle(QStringLiteral("線質評価"));
+        qualityWindow->resize(560, 520);
+        auto* layout = new QVBoxLayout(qualityWindow);
+        auto* note = new QLabel(QStringLiteral("各値の ± は計数の統計 (ポアソン分布) による標準不確かさです。"),
+                                qualityWindow);
+        note->setWordWrap(true);
+        layout->addWidget(note);
+        qualityText = new QPlainTextEdit(qualityWindow);
+        qualityText->setObjectName(QStringLiteral("QualityText"));
+        qualityText->setReadOnly(true);
+        qualityText->setLineWrapMode(QPlainTextEdit::NoWrap);
+        qualityText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+        layout->addWidget(qualityText, 1);
+        auto* buttons = new QHBoxLayout;
+        auto* copy = named(new QPushButton(QStringLiteral("コピー"), qualityWindow), "QualityCopy");
+        auto* close = named(new QPushButton(QStringLiteral("閉じる"), qualityWindow), "QualityClose");
+        copy->setAutoDefault(false);
+        buttons->addStretch(1);
+        buttons->addWidget(copy);
+        buttons->addWidget(close);
+        layout->addLayout(buttons);
+        QObject::connect(copy, &QPushButton::clicked, qualityWindow,
+                         [this] { QGuiApplication::clipboard()->setText(qualityText->toPlainText()); });
+        QObject::connect(close, &QPushButton::clicked, qualityWindow, &QDialog::hide);
+    }
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const std::string report = qualityReport(state);
+    QApplication::restoreOverrideCursor();
+    qualityText->setPlainText(QString::fromStdString(report));
+    qualityWindow->show();
+    qualityWindow->raise();
+    qualityWindow->activateWindow();
+}
+#endif
+
 void Form5::Impl::backToMenu() {
     self.hide();
     if (mainMenu) mainMenu->show();
@@ -497,9 +659,14 @@ void Form5::Impl::backToMenu() {
 
 Form5::Form5(AppState& state, QWidget* mainMenu, std::function<void()> showExtensions, QWidget* parent)
     : QWidget(parent), d(std::make_unique<Impl>(*this, state, mainMenu, std::move(showExtensions))) {
+    d->chooseSaveFile = [this](const QString& caption, const QString& suggested, const QString& filters) {
+        return askSaveFileName(this, caption, suggested, filters);
+    };
     d->build();
     qApp->installEventFilter(this);
 }
+
+void Form5::setSaveFileChooser(SaveFileChooser chooser) { d->chooseSaveFile = std::move(chooser); }
 
 Form5::~Form5() {
     if (qApp) qApp->removeEventFilter(this);

@@ -5,6 +5,7 @@
 
 #include "appstate.h"
 
+#include <QString>
 #include <QWidget>
 
 #include <functional>
@@ -18,6 +19,13 @@ public:
     // The opening steps of the main menu's display button; shows the window
     // (not modal) and hides the main menu.
     void openFromMenu();
+
+    // Asks for the name of a file to save (caption, suggested name, filters
+    // as QFileDialog takes them); an empty answer cancels.  The window uses a
+    // file dialog; tests put their own answer in.
+    using SaveFileChooser = std::function<QString(const QString& caption, const QString& suggested,
+                                                  const QString& filters)>;
+    void setSaveFileChooser(SaveFileChooser chooser);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

@@ -2,6 +2,7 @@
 
 #include "values.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace tarvik {
@@ -71,7 +72,8 @@ void checkSlotMaximum(const AppState& st, int slot) {
 // One curve: from the pen at the baseline's left end through every channel
 // from c0 whose energy is within energyMax.  lineTo with the slot colour on
 // screen, black on paper.
-void curve(DrawSurface& s, const AppState& st, int slot, double left, double baseline, int colour) {
+void curve(DrawSurface& s, const AppState& st, int slot, double left, double baseline, int colour,
+           const CountAxis& axis) {
     double k = valueOr0(st.kevPerChannel);
     int c0 = firstChannel(st.energyMin, k);
     double range = st.energyMax - st.energyMin;
@@ -80,13 +82,91 @@ void curve(DrawSurface& s, const AppState& st, int slot, double left, double bas
     for (int ch = c0; ch <= kChannels; ++ch) {
         if (ch * k <= st.energyMax) {
             double x = left + (ch - c0) * k * 7500.0 / range;
-            double y = baseline - countAt(st, slot, ch) * 6500.0 / max;
+            double y = axis.log ? baseline - 6500.0 * countAxisShare(axis, countAt(st, slot, ch) / max)
+                                : baseline - countAt(st, slot, ch) * 6500.0 / max;
             s.lineTo(x, y, colour);
         }
     }
 }
 
+// Rough width of a label in "Times New Roman" 16 points, twips: enough to
+// stand the decade labels flush right against the plot like "0.1" stands.
+double labelWidth(const std::string& text) {
+    double w = 0;
+    for (char c : text) w += c == '.' ? 80 : c == '-' ? 107 : c == 'E' ? 195 : 160;
+    return w;
+}
+
+// The logarithmic count axis: a dark line at every decade inside the plot,
+// light lines at 2..9 times each decade, a label at every decade from
+// 10^-decades (on the baseline) to 1 (on the top edge).  `majorWidth` and
+// `minorWidth` are the line widths (the page draws decades heavier).
+int decadesOf(const CountAxis& axis) { return std::clamp(axis.decades, 1, kMaxDecades); }
+
+void logGrid(DrawSurface& s, const CountAxis& axis, double left, double right, double baseline,
+             int majorColour, int minorColour, int majorWidth, int minorWidth) {
+    const int decades = decadesOf(axis);
+    const double d = decades;
+    s.setLineWidth(majorWidth);
+    for (int j = 1; j < decades; ++j) {
+        double y = baseline - 6500.0 * j / d;
+        s.line(left, y, right, y, majorColour);
+    }
+    s.setLineWidth(minorWidth);
+    for (int j = 0; j < decades; ++j)
+        for (int m = 2; m <= 9; ++m) {
+            double y = baseline - 6500.0 * (j + std::log10(static_cast<double>(m))) / d;
+            s.line(left, y, right, y, minorColour);
+        }
+}
+
+void logLabels(DrawSurface& s, const CountAxis& axis, double rightEdge, double baseline) {
+    const int decades = decadesOf(axis);
+    for (int j = 0; j <= decades; ++j) {
+        std::string text = decadeLabel(j - decades);
+        s.setPosition(rightEdge - labelWidth(text), baseline - 200 - 6500.0 * j / decades);
+        s.print(text);
+    }
+}
+
 } // namespace
+
+CountAxis logCountAxis(const AppState& st) {
+    CountAxis axis{true, 1};
+    const double k = valueOr0(st.kevPerChannel);
+    if (!(k > 0) || !std::isfinite(k)) return axis;
+    const int c0 = firstChannel(st.energyMin, k);
+    double smallest = 1;
+    for (int i = 1; i <= st.spectrumCount && i <= kMaxSpectra; ++i) {
+        const double max = st.spectrumMax[static_cast<std::size_t>(i)];
+        if (!(max > 0) || !std::isfinite(max)) continue;
+        for (int ch = c0; ch <= kChannels && ch * k <= st.energyMax; ++ch) {
+            const double rel = countAt(st, i, ch) / max;
+            if (rel > 0 && rel < smallest) smallest = rel;
+        }
+    }
+    // A whole number of decades, so that 0.01 needs two and 0.011 two too;
+    // the small allowance keeps a rounding error from adding a decade.
+    const double needed = std::ceil(-std::log10(smallest) - 1e-9);
+    axis.decades = static_cast<int>(std::clamp(needed, 1.0, static_cast<double>(kMaxDecades)));
+    return axis;
+}
+
+double countAxisShare(const CountAxis& axis, double relative) {
+    if (!axis.log) return relative;
+    if (!(relative > 0)) return 0;
+    const double share = 1 + std::log10(relative) / decadesOf(axis);
+    return share > 0 ? share : 0;
+}
+
+std::string decadeLabel(int exponent) {
+    switch (exponent) {
+    case 0: return "1";
+    case -1: return "0.1";
+    case -2: return "0.01";
+    default: return "1E" + std::to_string(exponent);
+    }
+}
 
 void checkRange(double energyMin, double energyMax) {
     double range = energyMax - energyMin;
@@ -124,7 +204,7 @@ std::string legendName(const std::string& fileName) {
     return fileName.substr(0, std::min(i, fileName.size()));
 }
 
-void drawGraph(const AppState& st, DrawSurface& s) {
+void drawGraph(const AppState& st, DrawSurface& s, const CountAxis& axis) {
     const int n = st.spectrumCount;
     const double range = st.energyMax - st.energyMin;
     using namespace plot;
@@ -148,17 +228,24 @@ void drawGraph(const AppState& st, DrawSurface& s) {
             }
             energyAxisNumbers(s, st, range, 1950, 1850, 6850);
             italicText(s, 6500, 7200, "Photon energy in keV");
-            for (double y = 950; y <= 6150; y += 650) s.line(Left, y, Right, y, palette::Grey);
-            for (double y = 625; y <= 6475; y += 650) s.line(Left, y, Right, y, palette::LightGrey);
-            relativeLabels(s, 1700, 6600);
-            italicText(s, 500, 2800, "Relative");
-            italicText(s, 500, 3200, "Photon");
-            italicText(s, 500, 3600, "Number");
+            if (axis.log) {
+                logGrid(s, axis, Left, Right, Bottom, palette::Grey, palette::LightGrey, 1, 1);
+                logLabels(s, axis, 2100, Bottom);
+            } else {
+                for (double y = 950; y <= 6150; y += 650) s.line(Left, y, Right, y, palette::Grey);
+                for (double y = 625; y <= 6475; y += 650) s.line(Left, y, Right, y, palette::LightGrey);
+                relativeLabels(s, 1700, 6600);
+            }
+            // The decade labels are wider than "0.5": the title moves left.
+            const double titleX = axis.log ? 100 : 500;
+            italicText(s, titleX, 2800, "Relative");
+            italicText(s, titleX, 3200, "Photon");
+            italicText(s, titleX, 3600, "Number");
         }
         s.setLineWidth(1);
         const int colour = paletteOfSlot(st, i);
         s.setPoint(Left, Bottom, colour);
-        curve(s, st, i, Left, Bottom, colour);
+        curve(s, st, i, Left, Bottom, colour, axis);
     }
 
     s.setFontSize(14);
@@ -184,7 +271,7 @@ void drawGraph(const AppState& st, DrawSurface& s) {
     s.setTextColour(palette::Black);
 }
 
-void printGraph(const AppState& st, DrawSurface& s) {
+void printGraph(const AppState& st, DrawSurface& s, const CountAxis& axis) {
     const int n = st.spectrumCount;
     const double range = st.energyMax - st.energyMin;
     using namespace plot;
@@ -212,14 +299,20 @@ void printGraph(const AppState& st, DrawSurface& s) {
             }
             energyAxisNumbers(s, st, range, 2950, 2850, 9850);
             italicText(s, 7500, 10200, "Photon energy in keV");
-            s.setLineWidth(2);
-            for (double y = 3950; y <= 9150; y += 650) s.line(left, y, right, y, ink);
-            s.setLineWidth(1);
-            for (double y = 3625; y <= 9475; y += 650) s.line(left, y, right, y, ink);
-            relativeLabels(s, 2700, 9600);
-            italicText(s, 1500, 4800, "Relative");
-            italicText(s, 1500, 5200, "Photon");
-            italicText(s, 1500, 5600, "Number");
+            if (axis.log) {
+                logGrid(s, axis, left, right, bottom, ink, ink, 2, 1);
+                logLabels(s, axis, 3100, bottom);
+            } else {
+                s.setLineWidth(2);
+                for (double y = 3950; y <= 9150; y += 650) s.line(left, y, right, y, ink);
+                s.setLineWidth(1);
+                for (double y = 3625; y <= 9475; y += 650) s.line(left, y, right, y, ink);
+                relativeLabels(s, 2700, 9600);
+            }
+            const double titleX = axis.log ? 1100 : 1500;
+            italicText(s, titleX, 4800, "Relative");
+            italicText(s, titleX, 5200, "Photon");
+            italicText(s, titleX, 5600, "Number");
             // The frame as one connected path, before the curves.
             s.setLineWidth(8);
             s.line(left, top, right, top, ink);
@@ -229,7 +322,7 @@ void printGraph(const AppState& st, DrawSurface& s) {
         }
         s.setLineWidth(5);
         s.setPoint(left, bottom, ink);
-        curve(s, st, i, left, bottom, ink);
+        curve(s, st, i, left, bottom, ink, axis);
     }
 
     s.setLineWidth(2);

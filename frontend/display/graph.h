@@ -41,8 +41,33 @@ inline constexpr double PaperWidth = 12000, PaperHeight = 16900;
 inline constexpr double PictureWidth = 10000, PictureHeight = 7635;
 } // namespace plot
 
-void drawGraph(const AppState& state, DrawSurface& picture);
-void printGraph(const AppState& state, DrawSurface& page);
+// How the counts stand up the plot: the relative photon number from 0 to 1
+// (the default), or its logarithm over whole decades from 10^-decades to 1.
+struct CountAxis {
+    bool log = false;
+    int decades = 1;  // log only, 1..kMaxDecades
+    friend bool operator==(const CountAxis&, const CountAxis&) = default;
+};
+inline constexpr int kMaxDecades = 6;
+
+// The logarithmic axis for the loaded spectra: the fewest whole decades
+// (1..6) that reach down to the smallest count above 0 (relative to its
+// spectrum's largest) among the channels drawn in the shown range.
+CountAxis logCountAxis(const AppState& state);
+
+// Height of a relative photon number above the baseline as a share of the
+// plot height.  Linear: the value itself (no clipping).  Logarithmic:
+// 0 at 10^-decades, 1 at 1; a value at or below the lower end, or not above
+// 0, sits on the baseline.
+double countAxisShare(const CountAxis& axis, double relative);
+
+// The text of a decade label of the logarithmic axis: "1", "0.1", "0.01",
+// then "1E-3", "1E-4", ... (exponent 0 down to -kMaxDecades).
+std::string decadeLabel(int exponent);
+
+// With the default axis both draw exactly what they always drew.
+void drawGraph(const AppState& state, DrawSurface& picture, const CountAxis& axis = {});
+void printGraph(const AppState& state, DrawSurface& page, const CountAxis& axis = {});
 
 // Throws GraphError when the range cannot be drawn (width 0, not finite, or
 // so wide or far out that its grid would never end).  The window checks

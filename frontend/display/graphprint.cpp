@@ -28,12 +28,12 @@ void setUpPrinter(QPrinter& printer) {
     printer.setDocName(QStringLiteral("Tarvik_CdTe spectrum"));
 }
 
-bool paintGraphPage(const AppState& state, QPrinter& printer) {
+bool paintGraphPage(const AppState& state, QPrinter& printer, const CountAxis& axis) {
     QPainter painter;
     if (!painter.begin(&printer)) return false;
     PrinterPageSurface page(printer, painter);
     try {
-        printGraph(state, page);
+        printGraph(state, page, axis);
     } catch (...) {
         printer.abort();
         if (painter.isActive()) painter.end();
@@ -43,13 +43,13 @@ bool paintGraphPage(const AppState& state, QPrinter& printer) {
     return true;
 }
 
-bool printGraphToPdf(const AppState& state, const QString& path) {
+bool printGraphToPdf(const AppState& state, const QString& path, const CountAxis& axis) {
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
     printer.setOutputFileName(path);
     printer.setPageSize(QPageSize(QPageSize::A4));
     setUpPrinter(printer);
-    return paintGraphPage(state, printer);
+    return paintGraphPage(state, printer, axis);
 }
 
 bool havePrinter() {
@@ -58,11 +58,11 @@ bool havePrinter() {
     return probe.outputFormat() == QPrinter::NativeFormat && !probe.printerName().isEmpty();
 }
 
-void printGraphForUser(const AppState& state, QWidget* parent) {
+void printGraphForUser(const AppState& state, QWidget* parent, const CountAxis& axis) {
     if (havePrinter()) {
         QPrinter printer(QPrinter::HighResolution);
         setUpPrinter(printer);
-        if (!paintGraphPage(state, printer)) {
+        if (!paintGraphPage(state, printer, axis)) {
             QMessageBox box(QMessageBox::Warning, kTitle,
                             QStringLiteral("プリンター「%1」で印刷できませんでした").arg(printer.printerName()),
                             QMessageBox::Ok, parent);
@@ -88,9 +88,9 @@ void printGraphForUser(const AppState& state, QWidget* parent) {
         QPrintPreviewDialog dialog(&printer, parent);
         dialog.setWindowTitle(QStringLiteral("印刷プレビュー"));
         QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog,
-                         [&state](QPrinter* p) {
+                         [&state, &axis](QPrinter* p) {
                              try {
-                                 paintGraphPage(state, *p);
+                                 paintGraphPage(state, *p, axis);
                              } catch (const std::exception&) {
                                  // checked before printing; an empty page is shown then
                              }
@@ -102,7 +102,7 @@ void printGraphForUser(const AppState& state, QWidget* parent) {
                                                     QStringLiteral("PDF (*.pdf)"));
         if (path.isEmpty()) return;
         if (!path.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive)) path += QStringLiteral(".pdf");
-        if (!printGraphToPdf(state, path)) {
+        if (!printGraphToPdf(state, path, axis)) {
             QMessageBox fail(QMessageBox::Warning, kTitle,
                              QStringLiteral("PDF ファイル「%1」を書けませんでした").arg(QDir::toNativeSeparators(path)),
                              QMessageBox::Ok, parent);

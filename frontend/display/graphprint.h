@@ -3,6 +3,7 @@
 #pragma once
 
 #include "appstate.h"
+#include "graph.h"
 
 #include <QString>
 
@@ -18,16 +19,16 @@ void setUpPrinter(QPrinter& printer);
 // Draws the page of printGraph on `printer` and ends the document.  Returns
 // false when the printer cannot be started; GraphError passes through (the
 // page is then abandoned).
-bool paintGraphPage(const AppState& state, QPrinter& printer);
+bool paintGraphPage(const AppState& state, QPrinter& printer, const CountAxis& axis = {});
 
 // The page as a PDF file; false when the file cannot be written.
-bool printGraphToPdf(const AppState& state, const QString& path);
+bool printGraphToPdf(const AppState& state, const QString& path, const CountAxis& axis = {});
 
 // Whether a real printer is set up (a new QPrinter otherwise writes PDF).
 bool havePrinter();
 
 // What the print button does once the user confirmed: print on the default
 // printer; without one, tell the user and offer a print preview or a PDF.
-void printGraphForUser(const AppState& state, QWidget* parent);
+void printGraphForUser(const AppState& state, QWidget* parent, const CountAxis& axis = {});
 
 } // namespace tarvik

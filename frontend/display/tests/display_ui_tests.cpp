@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -312,6 +314,103 @@ TEST_F(DisplayWindowTest, CloseBoxDiscardsContents) {
     form->openFromMenu();
     EXPECT_EQ(state.spectrumCount, 0);
     EXPECT_TRUE(button("Command1")->isEnabled());
+}
+
+// The count axis, saving and beam-quality controls: placed clear of every
+// other control, and the default graph exactly as it was unless used.
+TEST_F(DisplayWindowTest, AddedControlsLeaveTheWindowAsItWas) {
+    const QStringList added{QStringLiteral("LogScale"), QStringLiteral("SaveButton"),
+                            QStringLiteral("QualityButton")};
+    QList<QWidget*> mine;
+    for (const QString& name : added)
+        if (auto* w = form->findChild<QWidget*>(name)) mine << w;
+    ASSERT_GE(mine.size(), 2);
+    for (QWidget* w : mine) {
+        EXPECT_TRUE(form->rect().contains(w->geometry())) << w->objectName().toStdString();
+        for (QObject* o : form->children()) {
+            auto* other = qobject_cast<QWidget*>(o);
+            if (!other || mine.contains(other) || other->objectName().isEmpty() || other->isWindow()) continue;
+            EXPECT_FALSE(w->geometry().intersects(other->geometry()))
+                << w->objectName().toStdString() << " overlaps " << other->objectName().toStdString();
+        }
+    }
+
+    auto* log = get<QCheckBox>("LogScale");
+    EXPECT_FALSE(log->isChecked());
+    EXPECT_FALSE(button("SaveButton")->isEnabled());  // nothing to save yet
+    clickFile(QStringLiteral("second.mca2"));
+    button("Command1")->click();
+    EXPECT_TRUE(button("SaveButton")->isEnabled());
+    const QImage linear = get<QWidget>("Picture1")->grab().toImage();
+    log->click();
+    const QImage logarithmic = get<QWidget>("Picture1")->grab().toImage();
+    EXPECT_NE(linear, logarithmic);
+    log->click();
+    EXPECT_EQ(get<QWidget>("Picture1")->grab().toImage(), linear);
+}
+
+TEST_F(DisplayWindowTest, SavesGraphAndSpectraWhereTheUserSays) {
+    QString answer;
+    int asked = 0;
+    form->setSaveFileChooser([&](const QString&, const QString&, const QString&) {
+        ++asked;
+        return answer;
+    });
+    auto trigger = [&](const char* name) {
+        auto* a = form->findChild<QAction*>(QString::fromLatin1(name));
+        ASSERT_NE(a, nullptr) << name;
+        a->trigger();
+    };
+    clickFile(QStringLiteral("second.mca2"));
+    button("Command1")->click();
+    get<QCheckBox>("LogScale")->click();
+
+    auto head = [](const QString& path, int n) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.read(n) : QByteArray();
+    };
+    answer = work.filePath(QStringLiteral("graph.png"));
+    trigger("SaveGraph");
+    QImage png(answer);
+    ASSERT_FALSE(png.isNull());
+    EXPECT_EQ(png.size(), QSize(1334, 1018));  // twice the picture's screen pixels
+    int blue = 0;
+    for (int y = 0; y < png.height(); ++y)
+        for (int x = 0; x < png.width(); ++x)
+            if (QColor(png.pixel(x, y)).blue() > 200 && QColor(png.pixel(x, y)).red() < 80) ++blue;
+    EXPECT_GT(blue, 500);
+
+    answer = work.filePath(QStringLiteral("graph.svg"));
+    trigger("SaveGraph");
+    EXPECT_TRUE(head(answer, 400).contains("<svg"));
+    answer = work.filePath(QStringLiteral("graph.PDF"));
+    trigger("SaveGraph");
+    EXPECT_EQ(head(answer, 4), QByteArray("%PDF"));
+
+    // A name the picture kinds do not know: told so, nothing written.
+    answer = work.filePath(QStringLiteral("graph.jpg"));
+    QString said = answerBox(QMessageBox::Ok, [&] { trigger("SaveGraph"); });
+    EXPECT_TRUE(said.contains(QStringLiteral(".png")));
+    EXPECT_FALSE(QFile::exists(answer));
+    // A folder that does not exist: told so.
+    answer = work.filePath(QStringLiteral("missing/graph.png"));
+    said = answerBox(QMessageBox::Ok, [&] { trigger("SaveGraph"); });
+    EXPECT_TRUE(said.contains(QStringLiteral("missing")));
+
+    answer = work.filePath(QStringLiteral("spectra.csv"));
+    trigger("SaveSpectra");
+    QFile csv(answer);
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = csv.readAll().split('\n');
+    EXPECT_EQ(lines.size(), 2 + 1024 + 1);  // the last line ends the file
+    EXPECT_EQ(lines[0], QByteArray("energy,second.mca2\r"));
+    EXPECT_EQ(lines[1], QByteArray("keV,counts\r"));
+
+    // Cancelling the dialog writes nothing and says nothing.
+    const int before = asked;
+    answer.clear();
+    EXPECT_EQ(answerBox(QMessageBox::Ok, [&] { trigger("SaveSpectra"); }), QString());
+    EXPECT_EQ(asked, before + 1);
 }
 
 tarvik::AppState onePageState() {

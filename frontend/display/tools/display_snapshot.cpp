@@ -1,8 +1,10 @@
 // Renders the display window with three spectra and one printed page, so
 // that they can be looked at:
 //   display_snapshot <output folder> [<keV per channel> <spectrum file>...]
-// writes preview.png (a file's header), display.png (the window) and
-// page.pdf (the printout).  The spectra are the files given (copied into a
+// writes preview.png (a file's header), display.png (the window),
+// page.pdf (the printout), display_log.png (the window with the count axis
+// in decades), graph.png/.svg/.pdf and spectra.csv (what the save menu
+// writes).  The spectra are the files given (copied into a
 // temporary data folder), or else three synthetic tube spectra.
 #include "form5.h"
 #include "graphprint.h"
@@ -11,7 +13,9 @@
 #include "fonts.h"
 #endif
 
+#include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -133,5 +137,22 @@ int main(int argc, char** argv) {
     ok = form.grab().save(png) && ok;
     ok = tarvik::printGraphToPdf(state, pdf) && ok;
     QTextStream(stdout) << png << "\n" << pdf << "\n";
+
+    // The count axis in decades, then everything the save menu writes.
+    child<QCheckBox>(&form, "LogScale")->click();
+    app.processEvents();
+    const QString logPng = QDir(out).filePath(QStringLiteral("display_log.png"));
+    ok = form.grab().save(logPng) && ok;
+    QStringList saved{QStringLiteral("graph.png"), QStringLiteral("graph.svg"), QStringLiteral("graph.pdf"),
+                      QStringLiteral("spectra.csv")};
+    QString next;
+    form.setSaveFileChooser([&](const QString&, const QString&, const QString&) { return next; });
+    for (const QString& name : saved) {
+        next = QDir(out).filePath(name);
+        child<QAction>(&form, name.endsWith(QStringLiteral(".csv")) ? "SaveSpectra" : "SaveGraph")->trigger();
+        ok = QFile::exists(next) && ok;
+        QTextStream(stdout) << next << "\n";
+    }
+    QTextStream(stdout) << logPng << "\n";
     return ok ? 0 : 1;
 }
