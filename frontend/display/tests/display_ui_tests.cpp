@@ -13,6 +13,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -412,6 +416,44 @@ TEST_F(DisplayWindowTest, SavesGraphAndSpectraWhereTheUserSays) {
     EXPECT_EQ(answerBox(QMessageBox::Ok, [&] { trigger("SaveSpectra"); }), QString());
     EXPECT_EQ(asked, before + 1);
 }
+
+#ifdef TARVIK_HAVE_QUALITY
+TEST_F(DisplayWindowTest, QualityWindowListsEverySpectrumAndCopies) {
+    EXPECT_FALSE(button("QualityButton")->isEnabled());
+    clickFile(QStringLiteral("first.mca1"));
+    button("Command1")->click();
+    clickFile(QStringLiteral("second.mca2"));
+    button("Command1")->click();
+    ASSERT_TRUE(button("QualityButton")->isEnabled());
+    QElapsedTimer clock;
+    clock.start();
+    button("QualityButton")->click();
+    const qint64 ms = clock.elapsed();
+    auto* window = form->findChild<QDialog*>(QStringLiteral("QualityWindow"));
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->isModal());  // the display stays usable beside it
+    auto* text = window->findChild<QPlainTextEdit*>(QStringLiteral("QualityText"));
+    ASSERT_NE(text, nullptr);
+    const QString shown = text->toPlainText();
+    EXPECT_TRUE(shown.contains(QStringLiteral("[1] first.mca1")));
+    EXPECT_TRUE(shown.contains(QStringLiteral("[2] second.mca2")));
+    EXPECT_EQ(shown.count(QStringLiteral("HVL1 Al")), 2) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(QStringLiteral("±")));
+    RecordProperty("quality_window_ms", static_cast<int>(ms));
+
+    QApplication::clipboard()->clear();
+    window->findChild<QPushButton*>(QStringLiteral("QualityCopy"))->click();
+    EXPECT_EQ(QApplication::clipboard()->text(), shown);
+
+    // Cleared and loaded again: the window shows the new set only.
+    button("Command2")->click();
+    clickFile(QStringLiteral("first.mca1"));
+    button("Command1")->click();
+    button("QualityButton")->click();
+    EXPECT_FALSE(text->toPlainText().contains(QStringLiteral("second.mca2")));
+}
+#endif
 
 tarvik::AppState onePageState() {
     tarvik::AppState st;

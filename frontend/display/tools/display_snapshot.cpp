@@ -4,7 +4,7 @@
 // writes preview.png (a file's header), display.png (the window),
 // page.pdf (the printout), display_log.png (the window with the count axis
 // in decades), graph.png/.svg/.pdf and spectra.csv (what the save menu
-// writes).  The spectra are the files given (copied into a
+// writes) and quality.png (the beam-quality window, when it is built).  The spectra are the files given (copied into a
 // temporary data folder), or else three synthetic tube spectra.
 #include "form5.h"
 #include "graphprint.h"
@@ -154,5 +154,16 @@ int main(int argc, char** argv) {
         QTextStream(stdout) << next << "\n";
     }
     QTextStream(stdout) << logPng << "\n";
+
+    // The beam-quality window beside the display.
+    if (auto* quality = child<QPushButton>(&form, "QualityButton")) {
+        quality->click();
+        app.processEvents();
+        if (auto* window = form.findChild<QWidget*>(QStringLiteral("QualityWindow"))) {
+            const QString shot = QDir(out).filePath(QStringLiteral("quality.png"));
+            ok = window->grab().save(shot) && ok;
+            QTextStream(stdout) << shot << "\n";
+        }
+    }
     return ok ? 0 : 1;
 }
