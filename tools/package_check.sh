@@ -28,32 +28,40 @@ trap '$SUDO env DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq tarvik-cdte
 spectrum=W80kV_2.5mmAl_direct.csv
 built_tarvik=$(find "$build" -maxdepth 3 -type f -name tarvik -perm -u+x | head -n 1)
 
-if [ -x /usr/bin/tarvik ] && [ -n "$built_tarvik" ]; then
+# The console programs as the front end starts them, through the dialogs'
+# own logic: the installed ones in a folder that holds only the spectra
+# (response tables and scatterer files come from /usr/share/tarvik), the
+# build tree's in a folder prepared from data/.
+mkdir -p "$tmp/installed/chain" "$tmp/built/chain"
+cp -r /usr/share/tarvik/Tarvik_data "$tmp/installed/chain/"
+ln -s /usr/bin/tvstrip /usr/bin/tvconv "$tmp/installed/chain/"
+cp -r data/. "$tmp/built/chain/"
+cp "$build/strip/tvstrip" "$build/conv/tvconv" "$tmp/built/chain/"
+(cd "$tmp/installed/chain" && "$build/tools/tarvik_demo_chain" >/dev/null)
+(cd "$tmp/built/chain" && "$build/tools/tarvik_demo_chain" >/dev/null)
+
+if [ -n "$built_tarvik" ]; then
   # The command line: a working folder from the installed data, one demo
   # spectrum corrected there, against the same from the build tree.
-  [ -e /usr/share/man/man1/tarvik.1.gz ] || { echo "package check: no manual page for tarvik" >&2; exit 1; }
-  (cd "$tmp" && /usr/bin/tarvik init installed >/dev/null &&
-     cd installed && /usr/bin/tarvik strip --kv 80 --kev-per-channel 0.1 "Tarvik_data/$spectrum" </dev/null)
-  (cd "$tmp" && "$built_tarvik" init built >/dev/null &&
-     cd built && "$built_tarvik" strip --kv 80 --kev-per-channel 0.1 "Tarvik_data/$spectrum" </dev/null)
-else
-  # The console programs as the front end starts them, through the dialogs'
-  # own logic: the installed ones in a folder that holds only the spectra
-  # (response tables and scatterer files come from /usr/share/tarvik), the
-  # build tree's in a folder prepared from data/.
-  mkdir -p "$tmp/installed" "$tmp/built"
-  cp -r /usr/share/tarvik/Tarvik_data "$tmp/installed/"
-  ln -s /usr/bin/tvstrip /usr/bin/tvconv "$tmp/installed/"
-  cp -r data/. "$tmp/built/"
-  cp "$build/strip/tvstrip" "$build/conv/tvconv" "$tmp/built/"
-  (cd "$tmp/installed" && "$build/tools/tarvik_demo_chain" >/dev/null)
-  (cd "$tmp/built" && "$build/tools/tarvik_demo_chain" >/dev/null)
+  for f in /usr/bin/tarvik /usr/share/man/man1/tarvik.1.gz; do
+    [ -e "$f" ] || { echo "package check: $f is not installed" >&2; exit 1; }
+  done
+  (cd "$tmp/installed" && /usr/bin/tarvik init cli >/dev/null 2>&1 &&
+     cd cli && /usr/bin/tarvik strip --kv 80 --kev-per-channel 0.1 "Tarvik_data/$spectrum" </dev/null)
+  (cd "$tmp/built" && "$built_tarvik" init cli >/dev/null 2>&1 &&
+     cd cli && "$built_tarvik" strip --kv 80 --kev-per-channel 0.1 "Tarvik_data/$spectrum" </dev/null)
 fi
 
+# The installed front end starts in a fresh folder and keeps running (it ends
+# only through its menu): still running after 5 s is what a start looks like.
+status=0
+(cd "$tmp/installed" && QT_QPA_PLATFORM=offscreen timeout 5 /usr/bin/Tarvik_CdTe >/dev/null 2>&1) || status=$?
+[ "$status" -eq 124 ] || { echo "package check: Tarvik_CdTe ended with status $status" >&2; exit 1; }
+
 compared=0
-for result in "$tmp"/built/Tarvik_data/*.mca1 "$tmp"/built/Tarvik_data/*.mca2; do
+for result in "$tmp"/built/*/Tarvik_data/*.mca1 "$tmp"/built/*/Tarvik_data/*.mca2; do
   [ -e "$result" ] || continue
-  cmp "$result" "$tmp/installed/Tarvik_data/$(basename "$result")"
+  cmp "$result" "$tmp/installed/${result#"$tmp"/built/}"
   compared=$((compared + 1))
 done
 [ "$compared" -gt 0 ] || { echo "package check: no result to compare" >&2; exit 1; }
