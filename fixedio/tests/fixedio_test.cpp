@@ -6,8 +6,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <random>
 #include <cstring>
+#include <random>
+#include <string>
+#include <vector>
 
 using namespace fixedio;
 
@@ -258,4 +260,39 @@ TEST(FixedFormatting, FastDecimalTextEqualsPrintf)
         differ += std::strcmp(a, b) != 0;
     }
     EXPECT_EQ(differ, 0);
+}
+
+// Plain decimal fields take a shortcut past from_chars; every value must
+// still be the correctly rounded one from_chars finds, in both precisions,
+// around the limits of the shortcut (2^24 and 2^53 digits, 10^10 and 10^22).
+TEST(FixedFieldRead, PlainDecimalsReadExactlyAsCorrectRounding)
+{
+    std::mt19937_64 rng(12345);
+    const std::vector<std::string> edges = {"16777216.", "16777217.", "1.6777217", "16777215.0", "167772160.",
+                                            "0.16777217", "9999999.", "99999999.", "9007199254740993.",
+                                            "0.0000000001", "1.0000000001", "123.4567891", "0.", ".5", "5.",
+                                            "-0.0", "-.5", "0000000000000000000001.5", "3.4028235e38"};
+    std::vector<std::string> cases = edges;
+    for (int n = 0; n < 200000; ++n) {
+        const int digits = 1 + static_cast<int>(rng() % 20);
+        std::string s = rng() % 4 == 0 ? "-" : "";
+        const int point = static_cast<int>(rng() % (digits + 1));
+        for (int d = 0; d < digits; ++d) {
+            if (d == point) s += '.';
+            s += static_cast<char>('0' + rng() % 10);
+        }
+        if (point == digits) s += '.';
+        cases.push_back(s);
+    }
+    for (const std::string& s : cases) {
+        if (s.find('e') != std::string::npos) continue;
+        float f = 0;
+        double d = 0;
+        std::from_chars(s.data(), s.data() + s.size(), f);
+        std::from_chars(s.data(), s.data() + s.size(), d);
+        const float gotF = parseRealFieldFloat(s, 3);
+        const double gotD = parseRealFieldDouble(s, 3);
+        ASSERT_EQ(std::memcmp(&gotF, &f, sizeof f), 0) << s << ": " << gotF << " instead of " << f;
+        ASSERT_EQ(std::memcmp(&gotD, &d, sizeof d), 0) << s << ": " << gotD << " instead of " << d;
+    }
 }
