@@ -177,12 +177,16 @@ void draw(QPainter& p, const QRectF& page, const std::vector<PlotSeries>& series
 std::string plotSpectra(const std::vector<PlotSeries>& series, bool logScale, double lo, double hi,
                         const std::filesystem::path& out)
 {
+    // A QGuiApplication for the drawing (fonts), with the offscreen platform
+    // unless another is asked for; it ends with this call, before the
+    // program's static objects do.
+    std::unique_ptr<QGuiApplication> app;
+    int argc = 1;
+    char name[] = "tarvik";
+    char* argv[] = {name, nullptr};
     if (!QGuiApplication::instance()) {
         if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        static int argc = 1;
-        static char name[] = "tarvik";
-        static char* argv[] = {name, nullptr};
-        static std::unique_ptr<QGuiApplication> app = std::make_unique<QGuiApplication>(argc, argv);
+        app = std::make_unique<QGuiApplication>(argc, argv);
     }
     const std::string ext = out.extension().string();
     const QString file = QString::fromStdString(out.string());
