@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 namespace tarvik {
 
@@ -32,22 +33,28 @@ std::string spectraCsv(const AppState& st) {
     const int n = std::clamp(st.spectrumCount, 0, kMaxSpectra);
     if (n == 0) return {};
     const double k = valueOr0(st.kevPerChannel);
-    std::string out = "energy";
+    std::string out = "channel,energy";
     for (int i = 1; i <= n; ++i) {
         out += ',';
         out += csvField(st.spectrumFile[static_cast<std::size_t>(i)]);
     }
-    out += "\r\nkeV";
+    out += "\n,keV";
     for (int i = 1; i <= n; ++i) out += ",counts";
-    out += "\r\n";
+    out += '\n';
+    char buf[64];
     for (int ch = 1; ch <= kChannels; ++ch) {
-        // 15 significant digits: 3 × 0.1 is written 0.3, not 0.30000000000000004.
-        out += numberAsText(ch * k);
+        // 6 significant digits of the energy: 3 × 0.1 is written 0.3.
+        std::snprintf(buf, sizeof buf, "%d,%.6g", ch, ch * k);
+        out += buf;
         for (int i = 1; i <= n; ++i) {
+            const auto& cell = st.spectrumCounts[static_cast<std::size_t>(i)][static_cast<std::size_t>(ch)];
             out += ',';
-            out += numberAsText(st.spectrumCounts[static_cast<std::size_t>(i)][static_cast<std::size_t>(ch)]);
+            if (cell) {
+                std::snprintf(buf, sizeof buf, "%.10g", *cell);
+                out += buf;
+            }
         }
-        out += "\r\n";
+        out += '\n';
     }
     return out;
 }

@@ -17,15 +17,17 @@ enum class GraphFileFormat { Png, Svg, Pdf };
 // ".pdf", any case); none for anything else.
 std::optional<GraphFileFormat> graphFileFormatOf(std::string_view fileName);
 
-// The loaded spectra (slots 1..spectrumCount) as comma-separated text, one
-// line per channel 1..1024, lines ended by CR LF:
-//   energy,<file 1>,<file 2>,...
-//   keV,counts,counts,...
-//   0.1,13,20,...
-// The energy of channel c is c × keV per channel, as the spectrum files and
-// the cursor give it; counts are written as read, an empty cell as an empty
-// field.  File names are quoted when they hold a comma, a quote or a line
-// break.  With no spectrum loaded the text is empty.
+// The loaded spectra (slots 1..spectrumCount) as comma-separated text, the
+// layout of the command line's "tarvik export": one line per channel
+// 1..1024 after a row of names and a row of units, lines ended by LF:
+//   channel,energy,<file 1>,<file 2>,...
+//   ,keV,counts,counts,...
+//   1,0.1,13,20,...
+// The energy of channel c is c × keV per channel (6 significant digits), as
+// the spectrum files and the cursor give it; counts with 10 significant
+// digits, an empty cell as an empty field.  File names are quoted when they
+// hold a comma, a quote or a line break.  With no spectrum loaded the text
+// is empty.
 std::string spectraCsv(const AppState& state);
 
 // One CSV field: as it is, or in double quotes with inner quotes doubled.

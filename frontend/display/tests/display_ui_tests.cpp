@@ -407,8 +407,8 @@ TEST_F(DisplayWindowTest, SavesGraphAndSpectraWhereTheUserSays) {
     ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
     const QList<QByteArray> lines = csv.readAll().split('\n');
     EXPECT_EQ(lines.size(), 2 + 1024 + 1);  // the last line ends the file
-    EXPECT_EQ(lines[0], QByteArray("energy,second.mca2\r"));
-    EXPECT_EQ(lines[1], QByteArray("keV,counts\r"));
+    EXPECT_EQ(lines[0], QByteArray("channel,energy,second.mca2"));
+    EXPECT_EQ(lines[1], QByteArray(",keV,counts"));
 
     // Cancelling the dialog writes nothing and says nothing.
     const int before = asked;
