@@ -1,6 +1,7 @@
 #include "shipped_tables.h"
 
 #include "fuzz_support.h"
+#include "result_layout.h"
 
 #include "fixedio/fixedio.h"
 #include "frontend/logic/spectrumfiles.h"
@@ -63,19 +64,7 @@ const tvstrip::Counts& demoCounts()
 
 void requireResultLayout(const std::string& text, int lines, const char* what)
 {
-    int n = 0;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        const std::size_t end = text.find("\r\n", pos);
-        if (end == std::string::npos) finding(std::string(what) + ": the last line has no CR LF");
-        const std::string_view line(text.data() + pos, end - pos);
-        if (line.find_first_of("\r\n") != std::string_view::npos)
-            finding(std::string(what) + ": line " + std::to_string(n + 1) + " holds a line end of its own");
-        ++n;
-        pos = end + 2;
-    }
-    if (n != lines)
-        finding(std::string(what) + ": " + std::to_string(n) + " lines instead of " + std::to_string(lines));
+    if (const auto problem = resultLayoutProblem(text, lines)) finding(std::string(what) + ": " + *problem);
 }
 
 } // namespace fuzzsupport
