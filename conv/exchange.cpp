@@ -68,9 +68,11 @@ std::vector<std::string> readResultHeader(fixedio::LineReader& in)
 {
     std::vector<std::string> lines;
     lines.reserve(headerLineCount);
-    for (int k = 1; k <= headerLineCount; ++k)
+    for (int k = 1; k <= headerLineCount; ++k) {
         lines.push_back(fixedio::sjisTextField(
             in.line("header line " + std::to_string(k) + " of " + std::to_string(headerLineCount)), textColumns));
+        in.requireNoCarriageReturn(lines.back(), "header line " + std::to_string(k));
+    }
     return lines;
 }
 

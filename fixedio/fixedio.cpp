@@ -281,6 +281,17 @@ Error LineReader::tooLarge()
                  " MiB, which no file of this kind is; only that much of it was read");
 }
 
+void LineReader::requireNoCarriageReturn(std::string_view text, std::string_view what) const
+{
+    const std::size_t at = text.find('\r');
+    if (at == std::string_view::npos)
+        return;
+    std::string msg(what);
+    msg += " holds a carriage return (CR) at column " + std::to_string(at + 1) +
+           "; it would end the line early in the result file";
+    throw error(msg);
+}
+
 Error LineReader::error(std::string_view what) const
 {
     std::string msg = name_;

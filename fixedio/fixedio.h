@@ -97,6 +97,12 @@ public:
     // An Error naming this file and the current line.
     Error error(std::string_view what) const;
 
+    // A text read from the current line that is copied into a result file
+    // line by line must not hold a CR of its own: every reader of the result
+    // takes a lone CR for a line end, and each record after it would be read
+    // one line off.  Throws an Error naming this file and line, and `what`.
+    void requireNoCarriageReturn(std::string_view text, std::string_view what) const;
+
 private:
     LineReader() = default;
     std::vector<float> floatsAt(const std::string& ln, const std::vector<RealField>& fields,

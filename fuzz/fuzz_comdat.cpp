@@ -22,8 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Spectrum counts{};
         const tvstrip::Counts& demo = fuzzsupport::demoCounts();
         std::copy(demo.begin(), demo.end(), counts.begin());
-        const std::string text = formatResult(header, 0.1f, counts);
-        (void)text;
+        fuzzsupport::requireResultLayout(formatResult(header, 0.1f, counts), headerLineCount + channelCount, "result");
     FUZZ_REFUSAL(fixedio::Error)
     FUZZ_REFUSALS_END
     return 0;

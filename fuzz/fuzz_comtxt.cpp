@@ -23,8 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (job.header[i].size() != kTextWidth)
                 fuzzsupport::finding("header line " + std::to_string(i + 1) + " is " +
                                      std::to_string(job.header[i].size()) + " bytes long, not 60");
-        const std::string text = formatResult(job, fuzzsupport::demoCounts());
-        (void)text;
+        fuzzsupport::requireResultLayout(formatResult(job, fuzzsupport::demoCounts()), 4 + kHeaderLines + 1 + kChannels, "result");
     FUZZ_REFUSAL(fixedio::Error)
     FUZZ_REFUSALS_END
     return 0;

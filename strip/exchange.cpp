@@ -13,7 +13,9 @@ void readTempFile(fixedio::LineReader& in, StripJob& job)
     if (job.resultPath.empty())
         throw in.error("the path of the result file is empty");
     job.comment1 = fixedio::sjisTextField(in.line("comment line 1"), kTextWidth);
+    in.requireNoCarriageReturn(job.comment1, "comment line 1");
     job.comment2 = fixedio::sjisTextField(in.line("comment line 2"), kTextWidth);
+    in.requireNoCarriageReturn(job.comment2, "comment line 2");
     job.voltage = in.listInt("the X-ray tube voltage in kV");
     job.kevPerChannel = in.listFloat("the energy width per channel in keV");
 
@@ -33,6 +35,7 @@ void readHeaderLines(fixedio::LineReader& in, StripJob& job)
         const std::string expected = "header line " + std::to_string(i + 1) +
                                      " of the measured spectrum (the file must hold at least 17 lines)";
         job.header[static_cast<std::size_t>(i)] = fixedio::sjisTextField(in.line(expected), kTextWidth);
+        in.requireNoCarriageReturn(job.header[static_cast<std::size_t>(i)], "header line " + std::to_string(i + 1));
     }
 }
 

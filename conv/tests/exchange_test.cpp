@@ -160,6 +160,19 @@ TEST(ResultFile, HeaderAndRecords)
     EXPECT_EQ(text.substr(22 * 62 + 4 * 22, 22), "   5     .75    1234\r\n");
     EXPECT_EQ(text.substr(text.size() - 22), "1024  153.60       0\r\n");
 
+    // A lone CR inside a header line would end the line early in the
+    // result file and shift every record for the front end (found by fuzzing).
+    fixedio::LineWriter damaged;
+    for (int k = 1; k <= 22; ++k) damaged.line(k == 2 ? std::string("two\rthree") : "line " + std::to_string(k));
+    testing::writeFile(dir / "Com.dat", damaged.content());
+    try {
+        readResultHeader(dir / "Com.dat");
+        ADD_FAILURE() << "a CR inside header line 2 was accepted";
+    } catch (const fixedio::Error& e) {
+        EXPECT_NE(std::string(e.what()).find("line 2: header line 2 holds a carriage return"), std::string::npos)
+            << e.what();
+    }
+
     // Fewer than 22 lines.
     testing::writeFile(dir / "Com.dat", "one\r\ntwo\r\n");
     try {

@@ -116,6 +116,61 @@ TEST(HeaderLinesTest, SeventeenLinesAreKeptAndFewerAreAnError)
     }
 }
 
+// A lone CR inside a text that goes into the result file would end that
+// line early there: the front end would read every record after it one line
+// off.  Found by fuzz_tempfile with a damaged comment line.
+TEST(TextLinesTest, ACarriageReturnInsideACopiedTextIsRefused)
+{
+    const std::string damaged = "Demo: W80kV_2.5mmAl_direct\r00 00000000 00";
+    std::string withDamage = tempFile("Tarvik_data\\a.mca1", "80", "0.100");
+    withDamage.replace(withDamage.find("-- No comment --"), 16, damaged);
+    StripJob job;
+    auto in = fixedio::LineReader::fromText("TempFile.dat", withDamage);
+    try {
+        readTempFile(in, job);
+        FAIL() << "a CR inside comment line 1 must be refused";
+    } catch (const fixedio::Error& e) {
+        const std::string what = e.what();
+        EXPECT_NE(what.find("TempFile.dat, line 2: comment line 1"), std::string::npos) << what;
+        EXPECT_NE(what.find("carriage return (CR) at column 27"), std::string::npos) << what;
+    }
+
+    // The second comment, and a header line of Com.txt.
+    std::string second = tempFile("Tarvik_data\\a.mca1", "80", "0.100");
+    second.replace(second.find(kNihon), kNihon.size(), kNihon + "\r" + kNihon);
+    auto in2 = fixedio::LineReader::fromText("TempFile.dat", second);
+    EXPECT_THROW(readTempFile(in2, job), fixedio::Error);
+
+    std::string header;
+    for (int i = 1; i <= 17; ++i)
+        header += "line " + std::to_string(i) + (i == 5 ? "\r" : "") + "\r\n";
+    auto hin = fixedio::LineReader::fromText("Com.txt", header);
+    try {
+        readHeaderLines(hin, job);
+        FAIL() << "a CR inside header line 5 must be refused";
+    } catch (const fixedio::Error& e) {
+        EXPECT_NE(std::string(e.what()).find("Com.txt, line 5: header line 5"), std::string::npos) << e.what();
+    }
+}
+
+TEST(TextLinesTest, LineEndsAndCarriageReturnsBeyondTheFieldStillPass)
+{
+    // CR LF and LF line ends, and a CR after column 60 that the cut drops.
+    std::string file = tempFile("Tarvik_data\\a.mca1", "80", "0.100");
+    file.replace(file.find("-- No comment --"), 16, std::string(60, 'x') + "\ry");
+    auto in = fixedio::LineReader::fromText("TempFile.dat", file);
+    StripJob job;
+    ASSERT_NO_THROW(readTempFile(in, job));
+    EXPECT_EQ(job.comment1, std::string(60, 'x'));
+
+    std::string header;
+    for (int i = 1; i <= 17; ++i)
+        header += "line " + std::to_string(i) + (i % 2 ? "\n" : "\r\n");
+    auto hin = fixedio::LineReader::fromText("Com.txt", header);
+    ASSERT_NO_THROW(readHeaderLines(hin, job));
+    EXPECT_EQ(job.header[16], "line 17" + std::string(53, ' '));
+}
+
 TEST(ResponseTableTest, ReadsEveryNumberFormAndShortRecords)
 {
     std::string text;
