@@ -15,6 +15,7 @@
 #include "fixedio/sjis.h"
 #include "strip/exchange.h"
 #include "strip/stripping.h"
+#include "strip/unfold.h"
 
 namespace tvstrip {
 
@@ -156,15 +157,41 @@ int runStripping(const fs::path& workDir, const Console& console)
             throw fixedio::Error(std::string("the folder ") + kResponseFolderName +
                                  " with the detector response tables is missing from the working folder");
 
+        // The unfolding's data are read and checked before the start prompt.
+        UnfoldResponse response;
+        UnfoldRange range;
+        if (job.method == StripMethod::Unfold) {
+            response = loadUnfoldResponse(tableFolder);
+            range = unfoldRange(response, job.voltage, job.kevPerChannel);
+        }
+
         WorkingSpectrum s = prepareSpectrum(job.counts, plan);
 
-        printLines(console.out, {" ", "  ----- Stripping correction -----", " ", "      Push Enter key to start"});
+        if (!job.methodNamed)
+            printLines(console.out, {" ", "  ----- Stripping correction -----", " ", "      Push Enter key to start"});
+        else if (job.method == StripMethod::Standard)
+            printLines(console.out, {" ", "  ----- Stripping correction -----", "  Method: standard (stripping with the response tables)",
+                                     " ", "      Push Enter key to start"});
+        else
+            printLines(console.out, {" ", "  ----- Stripping correction -----",
+                                     "  Method: unfold (maximum-likelihood unfolding with the detector response)", " ",
+                                     "      Push Enter key to start"});
         waitForEnter(console);
 
-        ResponseTableFiles tables(workDir, tableFolder.parent_path());
-        stripChannels(s, plan, std::ref(tables),
-                      [&](int channel) { std::fprintf(console.out, " Channel No = %d\n", channel); });
-        const Counts corrected = finishSpectrum(s, plan);
+        Counts corrected;
+        if (job.method == StripMethod::Unfold) {
+            std::fprintf(console.out, "  Unfolding channels %d to %d\n", range.first, range.last);
+            std::fflush(console.out);
+            UnfoldReport report;
+            corrected = unfoldSpectrum(job.counts, job.kevPerChannel, job.voltage, response, {}, &report);
+            std::fprintf(console.out, "  Converged after %d iterations (last change %.3f %%)\n", report.iterations,
+                         100.0 * report.lastChange);
+        } else {
+            ResponseTableFiles tables(workDir, tableFolder.parent_path());
+            stripChannels(s, plan, std::ref(tables),
+                          [&](int channel) { std::fprintf(console.out, " Channel No = %d\n", channel); });
+            corrected = finishSpectrum(s, plan);
+        }
         fixedio::writeFileAtomically(resultFile, formatResult(job, corrected));
 
         printLines(console.out, {" ", "    ----- Finished -----", " ", "  Push Enter key to END"});

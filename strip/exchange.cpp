@@ -27,6 +27,24 @@ void readTempFile(fixedio::LineReader& in, StripJob& job)
         for (int i = 0; i < count; ++i)
             job.counts[static_cast<std::size_t>(first - 1 + i)] = values[static_cast<std::size_t>(i)];
     }
+
+    job.method = StripMethod::Standard;
+    job.methodNamed = false;
+    if (in.atEnd())
+        return;
+    const std::string line = in.line("the correction method");
+    const auto begin = line.find_first_not_of(" \t");
+    if (begin == std::string::npos)
+        return;
+    const std::string word = line.substr(begin, line.find_last_not_of(" \t") - begin + 1);
+    if (word == kMethodStandard)
+        job.method = StripMethod::Standard;
+    else if (word == kMethodUnfold)
+        job.method = StripMethod::Unfold;
+    else
+        throw in.error("unknown correction method \"" + fixedio::sjisToUtf8(word) + "\": the line names the method, \"" +
+                       kMethodStandard + "\" or \"" + kMethodUnfold + "\" (or leave it out for the standard method)");
+    job.methodNamed = true;
 }
 
 void readHeaderLines(fixedio::LineReader& in, StripJob& job)

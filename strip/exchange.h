@@ -31,10 +31,18 @@ struct StripJob {
     float kevPerChannel = 0.0f;   // w
     Counts counts{};
     std::array<std::string, kHeaderLines> header;  // Com.txt lines 1-17, exactly 60 bytes each
+    // Line 109: absent or blank, "standard" or "unfold".
+    StripMethod method = StripMethod::Standard;
+    bool methodNamed = false;  // line 109 named the method
 };
 
+inline constexpr const char* kMethodStandard = "standard";
+inline constexpr const char* kMethodUnfold = "unfold";
+
 // Reads TempFile.dat: result path, two comments, V, w and the 1024 counts
-// ("(10I7)" lines, then "(4I7)").  Errors name the file, line and the value.
+// ("(10I7)" lines, then "(4I7)"), and the optional line 109 with the method
+// word (blanks around it ignored; lines after it are not read).  Errors name
+// the file, line and the value.
 void readTempFile(fixedio::LineReader& in, StripJob& job);
 
 // Reads the 17 header lines of Com.txt, each as "(A60)" with the Shift_JIS

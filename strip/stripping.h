@@ -52,6 +52,11 @@ inline constexpr std::array<EscapeLine, 4> kEscapeLines{{
     {31.103f, 63},  // Te K-beta
 }};
 
+// Which correction tvstrip runs: the stripping of this file (the default),
+// or the unfolding with the detector response (strip/unfold.h), chosen by
+// line 109 of TempFile.dat.
+enum class StripMethod { Standard, Unfold };
+
 // Input refused before any work: the message says what is wrong in the
 // user's terms.
 class StripInputError : public std::runtime_error {

@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -19,6 +20,7 @@
 #include "fixedio/fixedio.h"
 #include "strip/response_table.h"
 #include "strip/stripping.h"
+#include "strip/unfold.h"
 
 extern char** environ;
 
@@ -161,6 +163,90 @@ void BM_WholeRun80kV(benchmark::State& state)
     fs::remove_all(work, ec);
 }
 BENCHMARK(BM_WholeRun80kV)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The shipped response data of the unfolding method.
+const fs::path kShippedRes = fs::path(TARVIK_SOURCE_DIR) / "data" / "RES";
+
+// A measured-looking spectrum up to `kv` kV: a smooth continuum with
+// counting-like scatter.
+Counts continuumCounts(int kv, double w)
+{
+    Counts c{};
+    for (int i = 1; i <= kChannels; ++i) {
+        const double e = (i - 0.5) * w;
+        if (e > 8.0 && e < kv)
+            c[static_cast<std::size_t>(i - 1)] =
+                static_cast<std::int32_t>(3000.0 * (kv - e) / e * std::exp(-std::pow(20.0 / e, 3.0))) + (i * 7919) % 50;
+    }
+    return c;
+}
+
+// The unfolding alone (response data in memory) at 100 kV, 0.1 keV per
+// channel: 1003 channels, the largest problem a run can pose.
+void BM_UnfoldCore100kV(benchmark::State& state)
+{
+    const UnfoldResponse r = loadUnfoldResponse(kShippedRes);
+    const Counts counts = continuumCounts(100, 0.1);
+    UnfoldOptions o;
+    if (state.range(0) > 0) o.iterations = static_cast<int>(state.range(0));
+    o.maxLastChange = 1.0;
+    for (auto _ : state) {
+        Counts out = unfoldSpectrum(counts, 0.1f, 100, r, o);
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+// Argument: iterations (0: the default); 1 shows the cost of setting up the
+// detector model.
+BENCHMARK(BM_UnfoldCore100kV)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// Reading and checking the shipped response data and profile.
+void BM_LoadUnfoldResponse(benchmark::State& state)
+{
+    for (auto _ : state) {
+        UnfoldResponse r = loadUnfoldResponse(kShippedRes);
+        benchmark::DoNotOptimize(r.nodes.data());
+    }
+}
+BENCHMARK(BM_LoadUnfoldResponse)->Unit(benchmark::kMillisecond);
+
+// A whole tvstrip run with line 109 "unfold" at 100 kV, 0.1 keV per channel.
+void BM_WholeRunUnfold100kV(benchmark::State& state)
+{
+    const fs::path work = prepareWorkingFolder();
+    for (const char* name : {kDetectorProfileName, kUnfoldResponseName})
+        fs::copy_file(kShippedRes / name, work / "RES" / name);
+    std::string temp = "Tarvik_data\\bench.mca1\r\n-- No comment --\r\n-- No comment --\r\n100\r\n0.100\r\n";
+    const Counts counts = continuumCounts(100, 0.1);
+    char field[16];
+    for (int i = 1; i <= kChannels; ++i) {
+        std::snprintf(field, sizeof field, " %06d", counts[static_cast<std::size_t>(i - 1)]);
+        temp += field;
+        if (i % 10 == 0 || i == kChannels)
+            temp += "\r\n";
+    }
+    writeFile(work / "TempFile.dat", temp + "unfold\r\n");
+    const std::string exe = TVSTRIP_EXECUTABLE;
+    const std::string input = (work / "enter.txt").string();
+    for (auto _ : state) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addchdir_np(&actions, work.c_str());
+        posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
+        pid_t pid = 0;
+        const int rc = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        int status = 0;
+        if (rc != 0 || ::waitpid(pid, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            state.SkipWithError("tvstrip did not complete");
+            break;
+        }
+    }
+    std::error_code ec;
+    fs::remove_all(work, ec);
+}
+BENCHMARK(BM_WholeRunUnfold100kV)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 
@@ -17,6 +18,8 @@
 #include "strip/exchange.h"
 #include "strip/response_table.h"
 #include "strip/stripping.h"
+#include "strip/tests/synthetic_response.h"
+#include "strip/unfold.h"
 
 namespace tvstrip {
 namespace {
@@ -87,6 +90,7 @@ struct Case {
     std::string widthLine = "0.100";
     int headerLines = 31;
     Counts counts{};
+    std::optional<std::string> line109;  // the method line, when there is one
 };
 
 Counts sampleCounts()
@@ -113,6 +117,7 @@ std::string tempFileText(const Case& k)
         }
         t += "\r\n";
     }
+    if (k.line109) t += *k.line109 + "\r\n";
     return t;
 }
 
@@ -340,6 +345,136 @@ TEST_F(TvstripRunTest, BrokenResponseTableNamesFileAndLine)
     EXPECT_NE(r.status, 0);
     EXPECT_NE(r.err.find("RES/800kev.dat, line 1"), std::string::npos) << r.err;
     EXPECT_TRUE(fs::is_empty(work / "Tarvik_data"));
+}
+
+// ---- line 109: the correction method
+
+std::string withMethodLine(const std::string& console, const std::string& methodLine)
+{
+    const std::string heading = "  ----- Stripping correction -----\n";
+    std::string t = console;
+    return t.insert(t.find(heading) + heading.size(), methodLine + "\n");
+}
+
+TEST_F(TvstripRunTest, StandardWordOrBlankLine109GivesTheStandardResult)
+{
+    Case k;
+    k.counts = sampleCounts();
+    prepare(k);
+    ASSERT_EQ(run().status, 0);
+    const std::string standard = readFile(work / "Tarvik_data" / "run1.mca1");
+    EXPECT_EQ(standard, expectedResult(k));
+
+    for (const std::string line : {"standard", "  standard  ", "", "   "}) {
+        SCOPED_TRACE("line 109 \"" + line + "\"");
+        fs::remove(work / "Tarvik_data" / "run1.mca1");
+        k.line109 = line;
+        prepare(k);
+        const RunResult r = run();
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(readFile(work / "Tarvik_data" / "run1.mca1"), standard);
+        // Only a named method is named on the console.
+        const bool named = line.find_first_not_of(' ') != std::string::npos;
+        EXPECT_EQ(r.out, named ? withMethodLine(expectedConsole(802, 50),
+                                                "  Method: standard (stripping with the response tables)")
+                               : expectedConsole(802, 50));
+    }
+}
+
+TEST_F(TvstripRunTest, UnknownMethodIsRefusedBeforeTheStartPrompt)
+{
+    for (const std::string word : {"Unfold", "unfold2", "strip", "unfold standard", "\x93\xfa"}) {
+        Case k;
+        k.line109 = word;
+        prepare(k);
+        SCOPED_TRACE(word);
+        expectRefused(run(), "TempFile.dat, line 109: unknown correction method");
+    }
+}
+
+class TvstripUnfoldRunTest : public TvstripRunTest {
+protected:
+    void SetUp() override
+    {
+        TvstripRunTest::SetUp();
+        writeFile(work / "RES" / kDetectorProfileName, kProfileText);
+        writeFile(work / "RES" / kUnfoldResponseName, formatUnfoldResponse(syntheticResponse(testProfile())));
+    }
+
+    static Case unfoldCase()
+    {
+        Case k;
+        k.counts = sampleCounts();
+        k.line109 = "unfold";
+        return k;
+    }
+};
+
+TEST_F(TvstripUnfoldRunTest, UnfoldWordRunsTheUnfoldingIntoTheSameLayout)
+{
+    const Case k = unfoldCase();
+    prepare(k);
+    const RunResult r = run();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("  Method: unfold (maximum-likelihood unfolding with the detector response)\n \n"
+                         "      Push Enter key to start\n  Unfolding channels 51 to 802\n  Converged after "),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("Channel No"), std::string::npos);
+    EXPECT_NE(r.out.find("    ----- Finished -----"), std::string::npos);
+
+    StripJob job;
+    auto tin = fixedio::LineReader::fromText("TempFile.dat", tempFileText(k));
+    readTempFile(tin, job);
+    auto hin = fixedio::LineReader::fromText("Com.txt", headerText(k.headerLines));
+    readHeaderLines(hin, job);
+    ASSERT_EQ(job.method, StripMethod::Unfold);
+    const UnfoldResponse response = loadUnfoldResponse(work / "RES");
+    const std::string result = readFile(work / "Tarvik_data" / "run1.mca1");
+    EXPECT_EQ(result, formatResult(job, unfoldSpectrum(job.counts, job.kevPerChannel, job.voltage, response)));
+    // A different spectrum from the standard method's, in the same layout.
+    EXPECT_NE(result, expectedResult(k));
+    EXPECT_EQ(result.size(), expectedResult(k).size());
+    // No response table was read.
+    EXPECT_FALSE(fs::exists(work / "Dataname.kat"));
+}
+
+TEST_F(TvstripUnfoldRunTest, MissingDamagedOrForeignDataAreRefusedBeforeTheStartPrompt)
+{
+    const Case k = unfoldCase();
+    prepare(k);
+    writeFile(work / "Tarvik_data" / "run1.mca1", "earlier result\r\n");
+    auto refused = [&](const std::string& reason) {
+        const RunResult r = run();
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
+        EXPECT_EQ(r.out.find("Push Enter key to start"), std::string::npos) << r.out;
+        EXPECT_EQ(readFile(work / "Tarvik_data" / "run1.mca1"), "earlier result\r\n");
+    };
+    const std::string data = readFile(work / "RES" / kUnfoldResponseName);
+    const std::string profile = readFile(work / "RES" / kDetectorProfileName);
+
+    writeFile(work / "RES" / kUnfoldResponseName, data.substr(0, data.size() / 2));
+    refused("RES/unfold.rsp");
+    fs::remove(work / "RES" / kUnfoldResponseName);
+    refused("RES/unfold.rsp of the unfolding method are missing");
+    writeFile(work / "RES" / kUnfoldResponseName, data);
+
+    std::string thin = profile;
+    thin.replace(thin.find("crystal_thickness_mm = 1"), 24, "crystal_thickness_mm = 0");
+    writeFile(work / "RES" / kDetectorProfileName, thin);
+    refused("RES/detector.txt, line 5: the crystal thickness (crystal_thickness_mm) must be above 0, found 0");
+    std::string other = profile;
+    other.replace(other.find("bias_V = 500"), 12, "bias_V = 900");
+    writeFile(work / "RES" / kDetectorProfileName, other);
+    refused("made for another detector");
+    fs::remove(work / "RES" / kDetectorProfileName);
+    refused("RES/detector.txt");
+    writeFile(work / "RES" / kDetectorProfileName, profile);
+
+    // Data that end below the tube voltage.
+    writeFile(work / "RES" / kUnfoldResponseName, formatUnfoldResponse(syntheticResponse(testProfile(), 60.0)));
+    refused("reach 60.0 keV");
 }
 
 } // namespace
