@@ -59,6 +59,11 @@ public:
     // Share of the charge created at depth z (cm from the front face,
     // the cathode) that the electrodes collect.
     double chargeCollection(double depthCm) const;
+    // The largest share over the depth of the crystal.  An analyser
+    // calibrated on the full-energy peaks of line sources puts the peak's
+    // upper edge at the photon energy: its energy scale is the collected
+    // energy divided by this share.
+    double peakCollection() const;
 
     // Follows one photon of the given energy from the window into the crystal.
     PhotonResult simulate(double energyKeV, Rng& rng) const;

@@ -4,8 +4,12 @@
 //   tvgen --scatterers --out DIR
 //   tvgen --demo --out DIR
 //   tvgen --roundtrip RESDIR [--kv 50,80,120]   check tables against a known spectrum
+//   tvgen --unfold-data [--detector FILE] --out DIR   response data of the unfolding method
+//   tvgen --roundtrip RESDIR --methods [--kv ...] [--kev-per-channel ...]   both methods
 // Options: --threads N (default: all cores), --seed N.
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <iostream>
 #include <stdexcept>
 #include <string>
@@ -13,9 +17,9 @@
 
 #include "generator/generate.h"
 #include "generator/parallel.h"
-#ifdef TVGEN_HAVE_TVSTRIP
+#include "generator/unfold_data.h"
+#include "strip/detector_profile.h"
 #include "generator/roundtrip.h"
-#endif
 
 namespace {
 
@@ -33,7 +37,16 @@ void usage()
                  "  --roundtrip RESDIR  measure known tube spectra through the detector with charge\n"
                  "                 loss, strip them with the tables in RESDIR and compare mean\n"
                  "                 energy and half-value layer (--kv 50,80,120 picks the voltages;\n"
-                 "                 --ideal measures without charge loss and broadening)\n";
+                 "                 --ideal measures without charge loss and broadening)\n"
+                 "  --unfold-data  RES/unfold.rsp and RES/detector.txt, the response data of tvstrip's\n"
+                 "                 unfolding method (line 109 of TempFile.dat: unfold)\n"
+                 "  --detector FILE  the detector profile to simulate (default: the shipped detector)\n"
+                 "  --photons-per-node N  photons per energy of the unfolding data (default 1000000)\n"
+                 "  --methods      with --roundtrip: both correction methods on the calibrated detector\n"
+                 "                 of RESDIR/detector.txt, a Markdown table of mean energy, HVL and the\n"
+                 "                 RMS deviation in 1 keV bins (--kv 50,80,100,120 and\n"
+                 "                 --kev-per-channel 0.1,0.15,0.2 by default; --photons N per\n"
+                 "                 measurement, --iterations A,B,... unfolding iterations to try)\n";
 }
 
 } // namespace
@@ -46,6 +59,20 @@ int main(int argc, char** argv)
     std::string roundTripFolder;
     bool ideal = false;
     std::vector<int> kilovolts{50, 80, 120};
+    bool kvGiven = false, unfoldData = false, methods = false;
+    std::string detectorFile;
+    tvgen::UnfoldDataOptions uo;
+    tvgen::MethodBenchOptions mb;
+    auto numberList = [](const std::string& v, auto convert) {
+        std::vector<decltype(convert(std::string()))> out;
+        for (std::size_t p = 0; p < v.size();) {
+            const auto q = v.find(',', p);
+            out.push_back(convert(v.substr(p, q - p)));
+            if (q == std::string::npos) break;
+            p = q + 1;
+        }
+        return out;
+    };
     try {
         for (int i = 1; i < argc; ++i) {
             const std::string a = argv[i];
@@ -63,7 +90,27 @@ int main(int argc, char** argv)
             else if (a == "--charge-loss") o.chargeLoss = true;
             else if (a == "--roundtrip") roundTripFolder = value();
             else if (a == "--ideal") ideal = true;
+            else if (a == "--unfold-data") unfoldData = true;
+            else if (a == "--detector") detectorFile = value();
+            else if (a == "--methods") methods = true;
+            else if (a == "--photons-per-node") {
+                uo.photonsPerNode = std::stoll(value());
+                if (uo.photonsPerNode < 1000 || uo.photonsPerNode > 1000000000)
+                    throw std::invalid_argument("--photons-per-node: 1000 to 1000000000");
+            } else if (a == "--photons") {
+                mb.photons = std::stoll(value());
+                if (mb.photons < 10000) throw std::invalid_argument("--photons: at least 10000");
+            } else if (a == "--kev-per-channel") {
+                mb.kevPerChannel = numberList(value(), [](const std::string& x) { return std::stod(x); });
+                for (double w : mb.kevPerChannel)
+                    if (!(w >= 0.05 && w <= 0.3)) throw std::invalid_argument("--kev-per-channel: 0.05 to 0.3");
+            } else if (a == "--iterations") {
+                mb.iterations = numberList(value(), [](const std::string& x) { return std::stoi(x); });
+                for (int n : mb.iterations)
+                    if (n < 1 || n > 100000) throw std::invalid_argument("--iterations: 1 to 100000");
+            }
             else if (a == "--kv") {
+                kvGiven = true;
                 kilovolts.clear();
                 std::string v = value();
                 for (std::size_t p = 0; p < v.size();) {
@@ -91,7 +138,7 @@ int main(int argc, char** argv)
                 throw std::invalid_argument("unknown option " + a);
             }
         }
-        if (!(tables || scatterers || demo || !roundTripFolder.empty())) {
+        if (!(tables || scatterers || demo || unfoldData || !roundTripFolder.empty())) {
             usage();
             return 2;
         }
@@ -101,13 +148,39 @@ int main(int argc, char** argv)
         usage();
         return 2;
     }
+    // The profile is checked before anything is simulated or written.
+    tvstrip::DetectorProfile profile = tvgen::defaultDetectorProfile();
+    std::string profileText = tvstrip::formatDetectorProfile(
+        profile, "The shipped detector: CdTe 3 mm x 3 mm x 1 mm behind 100 um Be\n"
+                 "(values and sources in generator/README.md).");
+    if (!detectorFile.empty()) {
+        try {
+            profile = tvstrip::loadDetectorProfile(detectorFile);
+        } catch (const std::exception& e) {
+            std::cerr << "tvgen: " << e.what() << "\nnothing was written\n";
+            return 1;
+        }
+        std::ifstream in(detectorFile, std::ios::binary);
+        std::ostringstream ss;
+        ss << in.rdbuf();
+        profileText = ss.str();
+    }
     try {
         if (scatterers) tvgen::generateScattererFiles(o, std::cerr);
         if (tables) tvgen::generateResponseTables(o, std::cerr);
         if (demo) tvgen::generateDemoSpectra(o, std::cerr);
+        if (unfoldData || (tables && !o.chargeLoss && o.firstCode == 50 && o.lastCode == 1510)) {
+            uo.threads = o.threads;
+            tvgen::generateUnfoldData(profile, profileText, o.out, uo, std::cerr);
+        }
         if (!roundTripFolder.empty()) {
 #ifdef TVGEN_HAVE_TVSTRIP
-            tvgen::roundTrip(roundTripFolder, kilovolts, o.threads, std::cout, ideal);
+            if (methods) {
+                if (kvGiven) mb.kilovolts = kilovolts;
+                mb.threads = o.threads;
+                tvgen::roundTripMethods(roundTripFolder, mb, std::cout, std::cerr);
+            } else
+                tvgen::roundTrip(roundTripFolder, kilovolts, o.threads, std::cout, ideal);
 #else
             throw std::runtime_error("this build has no stripping correction for the round-trip check");
 #endif

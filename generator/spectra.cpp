@@ -112,7 +112,7 @@ double halfValueLayerMm(const PhotonSpectrum& s)
 
 double resolutionFwhm(double e)
 {
-    return std::sqrt(0.243 + 0.00246 * e + (0.00348 * e) * (0.00348 * e));
+    return std::sqrt(kFwhm2Constant + kFwhm2Linear * e + (kFwhmProportional * e) * (kFwhmProportional * e));
 }
 
 ChannelCounts measureSpectrum(const Detector& detector, const PhotonSpectrum& spectrum, std::int64_t photons,
@@ -137,9 +137,11 @@ ChannelCounts measureSpectrum(const Detector& detector, const PhotonSpectrum& sp
                                                         cumulative.size() - 1);
             const PhotonResult r = detector.simulate(spectrum.energyKeV[i], rng);
             if (r.collected <= 0) continue;
-            const double e = options.broadening
-                                  ? r.collected + rng.normal() * resolutionFwhm(r.collected) * sigmaPerFwhm
-                                  : r.collected;
+            const double recorded = r.collected * options.energyScale;
+            const double fwhm = !options.broadening ? 0.0
+                                : options.fwhm      ? options.fwhm(recorded)
+                                                    : resolutionFwhm(recorded);
+            const double e = options.broadening ? recorded + rng.normal() * fwhm * sigmaPerFwhm : recorded;
             if (e <= 0) continue;
             const double channel = std::ceil(e / options.kevPerChannel);
             if (channel >= 1 && channel <= kSpectrumChannels) ++h[static_cast<std::size_t>(channel) - 1];

@@ -50,7 +50,11 @@ PhotonSpectrum comptonScattered(const PhotonSpectrum& primary, double theta, con
 // that halves the sum of N(E)·E·(μen/ρ)air(E).
 double halfValueLayerMm(const PhotonSpectrum& s);
 
-// Detector resolution: FWHM² = 0.243 + 0.00246·E + (0.00348·E)² keV².
+// Detector resolution of the demo spectra and the shipped detector profile:
+// FWHM² = a + b·E + (c·E)² keV² with the terms below.
+inline constexpr double kFwhm2Constant = 0.243;    // keV²
+inline constexpr double kFwhm2Linear = 0.00246;    // keV
+inline constexpr double kFwhmProportional = 0.00348;
 double resolutionFwhm(double energyKeV);
 
 inline constexpr int kSpectrumChannels = 1024;
@@ -62,6 +66,11 @@ struct MeasurementOptions {
     int photonsPerChunk = 100000;
     int threads = 1;
     bool broadening = true;  // Gaussian energy resolution of the detector
+    // Energy scale of the analyser: the collected energy is multiplied by
+    // this (1 / Detector::peakCollection() for a calibrated analyser).
+    double energyScale = 1.0;
+    // FWHM in keV at an energy; resolutionFwhm when empty.
+    std::function<double(double)> fwhm;
 };
 
 // Measures `photons` photons drawn from the spectrum: detector model, then
