@@ -3,13 +3,15 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <map>
-#include <sstream>
+
+#include "fixedio/files.h"
 
 namespace tvstrip {
 
 namespace {
+
+constexpr std::size_t kMaxProfileBytes = 64 * 1024;
 
 std::string_view trim(std::string_view s)
 {
@@ -50,7 +52,7 @@ constexpr NumberKey kNumberKeys[] = {
      "the proportional term of the resolution"},
 };
 
-std::string quoted(std::string_view s)
+std::string inQuotes(std::string_view s)
 {
     std::string q;
     q.reserve(s.size() + 2);
@@ -111,7 +113,7 @@ DetectorProfile parseDetectorProfile(std::string_view text, const std::string& f
         const auto eq = line.find('=');
         const auto where = fileName + ", line " + std::to_string(lineNo) + ": ";
         if (eq == std::string_view::npos)
-            throw ProfileError(where + "expected \"key = value\", found " + quoted(line));
+            throw ProfileError(where + "expected \"key = value\", found " + inQuotes(line));
         const std::string key(trim(line.substr(0, eq)));
         const std::string value(trim(line.substr(eq + 1)));
         if (!values.emplace(key, std::make_pair(value, lineNo)).second)
@@ -130,14 +132,14 @@ DetectorProfile parseDetectorProfile(std::string_view text, const std::string& f
     {
         const auto [v, line] = take("material");
         if (v != "CdTe")
-            throw ProfileError(fileName + ", line " + std::to_string(line) + ": material " + quoted(v) +
+            throw ProfileError(fileName + ", line " + std::to_string(line) + ": material " + inQuotes(v) +
                                " is not modelled (the simulation knows CdTe)");
         p.material = v;
     }
     {
         const auto [v, line] = take("window_material");
         if (v != "Be")
-            throw ProfileError(fileName + ", line " + std::to_string(line) + ": window material " + quoted(v) +
+            throw ProfileError(fileName + ", line " + std::to_string(line) + ": window material " + inQuotes(v) +
                                " is not modelled (the simulation knows Be)");
         p.windowMaterial = v;
     }
@@ -147,7 +149,7 @@ DetectorProfile parseDetectorProfile(std::string_view text, const std::string& f
         double x = 0;
         const auto r = std::from_chars(v.data(), v.data() + v.size(), x);
         if (v.empty() || r.ec != std::errc{} || r.ptr != v.data() + v.size() || !std::isfinite(x))
-            throw ProfileError(where + k.what + " (" + k.key + ") must be a number, found " + quoted(v));
+            throw ProfileError(where + k.what + " (" + k.key + ") must be a number, found " + inQuotes(v));
         if (k.rule == Rule::Positive && !(x > 0))
             throw ProfileError(where + k.what + " (" + k.key + ") must be above 0, found " + v);
         if (k.rule == Rule::NonNegative && x < 0)
@@ -169,14 +171,22 @@ DetectorProfile parseDetectorProfile(std::string_view text, const std::string& f
 
 DetectorProfile loadDetectorProfile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw ProfileError(path + ": cannot open the detector profile");
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    if (in.bad())
+    std::string text;
+    bool complete = false;
+    switch (fixedio::readFileHead(path, kMaxProfileBytes, text, complete)) {
+    case fixedio::ReadStatus::Ok:
+        break;
+    case fixedio::ReadStatus::Missing:
+        throw ProfileError(path + ": the detector profile does not exist");
+    case fixedio::ReadStatus::NotAFile:
+    case fixedio::ReadStatus::Special:
+        throw ProfileError(path + ": not a file; a detector profile is a text file");
+    default:
         throw ProfileError(path + ": cannot read the detector profile");
-    return parseDetectorProfile(ss.str(), path);
+    }
+    if (!complete)
+        throw ProfileError(path + ": larger than any detector profile (more than 64 KB)");
+    return parseDetectorProfile(text, path);
 }
 
 std::string formatDetectorProfile(const DetectorProfile& p, std::string_view comment)

@@ -3,8 +3,8 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
+
+#include "fixedio/files.h"
 
 namespace tvstrip {
 
@@ -212,19 +212,21 @@ UnfoldResponse loadUnfoldResponse(const std::filesystem::path& resFolder)
     const std::string profileFile = (resFolder / kDetectorProfileName).generic_string();
     const std::string dataFile = (resFolder / kUnfoldResponseName).generic_string();
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(resFolder / kDetectorProfileName, ec))
+    if (!std::filesystem::exists(resFolder / kDetectorProfileName, ec))
         throw ProfileError("the detector profile " + profileFile +
                            " of the unfolding method is missing; generate it with tvgen --unfold-data");
     const DetectorProfile profile = loadDetectorProfile(profileFile);
-    if (!std::filesystem::is_regular_file(resFolder / kUnfoldResponseName, ec))
+    if (!std::filesystem::exists(resFolder / kUnfoldResponseName, ec))
         throw ResponseDataError("the response data " + dataFile +
                                 " of the unfolding method are missing; generate them with tvgen --unfold-data");
-    std::ifstream in(resFolder / kUnfoldResponseName, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    if (!in || in.bad())
+    std::string bytes;
+    bool complete = false;
+    if (fixedio::readFileHead(resFolder / kUnfoldResponseName, fixedio::kMaxInputBytes, bytes, complete) !=
+        fixedio::ReadStatus::Ok)
         throw ResponseDataError(dataFile + ": cannot read the response data");
-    UnfoldResponse r = parseUnfoldResponse(ss.str(), dataFile);
+    if (!complete)
+        throw ResponseDataError(dataFile + ": larger than any response data (more than 16 MB)");
+    UnfoldResponse r = parseUnfoldResponse(bytes, dataFile);
     if (r.profileFingerprint != profile.transportFingerprint())
         throw ResponseDataError(dataFile + ": made for another detector than " + profileFile +
                                 " describes; regenerate with tvgen --detector " + profileFile + " --unfold-data");

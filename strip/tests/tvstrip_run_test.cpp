@@ -2,6 +2,7 @@
 // response tables, Enter piped in, and checks the result file byte for byte,
 // the console texts and every refused or failed run.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -471,6 +472,12 @@ TEST_F(TvstripUnfoldRunTest, MissingDamagedOrForeignDataAreRefusedBeforeTheStart
     fs::remove(work / "RES" / kDetectorProfileName);
     refused("RES/detector.txt");
     writeFile(work / "RES" / kDetectorProfileName, profile);
+
+    // A named pipe in place of the data is refused without waiting on it.
+    fs::remove(work / "RES" / kUnfoldResponseName);
+    ASSERT_EQ(::mkfifo((work / "RES" / kUnfoldResponseName).c_str(), 0600), 0);
+    refused("RES/unfold.rsp: cannot read the response data");
+    fs::remove(work / "RES" / kUnfoldResponseName);
 
     // Data that end below the tube voltage.
     writeFile(work / "RES" / kUnfoldResponseName, formatUnfoldResponse(syntheticResponse(testProfile(), 60.0)));
