@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <iosfwd>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace tvgen {
@@ -37,6 +38,7 @@ struct SpectrumFigures {
     double rmsPercent = 0;  // RMS relative deviation in 1 keV bins (against the truth)
     double rmsContinuumPercent = 0;  // the same without the bins of the tube's K lines
     int rmsBins = 0;
+    std::string worstBins;  // the bins that deviate most, as text
 };
 
 // Photons per 1 keV bin [lo, lo+1), ..., [hi-1, hi) of a spectrum given per

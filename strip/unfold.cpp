@@ -43,11 +43,10 @@ constexpr double kMaxExtrapolation = 0.95;
 class DetectorModel {
 public:
     DetectorModel(const UnfoldResponse& r, float kevPerChannel, const UnfoldRange& range)
-        : first_(range.first), last_(range.last)
+        : first_(range.first), last_(range.lastIncident), rows_(range.last)
     {
         const double w = kevPerChannel;
         const int n = last_ + 1;
-        buildCumulative(r);
         // The loss from a channel's centre energy to the edges of the
         // channels below it is (k + 1/2) w for the k-th channel down,
         // whatever the channel: per node, the share recorded k channels
@@ -61,10 +60,18 @@ public:
                 if (!sh.empty())
                     continue;
                 sh.assign(static_cast<std::size_t>(last_), 0.0f);
-                double below = 0.0;
+                // Walk the node's loss bins once: the photons recorded with
+                // a loss below each channel edge, linear within a bin.
+                const auto& c = r.nodes[q].counts;
+                const double perPhoton = 1.0 / static_cast<double>(r.photonsPerNode);
+                std::size_t b = 0;
+                double sum = 0.0, below = 0.0;
                 for (int k = 0; k < last_; ++k) {
-                    const double above = nodeCumulative(q, (k + 0.5) * w);
-                    sh[static_cast<std::size_t>(k)] = static_cast<float>(above - below);
+                    const double pos = (k + 0.5) * w / r.lossBinKeV;
+                    while (b < c.size() && static_cast<double>(b + 1) <= pos)
+                        sum += c[b++];
+                    const double above = b < c.size() ? sum + (pos - static_cast<double>(b)) * c[b] : sum;
+                    sh[static_cast<std::size_t>(k)] = static_cast<float>((above - below) * perPhoton);
                     below = above;
                 }
             }
@@ -101,7 +108,7 @@ public:
             const double sigma = std::sqrt(s * s + w * w / 12.0);
             const int reach = static_cast<int>(std::ceil(6.0 * sigma / w)) + 1;
             const int lo = std::max(first_, i - reach);
-            const int hi = std::min(last_, i + reach);
+            const int hi = std::min(rows_, i + reach);
             gFirst_[static_cast<std::size_t>(i)] = lo;
             const auto phi = [&](double x) { return 0.5 * std::erfc(-(x - c) / (sigma * std::sqrt(2.0))); };
             double below = phi((lo - 1) * w);
@@ -114,8 +121,6 @@ public:
         }
     }
 
-    int first() const { return first_; }
-    int last() const { return last_; }
 
     // m = A x (x and m indexed by channel, 0..last).
     void forward(const std::vector<float>& x, std::vector<float>& z, std::vector<float>& m) const
@@ -159,28 +164,6 @@ public:
     }
 
 private:
-    // Cumulative share of each node's photons recorded with a loss below
-    // b * width, for b = 0..bins.
-    void buildCumulative(const UnfoldResponse& r)
-    {
-        lossBin_ = r.lossBinKeV;
-        nodes_.clear();
-        cum_.clear();
-        cumStart_.clear();
-        const double perPhoton = 1.0 / static_cast<double>(r.photonsPerNode);
-        for (const auto& node : r.nodes) {
-            nodes_.push_back(node.energyKeV);
-            cumStart_.push_back(cum_.size());
-            double sum = 0.0;
-            cum_.push_back(0.0);
-            for (std::uint32_t c : node.counts) {
-                sum += c * perPhoton;
-                cum_.push_back(sum);
-            }
-        }
-        cumStart_.push_back(cum_.size());
-    }
-
     // Node below e and the weight of the node above; a channel exactly at
     // the top node takes that node alone.
     static std::pair<std::size_t, double> bracket(const UnfoldResponse& r, double e)
@@ -195,23 +178,8 @@ private:
         return {lo, t};
     }
 
-    double nodeCumulative(std::size_t node, double loss) const
-    {
-        const std::size_t b0 = cumStart_[node];
-        const std::size_t bins = cumStart_[node + 1] - b0 - 1;
-        const double pos = loss / lossBin_;
-        if (pos >= static_cast<double>(bins))
-            return cum_[b0 + bins];
-        const auto b = static_cast<std::size_t>(pos);
-        const double f = pos - static_cast<double>(b);
-        return cum_[b0 + b] + f * (cum_[b0 + b + 1] - cum_[b0 + b]);
-    }
-
-    int first_, last_;
-    double lossBin_ = 0;
-    std::vector<double> nodes_;
-    std::vector<double> cum_;
-    std::vector<std::size_t> cumStart_;
+    int first_, last_;  // incident channels
+    int rows_;          // measured channels first_..rows_
     std::vector<float> d_, g_;
     std::vector<std::size_t> dRowStart_, gStart_;
     std::vector<int> gFirst_;
@@ -229,13 +197,14 @@ UnfoldRange unfoldRange(const UnfoldResponse& response, std::int32_t voltage, fl
     const double highest = response.nodes.back().energyKeV;
     UnfoldRange r;
     r.last = static_cast<int>(std::min<std::int64_t>(plan.startChannel, kChannels));
+    r.lastIncident = static_cast<int>(plan.startChannel);
     r.first = std::max(1, static_cast<int>(std::ceil(lowest / w + 0.5)));
-    if (channelCentre(r.last, w) > highest) {
+    if (channelCentre(r.lastIncident, w) > highest) {
         char buf[200];
         std::snprintf(buf, sizeof buf,
                       "the response data of the unfolding method reach %.1f keV, but %d kV at %.3f keV per "
                       "channel needs them up to %.2f keV",
-                      highest, voltage, w, channelCentre(r.last, w));
+                      highest, voltage, w, channelCentre(r.lastIncident, w));
         throw ResponseDataError(buf);
     }
     if (r.first > r.last)
@@ -248,9 +217,9 @@ std::vector<double> foldSpectrum(const std::vector<double>& incident, float kevP
 {
     const UnfoldRange range = unfoldRange(response, voltage, kevPerChannel);
     const DetectorModel model(response, kevPerChannel, range);
-    const std::size_t n = static_cast<std::size_t>(range.last) + 1;
+    const std::size_t n = static_cast<std::size_t>(range.lastIncident) + 1;
     std::vector<float> x(n, 0.0f), z(n), m(n);
-    for (int j = range.first; j <= range.last && j <= static_cast<int>(incident.size()); ++j)
+    for (int j = range.first; j <= range.lastIncident && j <= static_cast<int>(incident.size()); ++j)
         x[static_cast<std::size_t>(j)] = static_cast<float>(incident[static_cast<std::size_t>(j) - 1]);
     model.forward(x, z, m);
     std::vector<double> out(kChannels, 0.0);
@@ -264,8 +233,12 @@ Counts unfoldSpectrum(const Counts& measured, float kevPerChannel, std::int32_t 
 {
     const UnfoldRange range = unfoldRange(response, voltage, kevPerChannel);
     const DetectorModel model(response, kevPerChannel, range);
-    const int first = range.first, last = range.last;
-    const std::size_t n = static_cast<std::size_t>(last) + 1;
+    // Measured channels first..last; incident channels first..top, which
+    // lies above the analyser's 1024 channels when the tube voltage does:
+    // photons there are never recorded in full, but their escapes, tails
+    // and scattering fall into the measured range and are taken out.
+    const int first = range.first, last = range.last, top = range.lastIncident;
+    const std::size_t n = static_cast<std::size_t>(top) + 1;
 
     std::vector<float> y(n, 0.0f), ones(n, 0.0f), z(n), u(n), sens(n), m(n), ratio(n, 0.0f), back(n);
     double total = 0.0;
@@ -284,10 +257,10 @@ Counts unfoldSpectrum(const Counts& measured, float kevPerChannel, std::int32_t 
     if (total > 0.0) {
         // Start from the measured counts themselves, smoothed over five
         // channels and divided by the sensitivity, scaled to the total.
-        for (int j = first; j <= last; ++j) {
+        for (int j = first; j <= top; ++j) {
             double s = 0;
             int cnt = 0;
-            for (int q = std::max(first, j - 2); q <= std::min(last, j + 2); ++q, ++cnt)
+            for (int q = std::max(first, j - 2); q <= std::min(top, j + 2); ++q, ++cnt)
                 s += y[static_cast<std::size_t>(q)];
             const float sj = sens[static_cast<std::size_t>(j)];
             x[static_cast<std::size_t>(j)] = sj > 1e-6f ? static_cast<float>((s / cnt + 1.0) / sj) : 0.0f;
@@ -312,14 +285,14 @@ Counts unfoldSpectrum(const Counts& measured, float kevPerChannel, std::int32_t 
             double alpha = 0.0;
             if (it >= 3) {
                 double num = 0.0, den = 0.0;
-                for (int j = first; j <= last; ++j) {
+                for (int j = first; j <= top; ++j) {
                     const std::size_t q = static_cast<std::size_t>(j);
                     num += static_cast<double>(g1[q]) * g2[q];
                     den += static_cast<double>(g2[q]) * g2[q];
                 }
                 alpha = den > 0.0 ? std::clamp(num / den, 0.0, kMaxExtrapolation) : 0.0;
             }
-            for (int j = first; j <= last; ++j) {
+            for (int j = first; j <= top; ++j) {
                 const std::size_t q = static_cast<std::size_t>(j);
                 const double pushed = x[q] + alpha * (static_cast<double>(x[q]) - previous[q]);
                 start[q] = static_cast<float>(std::max(pushed, 0.0));
@@ -339,7 +312,7 @@ Counts unfoldSpectrum(const Counts& measured, float kevPerChannel, std::int32_t 
             }
             change = moved / total;
             model.adjoint(ratio, u, back);
-            for (int j = first; j <= last; ++j) {
+            for (int j = first; j <= top; ++j) {
                 const std::size_t q = static_cast<std::size_t>(j);
                 const float sj = sens[q];
                 const float next = sj > 1e-6f ? start[q] * back[q] / sj : 0.0f;

@@ -57,12 +57,15 @@ struct UnfoldReport {
 
 // The channel range the unfolding covers for V and w: from the first
 // channel whose centre lies at the lowest node energy up to the start
-// channel trunc(V / w) + 3 (at most 1024).  Throws StripInputError for V or w
+// channel trunc(V / w) + 3 (measured channels at most up to 1024; the
+// photons of channels beyond, up to the start channel, are estimated from
+// what they leave in the measured range).  Throws StripInputError for V or w
 // the correction cannot work with, and ResponseDataError when the response
 // data do not reach the energies needed.
 struct UnfoldRange {
     int first = 0;
-    int last = 0;
+    int last = 0;          // last measured channel: the start channel, at most 1024
+    int lastIncident = 0;  // the start channel, also above 1024
 };
 UnfoldRange unfoldRange(const UnfoldResponse& response, std::int32_t voltage, float kevPerChannel);
 
@@ -77,7 +80,8 @@ Counts unfoldSpectrum(const Counts& measured, float kevPerChannel, std::int32_t 
 
 // The detector model on the channel grid, for tests and the bench: the
 // expected counts of channels 1..1024 for photons incident per channel
-// (`incident`, channels 1..1024) over the channels of unfoldRange.
+// (`incident`, channels 1, 2, ...; also beyond 1024 up to the start
+// channel) over the channels of unfoldRange.
 std::vector<double> foldSpectrum(const std::vector<double>& incident, float kevPerChannel, std::int32_t voltage,
                                  const UnfoldResponse& response);
 
