@@ -147,7 +147,7 @@ UnfoldResponse parseUnfoldResponse(std::string_view bytes, const std::string& fi
     const auto count = in.number<std::size_t>(in.keyed("nodes", 1)[0], "a node count");
     if (count < 2 || count > 10000)
         in.fail("2 to 10000 nodes are expected");
-    std::vector<std::size_t> sizes(count);
+    std::vector<std::size_t> sizes(count), binsOf(count);
     r.nodes.resize(count);
     std::size_t total = 0;
     for (std::size_t i = 0; i < count; ++i) {
@@ -165,7 +165,7 @@ UnfoldResponse parseUnfoldResponse(std::string_view bytes, const std::string& fi
             in.fail("the node at " + std::string(w[0]) + " keV holds losses beyond its energy");
         if (sizes[i] < bins || sizes[i] > 5 * bins)
             in.fail("the byte count does not fit the bin count");
-        n.counts.resize(bins);
+        binsOf[i] = bins;
         total += sizes[i];
     }
     const auto checksum = in.number<std::uint64_t>(in.keyed("checksum", 1)[0], "a checksum", 16);
@@ -182,7 +182,9 @@ UnfoldResponse parseUnfoldResponse(std::string_view bytes, const std::string& fi
         auto& n = r.nodes[i];
         const std::size_t end = pos + sizes[i];
         std::uint64_t sum = 0;
-        for (auto& c : n.counts) {
+        // Filled as decoded: no pass to zero the memory first.
+        n.counts.reserve(binsOf[i]);
+        for (std::size_t bin = 0; bin < binsOf[i]; ++bin) {
             std::uint64_t v = 0;
             int shift = 0;
             for (;;) {
@@ -196,7 +198,7 @@ UnfoldResponse parseUnfoldResponse(std::string_view bytes, const std::string& fi
             }
             if (v > 0xffffffffULL)
                 in.fail("a count of the node at " + std::to_string(n.energyKeV) + " keV is too large");
-            c = static_cast<std::uint32_t>(v);
+            n.counts.push_back(static_cast<std::uint32_t>(v));
             sum += v;
         }
         if (pos != end)
