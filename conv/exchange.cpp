@@ -20,6 +20,24 @@ std::string nameField(fixedio::LineReader& in, std::string_view expected)
 
 } // namespace
 
+std::optional<ConversionMethod> methodFromWord(std::string_view word)
+{
+    while (!word.empty() && (word.front() == ' ' || word.front() == '\t')) word.remove_prefix(1);
+    while (!word.empty() && (word.back() == ' ' || word.back() == '\t')) word.remove_suffix(1);
+    auto same = [&](std::string_view name) {
+        if (word.size() != name.size()) return false;
+        for (std::size_t k = 0; k < name.size(); ++k) {
+            char c = word[k];
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            if (c != name[k]) return false;
+        }
+        return true;
+    };
+    if (word.empty() || same("standard")) return ConversionMethod::standard;
+    if (same("unfold")) return ConversionMethod::unfold;
+    return std::nullopt;
+}
+
 ConversionRequest readConversionRequest(fixedio::LineReader& in)
 {
     ConversionRequest r;
@@ -49,6 +67,19 @@ ConversionRequest readConversionRequest(fixedio::LineReader& in)
         for (std::int32_t n : v) r.input.counts[c++] = n;
     }
     for (std::int32_t n : in.ints(4, 7, "the counts of channels 1021 to 1024")) r.input.counts[c++] = n;
+
+    if (!in.atEnd()) {
+        const std::string word = in.line("the conversion method");
+        const std::optional<ConversionMethod> m = methodFromWord(word);
+        if (!m) {
+            std::string shown = word.substr(0, textColumns);
+            for (char& ch : shown)
+                if (static_cast<unsigned char>(ch) < 0x20 || static_cast<unsigned char>(ch) >= 0x7f) ch = '?';
+            throw in.error("unknown conversion method \"" + shown +
+                           "\"; the method line holds \"standard\" or \"unfold\" (or nothing)");
+        }
+        r.method = *m;
+    }
     return r;
 }
 

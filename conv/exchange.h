@@ -9,13 +9,24 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tvconv {
 
 inline constexpr int headerLineCount = 22;
 inline constexpr std::size_t textColumns = 60;
+
+// The conversion method, chosen by the optional line 110 of the request:
+// no line 110, an empty one or "standard" selects the standard method;
+// "unfold" the unfolding (unfold.h).
+enum class ConversionMethod { standard, unfold };
+
+// The method named by the text of line 110, compared without surrounding
+// blanks and without regard to case; nullopt for any other word.
+std::optional<ConversionMethod> methodFromWord(std::string_view word);
 
 struct ConversionRequest {
     std::string resultName;            // line 1: first 60 bytes, trailing blanks dropped (Shift_JIS)
@@ -24,11 +35,14 @@ struct ConversionRequest {
     std::filesystem::path scattererPath;
     std::int32_t voltage = 0;          // line 5, not used
     ConversionInput input;             // angle (2), length (3), width (6), counts (7-109)
+    ConversionMethod method = ConversionMethod::standard;  // line 110, optional
 };
 
-// Reads the 109 lines of a request.  Every line is read as a line of its
-// own: an empty voltage line (tube voltage 0) reads as 0 and does not shift
-// the later values.  Throws fixedio::Error naming the file and the line.
+// Reads the 109 lines of a request and the optional method line 110.
+// Every line is read as a line of its own: an empty voltage line (tube
+// voltage 0) reads as 0 and does not shift the later values.  Throws
+// fixedio::Error naming the file and the line, also for an unknown method
+// word on line 110.
 ConversionRequest readConversionRequest(fixedio::LineReader& in);
 ConversionRequest readConversionRequest(const std::filesystem::path& file);
 

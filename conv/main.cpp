@@ -9,6 +9,7 @@
 #include "conversion.h"
 #include "exchange.h"
 #include "scatterer.h"
+#include "unfold.h"
 
 #include "fixedio/files.h"
 #include "fixedio/installed.h"
@@ -68,16 +69,25 @@ int main()
     Console console;
     tvconv::ConversionRequest request;
     tvconv::ScattererData scatterer;
+    tvconv::ScatterModelData model;
     std::vector<std::string> header;
+    bool unfold = false;
     try {
         request = tvconv::readConversionRequest(std::filesystem::path("TempFile2.dat"));
         // The working folder's scatterer file, else the one installed with
-        // the program.
+        // the program; the unfolding's profile file lies beside it.
         request.scattererPath = fixedio::dataPath(request.scattererPath, {}, fixedio::installedDataFolder());
-        scatterer = tvconv::readScattererFile(request.scattererPath);
+        unfold = request.method == tvconv::ConversionMethod::unfold;
+        if (unfold)
+            model = tvconv::loadScatterModel(request.scattererPath);
+        else
+            scatterer = tvconv::readScattererFile(request.scattererPath);
         header = tvconv::readResultHeader("Com.dat");
         fixedio::requireWritableResult(request.resultPath, "result file");
-        tvconv::checkConversionInput(request.input, scatterer);
+        if (unfold)
+            tvconv::checkUnfoldInput(request.input, model);
+        else
+            tvconv::checkConversionInput(request.input, scatterer);
     } catch (const std::exception& e) {
         return stop(console, e);
     }
@@ -85,13 +95,27 @@ int main()
     console.line("");
     console.line(" ----- 散乱線 → 一次線スペクトル変換 -----");
     console.line("");
+    // The standard method's console stays as it always was.
+    if (unfold) {
+        console.line(" Method: unfold (maximum-likelihood unfolding: Compton and coherent scattering,");
+        console.line("         Doppler broadening, attenuation in the scatterer)");
+        console.line("");
+    }
     console.line("        Push Enter key to start");
     console.waitForEnter();
     console.line("");
 
     try {
-        const tvconv::Spectrum primary = tvconv::convertSpectrum(
-            request.input, scatterer, [&](int channel) { console.line(" Channel No = " + std::to_string(channel)); });
+        tvconv::Spectrum primary{};
+        if (unfold) {
+            const tvconv::UnfoldResult u = tvconv::unfoldPrimary(request.input, model);
+            primary = u.primary;
+            console.line(" Unfolding converged after " + std::to_string(u.iterations) + " iterations, primary channels " +
+                         std::to_string(u.firstPrimary) + " to " + std::to_string(u.lastPrimary));
+        } else {
+            primary = tvconv::convertSpectrum(request.input, scatterer,
+                                              [&](int channel) { console.line(" Channel No = " + std::to_string(channel)); });
+        }
         fixedio::writeFileAtomically(request.resultPath,
                                      tvconv::formatResult(header, request.input.channelWidth, primary));
     } catch (const std::exception& e) {

@@ -11,6 +11,7 @@
 #include "fixedio/files.h"
 #include "generator/detector.h"
 #include "generator/physics_data.h"
+#include "generator/profile.h"
 #include "generator/random.h"
 #include "generator/response.h"
 #include "generator/scatterer.h"
@@ -70,6 +71,9 @@ void generateScattererFiles(const GenerateOptions& o, std::ostream& progress)
         fixedio::writeFileAtomically(
             path, formatScattererFile(buildScattererTable(m, coefficientEnergiesMeV(), momentumTransfers())));
         progress << "wrote " << path.string() << std::endl;
+        const auto profilePath = o.out / profileFileName(m.name + ".dat");
+        fixedio::writeFileAtomically(profilePath, formatProfileFile(buildProfileTable(m, profileMomenta())));
+        progress << "wrote " << profilePath.string() << std::endl;
     }
 }
 

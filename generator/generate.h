@@ -20,7 +20,8 @@ struct GenerateOptions {
 
 // RES/<code>kev.dat for every code from firstCode to lastCode in steps of 5.
 void generateResponseTables(const GenerateOptions& options, std::ostream& progress);
-// Carbon.dat and PMMA.dat.
+// Carbon.dat and PMMA.dat, and beside them their Compton-profile files
+// Carbon_profile.dat and PMMA_profile.dat.
 void generateScattererFiles(const GenerateOptions& options, std::ostream& progress);
 // Tarvik_data/W80kV_2.5mmAl_direct.csv and Tarvik_data/W80kV_2.5mmAl_PMMA90deg.csv.
 void generateDemoSpectra(const GenerateOptions& options, std::ostream& progress);

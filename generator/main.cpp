@@ -6,6 +6,7 @@
 //   tvgen --roundtrip RESDIR [--kv 50,80,120]   check tables against a known spectrum
 //   tvgen --unfold-data [--detector FILE] --out DIR   response data of the unfolding method
 //   tvgen --roundtrip RESDIR --methods [--kv ...] [--kev-per-channel ...]   both methods
+//   tvgen --roundtrip-conv DATADIR [--kv ...] [--photons N] [--no-detector]   check both conversions
 // Options: --threads N (default: all cores), --seed N.
 #include <cstdlib>
 #include <fstream>
@@ -20,6 +21,10 @@
 #include "generator/unfold_data.h"
 #include "strip/detector_profile.h"
 #include "generator/roundtrip.h"
+#ifdef TVGEN_HAVE_CONVCHECK
+#include "generator/roundtrip_conv.h"
+#endif
+
 
 namespace {
 
@@ -30,7 +35,8 @@ void usage()
                  "  --all          everything the system ships (response tables, Carbon.dat and\n"
                  "                 PMMA.dat, demo spectra)\n"
                  "  --tables       RES/<code>kev.dat, codes 50..1510 (5.0 to 151.0 keV)\n"
-                 "  --scatterers   Carbon.dat and PMMA.dat\n"
+                 "  --scatterers   Carbon.dat and PMMA.dat with their Compton profiles\n"
+                 "                 (Carbon_profile.dat, PMMA_profile.dat)\n"
                  "  --demo         Tarvik_data/*.csv demo spectra\n"
                  "  --codes A:B    only the response tables of codes A..B (multiples of 5)\n"
                  "  --charge-loss  response tables with Hecht charge loss (not what is shipped)\n"
@@ -46,7 +52,13 @@ void usage()
                  "                 of RESDIR/detector.txt, a Markdown table of mean energy, HVL and the\n"
                  "                 RMS deviation in 1 keV bins (--kv 50,80,100,120 and\n"
                  "                 --kev-per-channel 0.1,0.15,0.2 by default; --photons N per\n"
-                 "                 measurement, --iterations A,B,... unfolding iterations to try)\n";
+                 "                 measurement, --iterations A,B,... unfolding iterations to try)\n"
+                 "  --roundtrip-conv DATADIR  scatter known tube spectra off carbon and PMMA (90 and\n"
+                 "                 120 degrees, 0 and 1 cm), convert them back with both conversion\n"
+                 "                 methods, as scattered and through the detector and the stripping\n"
+                 "                 (tables DATADIR/RES), and compare mean energy, half-value layer\n"
+                 "                 and the spectrum (--kv picks the voltages, --photons N the\n"
+                 "                 photons measured per case, --no-detector skips the measurement)\n";
 }
 
 } // namespace
@@ -58,6 +70,10 @@ int main(int argc, char** argv)
     bool tables = false, scatterers = false, demo = false;
     std::string roundTripFolder;
     bool ideal = false;
+    std::string convCheckFolder;
+    bool convDetector = true;
+    std::int64_t convPhotons = 4000000;
+    bool kvGiven = false;
     std::vector<int> kilovolts{50, 80, 120};
     bool kvGiven = false, unfoldData = false, methods = false;
     std::string detectorFile;
@@ -90,6 +106,8 @@ int main(int argc, char** argv)
             else if (a == "--charge-loss") o.chargeLoss = true;
             else if (a == "--roundtrip") roundTripFolder = value();
             else if (a == "--ideal") ideal = true;
+            else if (a == "--roundtrip-conv") convCheckFolder = value();
+            else if (a == "--no-detector") convDetector = false;
             else if (a == "--unfold-data") unfoldData = true;
             else if (a == "--detector") detectorFile = value();
             else if (a == "--methods") methods = true;
@@ -100,6 +118,7 @@ int main(int argc, char** argv)
             } else if (a == "--photons") {
                 mb.photons = std::stoll(value());
                 if (mb.photons < 10000) throw std::invalid_argument("--photons: at least 10000");
+                convPhotons = mb.photons;
             } else if (a == "--kev-per-channel") {
                 mb.kevPerChannel = numberList(value(), [](const std::string& x) { return std::stod(x); });
                 for (double w : mb.kevPerChannel)
@@ -138,7 +157,7 @@ int main(int argc, char** argv)
                 throw std::invalid_argument("unknown option " + a);
             }
         }
-        if (!(tables || scatterers || demo || unfoldData || !roundTripFolder.empty())) {
+        if (!(tables || scatterers || demo || unfoldData || !roundTripFolder.empty() || !convCheckFolder.empty())) {
             usage();
             return 2;
         }
@@ -183,6 +202,19 @@ int main(int argc, char** argv)
                 tvgen::roundTrip(roundTripFolder, kilovolts, o.threads, std::cout, ideal);
 #else
             throw std::runtime_error("this build has no stripping correction for the round-trip check");
+#endif
+        }
+        if (!convCheckFolder.empty()) {
+#ifdef TVGEN_HAVE_CONVCHECK
+            tvgen::ConversionCheckOptions co;
+            co.dataFolder = convCheckFolder;
+            if (kvGiven) co.kilovolts = kilovolts;
+            co.detector = convDetector;
+            co.detectorPhotons = convPhotons;
+            co.threads = o.threads;
+            tvgen::conversionCheck(co, std::cout);
+#else
+            throw std::runtime_error("this build has no stripping correction or conversion for the conversion check");
 #endif
         }
     } catch (const std::exception& e) {

@@ -1,6 +1,7 @@
 #include "generator/physics_data.h"
 
 #include <cmath>
+#include <numbers>
 #include <string>
 
 #include <xraylib.h>
@@ -38,6 +39,12 @@ std::string libraryVersion()
 
 double kevAngstrom() { return KEV2ANGST; }
 double electronRestEnergy() { return MEC2; }
+double electronRadiusCm() { return R_E * 100.0; }
+double electronMomentumAtomic()
+{
+    const double hbarC = KEV2ANGST / (2.0 * std::numbers::pi);  // keV·Å
+    return hbarC / (R_E * 1e10 * MEC2);
+}
 
 double photo(int Z, double e)
 {
@@ -71,6 +78,22 @@ double formFactor(int Z, double x)
 {
     if (x <= 0.0) return static_cast<double>(Z);
     return checked(where("FF_Rayl", Z, x).c_str(), [&](xrl_error** err) { return FF_Rayl(Z, x, err); });
+}
+
+double comptonProfile(int Z, double pz)
+{
+    return checked(where("ComptonProfile", Z, pz).c_str(),
+                   [&](xrl_error** err) { return ComptonProfile(Z, pz, err); });
+}
+
+double incoherentDcs(int Z, double e, double theta)
+{
+    return checked(where("DCS_Compt", Z, e).c_str(), [&](xrl_error** err) { return DCS_Compt(Z, e, theta, err); });
+}
+
+double coherentDcs(int Z, double e, double theta)
+{
+    return checked(where("DCS_Rayl", Z, e).c_str(), [&](xrl_error** err) { return DCS_Rayl(Z, e, theta, err); });
 }
 
 double scatteringFunction(int Z, double x)

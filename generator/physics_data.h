@@ -25,6 +25,11 @@ std::string libraryVersion();
 double kevAngstrom();
 // Electron rest energy in keV.
 double electronRestEnergy();
+// Classical electron radius in cm.
+double electronRadiusCm();
+// The electron's momentum m·c in atomic units of momentum (1/α), from hc,
+// the rest energy and the classical electron radius: ħc / (r_e·m c²).
+double electronMomentumAtomic();
 
 // Mass cross sections in cm²/g of element Z at energy E (keV).
 double photo(int Z, double energyKeV);          // photoelectric absorption
@@ -42,6 +47,17 @@ double kShellShare(int Z, double energyKeV);
 // momentum transfer x = sin(θ/2)/λ in 1/Å; both are 0 at x = 0.
 double formFactor(int Z, double x);
 double scatteringFunction(int Z, double x);
+
+// Compton profile J(pz) of the whole atom (all shells, impulse
+// approximation) in 1/a.u. at the electron momentum component pz ≥ 0 in
+// atomic units; ∫ J over all pz (−∞ … ∞) is Z.
+double comptonProfile(int Z, double pz);
+
+// Differential cross sections dσ/dΩ in cm²/g/sr of element Z for a photon of
+// E keV scattered by θ radians: incoherent (Klein–Nishina × S) and coherent
+// (Thomson × F²).
+double incoherentDcs(int Z, double energyKeV, double theta);
+double coherentDcs(int Z, double energyKeV, double theta);
 
 // Klein–Nishina differential cross section dσ/dΩ (cm²/sr per electron) for a
 // photon of E keV scattered by θ radians.

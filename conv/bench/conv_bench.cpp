@@ -1,6 +1,7 @@
 // Speed of the whole conversion of a full spectrum: W = 0.1 keV per channel,
 // counts up to channel 1024 (K = 1024), 180 angle steps per channel.
 #include "conv/conversion.h"
+#include "conv/unfold.h"
 
 #include <benchmark/benchmark.h>
 
@@ -10,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -142,6 +144,93 @@ void BM_WholeRun80kV(benchmark::State& state)
     fs::remove_all(work, ec);
 }
 BENCHMARK(BM_WholeRun80kV)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// A scattered spectrum from the shipped PMMA data: an 80 kV-like primary
+// (Kramers' shape, filtered, 0.1 keV per channel) through the unfolding's
+// own model at 90° and 1 cm, scaled to 100000 counts in the highest channel.
+ConversionInput modelledScatter(const ScatterModelData& data)
+{
+    ConversionInput in;
+    in.angle = 90;
+    in.attenuationLength = 1.0f;
+    in.channelWidth = 0.1f;
+    const ScatterModel model(data, in.angle);
+    std::vector<double> sum(channelCount, 0.0);
+    for (int j = 100; j < 800; ++j) {
+        const double e = (j + 0.5) * 0.1;
+        const double primary = (80.0 - e) / e * std::exp(-model.attenuation(e) * 0.3);
+        const std::vector<double> r = monoenergeticResponse(model, e, 1.0, 0.1);
+        for (int i = 0; i < channelCount; ++i) sum[std::size_t(i)] += primary * r[std::size_t(i)];
+    }
+    double top = 0;
+    for (double v : sum) top = std::max(top, v);
+    for (int i = 0; i < channelCount; ++i) in.counts[std::size_t(i)] = std::int32_t(std::lround(sum[std::size_t(i)] / top * 1e5));
+    return in;
+}
+
+void BM_UnfoldPrimary(benchmark::State& state)
+{
+    const ScatterModelData data = loadScatterModel(std::filesystem::path(TARVIK_DATA_DIR) / "PMMA.dat");
+    const ConversionInput in = modelledScatter(data);
+    int iterations = 0;
+    for (auto _ : state) {
+        UnfoldResult r = unfoldPrimary(in, data);
+        iterations = r.iterations;
+        benchmark::DoNotOptimize(r);
+    }
+    state.counters["iterations"] = iterations;
+}
+BENCHMARK(BM_UnfoldPrimary)->Unit(benchmark::kMillisecond);
+
+// A whole tvconv run with the unfolding (line 110 "unfold"): process start,
+// reading the request and both PMMA files, unfolding, writing the result.
+void BM_WholeUnfoldRun(benchmark::State& state)
+{
+    namespace fs = std::filesystem;
+    const fs::path data = TARVIK_DATA_DIR;
+    std::string tmpl = (fs::temp_directory_path() / "tvconv_bench_XXXXXX").string();
+    if (::mkdtemp(tmpl.data()) == nullptr) std::abort();
+    const fs::path work = tmpl;
+    fs::create_directories(work / "Tarvik_data");
+    fs::copy_file(data / "PMMA.dat", work / "PMMA.dat");
+    fs::copy_file(data / "PMMA_profile.dat", work / "PMMA_profile.dat");
+    const ConversionInput in = modelledScatter(loadScatterModel(data / "PMMA.dat"));
+    std::string temp = "Tarvik_data\\bench.mca2\r\n090\r\n01.00\r\nPMMA.dat\r\n  80\r\n0.100\r\n";
+    char field[16];
+    for (int i = 1; i <= channelCount; ++i) {
+        std::snprintf(field, sizeof field, " %06d", in.counts[std::size_t(i - 1)]);
+        temp += field;
+        if (i % 10 == 0 || i == channelCount) temp += "\r\n";
+    }
+    temp += "unfold\r\n";
+    std::ofstream(work / "TempFile2.dat", std::ios::binary) << temp;
+    std::string com;
+    for (int i = 1; i <= 22; ++i) com += "Header line " + std::to_string(i) + "\r\n";
+    std::ofstream(work / "Com.dat", std::ios::binary) << com;
+    std::ofstream(work / "enter.txt", std::ios::binary) << "\n\n";
+    const std::string exe = TVCONV_BINARY;
+    const std::string input = (work / "enter.txt").string();
+    for (auto _ : state) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addchdir_np(&actions, work.c_str());
+        posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
+        pid_t pid = 0;
+        const int rc = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        int status = 0;
+        if (rc != 0 || ::waitpid(pid, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
+            !fs::exists(work / "Tarvik_data" / "bench.mca2")) {
+            state.SkipWithError("tvconv did not complete");
+            break;
+        }
+    }
+    std::error_code ec;
+    fs::remove_all(work, ec);
+}
+BENCHMARK(BM_WholeUnfoldRun)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
