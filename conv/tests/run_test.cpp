@@ -2,6 +2,7 @@
 // starts it, and checks the console dialogue, the result file and the exit
 // status, also for runs that must be refused.
 #include "conv/exchange.h"
+#include "conv/unfold.h"
 #include "test_tables.h"
 
 #include <gtest/gtest.h>
@@ -174,6 +175,77 @@ TEST_F(TvconvRun, OverflowAfterConvertingKeepsTheEarlierResult)
     EXPECT_NE(r.err.find("channel 117 (11.7 keV)"), std::string::npos) << r.err;
     EXPECT_EQ(slurp(dir_ / "Tarvik_data" / "keep.mca2"), "earlier result");
     EXPECT_EQ(dataFolder(), std::vector<std::string>{"keep.mca2"}) << "no temporary file left behind";
+}
+
+// ---- the method line 110 ----
+
+void appendLine(const fs::path& file, const std::string& text)
+{
+    std::ofstream(file, std::ios::binary | std::ios::app) << text << "\r\n";
+}
+
+TEST_F(TvconvRun, MethodLineStandardOrEmptyChangesNothing)
+{
+    writeRequest("Tarvik_data\\plain.mca2");
+    const RunOutcome plain = run();
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    const std::string plainResult = slurp(dir_ / "Tarvik_data" / "plain.mca2");
+    for (const std::string word : {"standard", "", " Standard "}) {
+        writeRequest("Tarvik_data\\plain.mca2");
+        appendLine(dir_ / "TempFile2.dat", word);
+        const RunOutcome r = run();
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(r.out, plain.out) << "'" << word << "'";
+        EXPECT_EQ(slurp(dir_ / "Tarvik_data" / "plain.mca2"), plainResult) << "'" << word << "'";
+    }
+}
+
+TEST_F(TvconvRun, UnknownMethodIsRefusedBeforeTheTitle)
+{
+    writeRequest("Tarvik_data\\x.mca2");
+    appendLine(dir_ / "TempFile2.dat", "unfolded");
+    const RunOutcome r = run();
+    expectRefusedBeforeTitle(r, "TempFile2.dat, line 110");
+    EXPECT_NE(r.err.find("\"unfolded\""), std::string::npos) << r.err;
+}
+
+TEST_F(TvconvRun, UnfoldRunWithTheShippedData)
+{
+    const fs::path data = TARVIK_DATA_DIR;
+    fs::copy_file(data / "PMMA.dat", dir_ / "PMMA.dat");
+    writeRequest("Tarvik_data\\u.mca2", "01.00", "0.100", "PMMA.dat");
+    appendLine(dir_ / "TempFile2.dat", "unfold");
+
+    // Without the profile beside the scatterer file nothing starts.
+    RunOutcome r = run();
+    expectRefusedBeforeTitle(r, "PMMA_profile.dat");
+
+    fs::copy_file(data / "PMMA_profile.dat", dir_ / "PMMA_profile.dat");
+    r = run();
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.find("Channel No"), std::string::npos) << "the standard method did not run";
+    EXPECT_NE(r.out.find(" Method: unfold"), std::string::npos) << r.out;
+    EXPECT_LT(r.out.find(" Method: unfold"), r.out.find("Push Enter key to start"));
+    EXPECT_NE(r.out.find("Unfolding converged after"), std::string::npos) << r.out;
+
+    const ConversionRequest req = readConversionRequest(dir_ / "TempFile2.dat");
+    EXPECT_EQ(req.method, ConversionMethod::unfold);
+    const std::string expected =
+        formatResult(readResultHeader(dir_ / "Com.dat"), req.input.channelWidth,
+                     unfoldPrimary(req.input, loadScatterModel(dir_ / "PMMA.dat")).primary);
+    EXPECT_EQ(slurp(dir_ / "Tarvik_data" / "u.mca2"), expected);
+}
+
+TEST_F(TvconvRun, UnfoldRefusesAScattererFileWithoutFormFactors)
+{
+    // The synthetic Carbon.dat of these tests has no form-factor column.
+    testing::writeFile(dir_ / "Carbon_profile.dat",
+                       slurp(fs::path(TARVIK_DATA_DIR) / "Carbon_profile.dat"));
+    writeRequest("Tarvik_data\\c.mca2");
+    appendLine(dir_ / "TempFile2.dat", "unfold");
+    const RunOutcome r = run();
+    expectRefusedBeforeTitle(r, "Carbon.dat, line");
+    EXPECT_NE(r.err.find("form factor"), std::string::npos) << r.err;
 }
 
 } // namespace
