@@ -68,11 +68,16 @@ ConversionRequest readConversionRequest(fixedio::LineReader& in)
     }
     for (std::int32_t n : in.ints(4, 7, "the counts of channels 1021 to 1024")) r.input.counts[c++] = n;
 
+    // The method line is read as a text field of 60 columns; NUL bytes
+    // count as blanks, so a file padded with zeros after line 109 reads as
+    // one without the line.
     if (!in.atEnd()) {
-        const std::string word = in.line("the conversion method");
+        std::string word = in.lineStart(textColumns, "the conversion method");
+        for (char& ch : word)
+            if (ch == '\0') ch = ' ';
         const std::optional<ConversionMethod> m = methodFromWord(word);
         if (!m) {
-            std::string shown = word.substr(0, textColumns);
+            std::string shown = fixedio::trimTrailing(word);
             for (char& ch : shown)
                 if (static_cast<unsigned char>(ch) < 0x20 || static_cast<unsigned char>(ch) >= 0x7f) ch = '?';
             throw in.error("unknown conversion method \"" + shown +

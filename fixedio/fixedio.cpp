@@ -325,6 +325,19 @@ std::string LineReader::line(std::string_view expected)
     return result;
 }
 
+std::string LineReader::lineStart(std::size_t n, std::string_view expected)
+{
+    if (!atEnd() && cut_ && content_.find('\n', pos_) == std::string::npos && content_.size() - pos_ >= n) {
+        std::string result = content_.substr(pos_, n);
+        pos_ = content_.size();
+        ++line_;
+        return result;
+    }
+    std::string ln = line(expected);
+    if (ln.size() > n) ln.resize(n);
+    return ln;
+}
+
 std::string LineReader::text(std::size_t n, std::string_view expected)
 {
     return textField(line(expected), n);

@@ -82,6 +82,10 @@ public:
 
     // The next whole line; `expected` describes it for the error message.
     std::string line(std::string_view expected);
+    // The first n bytes of the next line (all of it when shorter), without
+    // its line end.  Unlike line(), a line that runs past the part of an
+    // oversized file that was read is accepted when n bytes of it were.
+    std::string lineStart(std::size_t n, std::string_view expected);
     // The next line as an "A n" text field.
     std::string text(std::size_t n, std::string_view expected);
     // The next line read list-directed: its first item as a whole number or a real.

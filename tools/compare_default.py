@@ -7,7 +7,7 @@ runs a reference pair of programs and a new pair, each in a fresh temporary
 working folder with Enter piped in, and compares byte for byte: every file
 the run leaves in the folder, stdout, stderr and the exit status.
 
-    tools/compare_default.py [-n 200] [--seed 1] [--only strip|conv]
+    tools/compare_default.py [-n 200] [--seed 1] [--only strip|conv] [--method-line]
         [--ref-strip /work/ref/tvstrip] [--ref-conv /work/ref/tvconv]
         [--new-strip build/strip/tvstrip] [--new-conv build/conv/tvconv]
         [--data data] [--keep DIR]
@@ -164,6 +164,11 @@ def mca1_header(rng):
     return out, k, volts
 
 
+# Set by --method-line: half of the conversion cases get a line 110 that
+# names the standard method.
+METHOD_LINE = False
+
+
 def conv_case(rng):
     name = result_name(rng)
     header, k, volts = mca1_header(rng)
@@ -178,6 +183,11 @@ def conv_case(rng):
                   voltage_text(rng),
                   width_text(k)]) + count_block(spectrum_below(rng, volts, k))
     com = lines([text_near_60(rng), text_near_60(rng)] + header)
+    if METHOD_LINE and rng.random() < 0.5:
+        # The optional method line that selects the standard method
+        # explicitly: the reference does not read it, the new program must
+        # then behave exactly as without it.
+        temp += lines([rng.choice([b"standard", b"", b" standard", b"STANDARD"])])
     return {b"TempFile2.dat": temp, b"Com.dat": com}
 
 
@@ -270,7 +280,11 @@ def main():
     ap.add_argument("--data", default=os.path.join(root, "data"))
     ap.add_argument("--keep", help="folder that receives the input sets of differing cases")
     ap.add_argument("--timeout", type=float, default=60)
+    ap.add_argument("--method-line", action="store_true",
+                    help="give half of the conversion cases a line 110 naming the standard method")
     a = ap.parse_args()
+    global METHOD_LINE
+    METHOD_LINE = a.method_line
 
     kinds = [k for k in ("strip", "conv") if a.only in (None, k)]
     programs = {"strip": (a.ref_strip, a.new_strip, strip_case), "conv": (a.ref_conv, a.new_conv, conv_case)}

@@ -121,6 +121,23 @@ TEST(LineReaderTest, AcceptsCrLfAndLfAndCountsLines)
     EXPECT_TRUE(in.atEnd());
 }
 
+TEST(LineReaderTest, LineStartTakesTheHeadOfALineEvenPastTheReadPart)
+{
+    auto in = LineReader::fromText("T.dat", "abcdef\r\nxy\r\n", false);
+    EXPECT_EQ(in.lineStart(3, "a"), "abc");
+    EXPECT_EQ(in.lineStart(3, "b"), "xy");
+    EXPECT_EQ(in.lineNumber(), 2);
+    EXPECT_THROW(in.lineStart(3, "c"), Error);
+    // A line cut off by the size limit: its head is there when long enough.
+    auto cut = LineReader::fromText("C.dat", "one\r\n" + std::string(100, '\0'), true);
+    EXPECT_EQ(cut.line("a"), "one");
+    EXPECT_EQ(cut.lineStart(60, "b"), std::string(60, '\0'));
+    EXPECT_THROW(cut.line("c"), Error);
+    auto shortCut = LineReader::fromText("S.dat", "one\r\nab", true);
+    shortCut.line("a");
+    EXPECT_THROW(shortCut.lineStart(60, "b"), Error);
+}
+
 TEST(LineReaderTest, ReadsRecordsOfTheExchangeFiles)
 {
     auto in = LineReader::fromText("TempFile.dat",
