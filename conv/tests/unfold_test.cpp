@@ -276,7 +276,9 @@ class ProfileFile : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        dir_ = fs::temp_directory_path() / "tvconv_profile_test";
+        // One folder per test: ctest runs the tests in parallel processes.
+        dir_ = fs::temp_directory_path() /
+               (std::string("tvconv_profile_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }

@@ -24,7 +24,10 @@ namespace fs = std::filesystem;
 // The model as tvconv reads it from a freshly generated pair of files.
 tvconv::ScatterModelData writtenModel(const ScattererMaterial& m)
 {
-    const fs::path dir = fs::temp_directory_path() / "tvgen_scatter_model_test";
+    // One folder per test and material: ctest runs the tests in parallel processes.
+    const fs::path dir = fs::temp_directory_path() /
+                         (std::string("tvgen_scatter_model_") +
+                          ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" + m.name);
     fs::create_directories(dir);
     const fs::path file = dir / (m.name + ".dat");
     fixedio::writeFileAtomically(file, formatScattererFile(buildScattererTable(m, coefficientEnergiesMeV(), momentumTransfers())));
