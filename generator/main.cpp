@@ -73,7 +73,6 @@ int main(int argc, char** argv)
     std::string convCheckFolder;
     bool convDetector = true;
     std::int64_t convPhotons = 4000000;
-    bool kvGiven = false;
     std::vector<int> kilovolts{50, 80, 120};
     bool kvGiven = false, unfoldData = false, methods = false;
     std::string detectorFile;
