@@ -59,9 +59,14 @@ void drawDirectly(const std::filesystem::path& file)
         state.kevPerChannel = 0.1;
         state.energyMin = 0;
         state.energyMax = 150;
-        NullSurface screen, paper;
+        NullSurface screen, paper, logScreen;
         tarvik::drawGraph(state, screen);
         tarvik::printGraph(state, paper);
+        // The logarithmic count axis takes the logarithm of every count drawn.
+        const tarvik::CountAxis axis = tarvik::logCountAxis(state);
+        if (axis.decades < 1 || axis.decades > tarvik::kMaxDecades)
+            finding("a logarithmic axis of " + std::to_string(axis.decades) + " decades");
+        tarvik::drawGraph(state, logScreen, axis);
     FUZZ_REFUSAL(tarvik::SpectrumLoadError)
     FUZZ_REFUSAL(tarvik::GraphError)
     FUZZ_REFUSALS_END

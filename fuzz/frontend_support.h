@@ -39,7 +39,8 @@ public:
 void exerciseDisplay(const std::string& folder, const std::string& file);
 
 // The same file read straight by the display's readers and drawn on screen
-// and paper over 0..150 keV at 0.1 keV per channel.
+// (linear and logarithmic count axis) and paper over 0..150 keV at 0.1 keV
+// per channel.
 void drawDirectly(const std::filesystem::path& file);
 
 } // namespace fuzzsupport
