@@ -62,12 +62,16 @@ const char* const kStripHelp =
     "  --first-line N         first line of the spectrum data (default 32)\n"
     "  --comment TEXT         comment line; give it twice for the second line\n"
     "                         (default \"-- No comment --\")\n"
-    "  --method standard|unfold   the correction (default standard)\n"
+    "  --method standard|unfold   the correction (default standard): unfold is the\n"
+    "                         unfolding with the detector's full response, as\n"
+    "                         with the dialog's check box \"unfold\" checked\n"
     "  --outdir DIR           write the results into DIR\n"
     "  --force                overwrite existing results\n"
     "\n"
-    "The response tables come from RES/ of the current folder, else from the\n"
-    "installed data.\n";
+    "The response data come from RES/ of the current folder, else from the\n"
+    "installed data: the response tables, or for unfold RES/detector.txt and\n"
+    "RES/unfold.rsp (read once per call; a file that cannot use them fails\n"
+    "with the reason).\n";
 
 const char* const kConvertHelp =
     "Usage: tarvik convert --angle A --length-mm L --scatterer Carbon|PMMA|FILE\n"
@@ -214,13 +218,15 @@ double number(const std::string& text, const std::string& what)
     return v;
 }
 
-Method methodOf(const Parsed& p)
+Method methodOf(const Parsed& p, Correction c)
 {
     const std::string m = p.one("method").value_or("standard");
     if (m == "standard") return Method::Standard;
     if (m == "unfold") {
-        if (!methodAvailable(Method::Unfold))
-            throw UsageError("the unfold method is not available in this build yet; use --method standard");
+        if (!methodAvailable(Method::Unfold, c))
+            throw UsageError(std::string("the unfold method of the ") +
+                             (c == Correction::Stripping ? "stripping" : "conversion") +
+                             " is not available in this build yet; use --method standard");
         return Method::Unfold;
     }
     throw UsageError("--method must be standard or unfold, not \"" + m + "\"");
@@ -364,7 +370,7 @@ int cmdStrip(const std::vector<std::string>& args, const Locations& where, const
     const auto c = comments(p);
     if (c.size() > 0) s.comment1 = c[0];
     if (c.size() > 1) s.comment2 = c[1];
-    s.method = methodOf(p);
+    s.method = methodOf(p, Correction::Stripping);
     const auto outdir = p.one("outdir");
     requireOutdir(outdir);
     if (p.files.empty()) throw UsageError("no measured spectrum (.csv) given");
@@ -374,7 +380,7 @@ int cmdStrip(const std::vector<std::string>& args, const Locations& where, const
     Written written;
     for (const std::string& f : p.files) {
         try {
-            requireMethod(s.method);
+            requireMethod(s.method, Correction::Stripping);
             const fs::path out = resultPath(f, outdir, ".mca1");
             if (!p.has("force") && pathExists(out)) throw FileFailure(out.string() + " exists (use --force to overwrite)");
             const StripRun run = stripFile(f, s, tables);
@@ -404,7 +410,7 @@ int cmdConvert(const std::vector<std::string>& args, const Locations& where, con
     const auto c = comments(p);
     if (c.size() > 0) s.comment1 = c[0];
     if (c.size() > 1) s.comment2 = c[1];
-    s.method = methodOf(p);
+    s.method = methodOf(p, Correction::Conversion);
     const auto outdir = p.one("outdir");
     requireOutdir(outdir);
     if (p.files.empty()) throw UsageError("no stripped spectrum (.mca1) given");
@@ -418,7 +424,7 @@ int cmdConvert(const std::vector<std::string>& args, const Locations& where, con
     Written written;
     for (const std::string& f : p.files) {
         try {
-            requireMethod(s.method);
+            requireMethod(s.method, Correction::Conversion);
             const fs::path out = resultPath(f, outdir, ".mca2");
             if (!p.has("force") && pathExists(out)) throw FileFailure(out.string() + " exists (use --force to overwrite)");
             const ConvertRun run = convertFile(f, s, scatterer);

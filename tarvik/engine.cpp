@@ -9,6 +9,7 @@
 #include "spectrumfiles.h"
 #include "strip/exchange.h"
 #include "strip/stripping.h"
+#include "strip/unfold.h"
 
 #include <cmath>
 #include <cstdio>
@@ -58,15 +59,33 @@ std::string readWhole(const fs::path& file)
 
 } // namespace
 
-bool methodAvailable(Method m)
+bool methodAvailable(Method m, Correction c)
 {
-    return m == Method::Standard;
+    return m == Method::Standard || c == Correction::Stripping;
 }
 
-void requireMethod(Method m)
+void requireMethod(Method m, Correction c)
 {
-    if (!methodAvailable(m))
-        throw FileFailure("the unfold method is not available in this build yet; use --method standard");
+    if (!methodAvailable(m, c))
+        throw FileFailure(std::string("the unfold method of the ") +
+                          (c == Correction::Stripping ? "stripping" : "conversion") +
+                          " is not available in this build yet; use --method standard");
+}
+
+const tvstrip::UnfoldResponse& ResponseTables::unfoldResponse()
+{
+    if (unfold_) return *unfold_;
+    if (unfoldFailure_) throw FileFailure(*unfoldFailure_);
+    try {
+        std::error_code ec;
+        if (!fs::is_directory(folder_, ec))
+            throw FileFailure("the folder of the detector response data " + folder_.string() + " is missing");
+        unfold_ = tvstrip::loadUnfoldResponse(folder_);
+    } catch (const std::exception& e) {
+        unfoldFailure_ = e.what();
+        throw FileFailure(*unfoldFailure_);
+    }
+    return *unfold_;
 }
 
 const tvstrip::ResponseTable& ResponseTables::operator()(int code)
@@ -86,7 +105,7 @@ const tvstrip::ResponseTable& ResponseTables::operator()(int code)
 
 StripRun stripFile(const fs::path& csv, const StripSettings& s, ResponseTables& tables)
 {
-    requireMethod(s.method);
+    requireMethod(s.method, Correction::Stripping);
     tarvik::StripEntries e;
     e.folder = folderOf(csv);
     e.selectedFile = utf8Of(csv.filename());
@@ -115,12 +134,22 @@ StripRun stripFile(const fs::path& csv, const StripSettings& s, ResponseTables& 
     run.kevPerChannel = job.kevPerChannel;
     run.measured.assign(job.counts.begin(), job.counts.end());
     const tvstrip::StripPlan plan = tvstrip::planStripping(job.voltage, job.kevPerChannel);
-    std::error_code ec;
-    if (!fs::is_directory(tables.folder(), ec))
-        throw FileFailure("the folder of the detector response tables " + tables.folder().string() + " is missing");
-    tvstrip::WorkingSpectrum w = tvstrip::prepareSpectrum(job.counts, plan);
-    tvstrip::stripChannels(w, plan, std::ref(tables), {});
-    const tvstrip::Counts corrected = tvstrip::finishSpectrum(w, plan);
+    tvstrip::Counts corrected;
+    if (job.method == tvstrip::StripMethod::Unfold) {
+        // As tvstrip does with line 109 "unfold": the data checked against
+        // the run's voltage and width first, then the unfolding itself.
+        const tvstrip::UnfoldResponse& response = tables.unfoldResponse();
+        tvstrip::unfoldRange(response, job.voltage, job.kevPerChannel);
+        corrected = tvstrip::unfoldSpectrum(job.counts, job.kevPerChannel, job.voltage, response);
+    } else {
+        std::error_code ec;
+        if (!fs::is_directory(tables.folder(), ec))
+            throw FileFailure("the folder of the detector response tables " + tables.folder().string() +
+                              " is missing");
+        tvstrip::WorkingSpectrum w = tvstrip::prepareSpectrum(job.counts, plan);
+        tvstrip::stripChannels(w, plan, std::ref(tables), {});
+        corrected = tvstrip::finishSpectrum(w, plan);
+    }
     run.result = tvstrip::formatResult(job, corrected);
     run.corrected.assign(corrected.begin(), corrected.end());
     return run;
@@ -138,7 +167,7 @@ std::vector<double> stripCounts(std::span<const double> measured, std::int32_t v
 
 ConvertRun convertFile(const fs::path& mca1, const ConvertSettings& s, const tvconv::ScattererData& scatterer)
 {
-    requireMethod(s.method);
+    requireMethod(s.method, Correction::Conversion);
     tarvik::AppState state;
     const std::string folder = folderOf(mca1), name = utf8Of(mca1.filename());
     // What a click on the file proposes: its own comments.

@@ -8,6 +8,7 @@
 
 #include "quality/beamquality.h"
 #include "strip/response_table.h"
+#include "strip/unfold_response.h"
 #include "conv/scatterer.h"
 
 #include <filesystem>
@@ -26,16 +27,24 @@ public:
 
 enum class Method { Standard, Unfold };
 
-// The response tables of one folder (RES), each read once per batch.
+// The response data of one folder (RES), each read once per batch: the
+// tables of the standard stripping, and the detector profile with the
+// response of the unfolding.
 class ResponseTables {
 public:
     explicit ResponseTables(std::filesystem::path resFolder) : folder_(std::move(resFolder)) {}
     const tvstrip::ResponseTable& operator()(int code);
     const std::filesystem::path& folder() const { return folder_; }
+    // The unfolding's data, read and checked at the first call.  Data that
+    // cannot be used throw FileFailure with the reason at every call, so that
+    // each file of the batch reports it without reading the data again.
+    const tvstrip::UnfoldResponse& unfoldResponse();
 
 private:
     std::filesystem::path folder_;
     std::map<int, tvstrip::ResponseTable> cache_;
+    std::optional<tvstrip::UnfoldResponse> unfold_;
+    std::optional<std::string> unfoldFailure_;
 };
 
 // The stripping dialog's entries as texts, as a person would type them.
@@ -102,8 +111,12 @@ SpectrumData readSpectrum(const std::filesystem::path& file, std::optional<doubl
 // spectra must share one width.
 std::string exportCsv(const std::vector<std::string>& names, const std::vector<SpectrumData>& spectra);
 
-// Whether this build has the method; requireMethod throws FileFailure if not.
-bool methodAvailable(Method m);
-void requireMethod(Method m);
+// Which correction a method is asked of.
+enum class Correction { Stripping, Conversion };
+
+// Whether this build has the method for that correction; requireMethod
+// throws FileFailure if not.
+bool methodAvailable(Method m, Correction c);
+void requireMethod(Method m, Correction c);
 
 } // namespace tarvikcli

@@ -5,6 +5,7 @@
 #include "cli.h"
 #include "engine.h"
 
+#include <optional>
 #include <regex>
 #include <set>
 #include <vector>
@@ -76,6 +77,70 @@ TEST(TarvikStrip, AFailingFileDoesNotStopTheOthers)
     fs::remove_all(w);
 }
 
+// A working folder whose RES holds the shipped response tables but the
+// unfolding's response data only as `unfoldRsp` (nothing when empty).
+fs::path withUnfoldData(const std::string& name, const std::optional<std::string>& unfoldRsp)
+{
+    const fs::path w = scratch(name);
+    const fs::path data = TARVIK_DATA_DIR;
+    fs::create_directories(w / "RES");
+    for (const auto& e : fs::directory_iterator(data / "RES"))
+        if (e.path().filename() != "unfold.rsp") fs::create_symlink(e.path(), w / "RES" / e.path().filename());
+    if (unfoldRsp) spit(w / "RES" / "unfold.rsp", *unfoldRsp);
+    fs::create_directory(w / "Tarvik_data");
+    fs::copy_file(data / "Tarvik_data" / kDemo, w / "Tarvik_data" / kDemo);
+    fs::copy_file(data / "Tarvik_data" / kDemo, w / "Tarvik_data" / "second.csv");
+    return w;
+}
+
+TEST(TarvikStrip, UnusableUnfoldDataFailEachFileWithTheReason)
+{
+    const std::string full = slurp(fs::path(TARVIK_DATA_DIR) / "RES" / "unfold.rsp");
+    ASSERT_GT(full.size(), 1000u);
+    std::string flipped = full;
+    flipped[flipped.size() - 7] = static_cast<char>(flipped[flipped.size() - 7] ^ 0x5a);
+    struct Case { std::string name; std::optional<std::string> rsp; };
+    for (const Case& c : {Case{"nounfold", std::nullopt}, Case{"cutunfold", full.substr(0, full.size() / 2)},
+                          Case{"flipunfold", flipped}}) {
+        SCOPED_TRACE(c.name);
+        const fs::path w = withUnfoldData(c.name, c.rsp);
+        const std::string args = " strip --kv 80 --kev-per-channel 0.1 Tarvik_data/" + std::string(kDemo) +
+                                 " Tarvik_data/second.csv";
+        const Result r = runIn(w, tarvikExe() + args + " --method unfold");
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.err.find("2 of 2 failed:"), std::string::npos) << r.err;
+        // Each file names the data file at fault, and nothing is written.
+        for (const std::string& f : {std::string(kDemo), std::string("second.csv")}) {
+            const auto at = r.err.find("  Tarvik_data/" + f + ": ");
+            ASSERT_NE(at, std::string::npos) << r.err;
+            EXPECT_NE(r.err.find("unfold.rsp", at), std::string::npos) << r.err;
+        }
+        EXPECT_FALSE(fs::exists(w / "Tarvik_data" / "W80kV_2.5mmAl_direct.mca1"));
+        EXPECT_FALSE(fs::exists(w / "Tarvik_data" / "second.mca1"));
+        // The standard method of the same folder does not need those data.
+        EXPECT_EQ(runIn(w, tarvikExe() + args).status, 0);
+        EXPECT_TRUE(fs::exists(w / "Tarvik_data" / "second.mca1"));
+        fs::remove_all(w);
+    }
+}
+
+TEST(TarvikStrip, UnfoldDiffersFromStandardAndNeverOverwrites)
+{
+    const fs::path w = withDemo("unfoldforce");
+    const std::string args = " strip --kv 80 --kev-per-channel 0.1 --outdir Tarvik_data Tarvik_data/" +
+                             std::string(kDemo);
+    ASSERT_EQ(runIn(w, tarvikExe() + args).status, 0);
+    const fs::path result = w / "Tarvik_data" / "W80kV_2.5mmAl_direct.mca1";
+    const std::string standard = slurp(result);
+    const Result again = runIn(w, tarvikExe() + args + " --method unfold");
+    EXPECT_EQ(again.status, 1);
+    EXPECT_EQ(slurp(result), standard);
+    ASSERT_EQ(runIn(w, tarvikExe() + args + " --method unfold --force").status, 0);
+    const std::string unfolded = slurp(result);
+    EXPECT_NE(unfolded, standard);
+    fs::remove_all(w);
+}
+
 TEST(TarvikStrip, CommandErrorsAreRefusedBeforeAnyFile)
 {
     const fs::path w = withDemo("usage");
@@ -83,7 +148,9 @@ TEST(TarvikStrip, CommandErrorsAreRefusedBeforeAnyFile)
     struct Case { std::string args, says; };
     for (const Case& c : {Case{"strip --kev-per-channel 0.1" + file, "--kv is required"},
                           Case{"strip --kv eighty --kev-per-channel 0.1" + file, "--kv must be a number"},
-                          Case{"strip --kv 80 --kev-per-channel 0.1 --method unfold" + file, "unfold method is not available"},
+                          Case{"strip --kv 80 --kev-per-channel 0.1 --method fast" + file, "--method must be standard or unfold"},
+                          Case{"convert --angle 90 --length-mm 0 --scatterer Carbon --method unfold x.mca1",
+                               "unfold method of the conversion is not available"},
                           Case{"strip --kv 80 --kev-per-channel 0.1 --outdir nowhere" + file, "nowhere does not exist"},
                           Case{"strip --kv 80 --kev-per-channel 0.1 --frobnicate" + file, "unknown option --frobnicate"},
                           Case{"convert --angle 90 --length-mm 0 --scatterer Wood.dat x.mca1", "scatterer Wood.dat"},

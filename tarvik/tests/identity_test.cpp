@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <random>
+#include <vector>
 
 namespace {
 
@@ -165,6 +166,68 @@ TEST(TarvikIdentity, StripAndConvertWriteWhatTheDialogsAndProgramsWrite)
     }
     // Most random cases must really be compared, not refused.
     EXPECT_GE(compared, 16) << bothRefused << " refused";
+    fs::remove_all(work);
+}
+
+// The unfolding route: the dialog with its check box "unfold" checked and
+// tvstrip against `tarvik strip --method unfold`, several files per call so
+// that the response data read once serve every file of the batch.
+TEST(TarvikIdentity, StripUnfoldWritesWhatTheDialogAndTvstripWrite)
+{
+    const fs::path work = workingFolder("identity_unfold");
+    std::mt19937 rng(20261209);
+    // Voltages within and beyond the reach of the unfolding's data, widths
+    // whose start channel lies inside and above channel 1024.
+    const char* kvs[] = {"80", "50", "120", "72.6", "100", "35", "150", "60"};
+    const char* widths[] = {"0.1", "0.15", "0.2", "0.05", "0.1", "0.25"};
+    const char* comments[] = {"", "測定 A"};
+    int compared = 0, bothRefused = 0;
+    for (int batch = 0; batch < 4; ++batch) {
+        const std::string kv = kvs[rng() % 8], w = widths[rng() % 6], comment = comments[rng() % 2];
+        SCOPED_TRACE("kv " + kv + " w " + w);
+        fs::create_directories(work / "cli");
+        std::string cmd = tarvikExe() + " strip --method unfold --kv " + kv + " --kev-per-channel " + w +
+                          " --outdir cli";
+        if (!comment.empty()) cmd += " --comment '" + comment + "'";
+        std::vector<std::pair<std::string, int>> dialogStatus;  // name, tvstrip's exit status
+        for (int k = 0; k < 2; ++k) {
+            const std::string name = "unfold" + std::to_string(batch) + "_" + std::to_string(k);
+            spit(work / "Tarvik_data" / (name + ".csv"), randomMeasurement(rng, std::stod(kv), std::stod(w)));
+            tarvik::AppState state;
+            YesPrompt prompt;
+            ConsoleRunner runner;
+            tarvik::StripEntries se;
+            se.folder = (work / "Tarvik_data").string();
+            se.selectedFile = name + ".csv";
+            se.text1 = comment;
+            se.text3 = kv;
+            se.text4 = name;
+            se.text5 = w;
+            se.text6 = "32";
+            se.unfold = true;
+            ASSERT_EQ(tarvik::stripGo(state, se, work, prompt, runner), tarvik::GoOutcome::Started) << prompt.told;
+            dialogStatus.emplace_back(name, runner.status);
+            cmd += " Tarvik_data/" + name + ".csv";
+        }
+        const Result r = runIn(work, cmd);
+        bool anyRefused = false;
+        for (const auto& [name, status] : dialogStatus) {
+            SCOPED_TRACE(name);
+            const fs::path viaCli = work / "cli" / (name + ".mca1");
+            if (status != 0) {
+                anyRefused = true;
+                EXPECT_FALSE(fs::exists(viaCli));
+                EXPECT_NE(r.err.find("Tarvik_data/" + name + ".csv: "), std::string::npos) << r.err;
+                ++bothRefused;
+                continue;
+            }
+            ASSERT_TRUE(fs::exists(viaCli)) << r.err;
+            EXPECT_EQ(slurp(viaCli), slurp(work / "Tarvik_data" / (name + ".mca1")));
+            ++compared;
+        }
+        EXPECT_EQ(r.status, anyRefused ? 1 : 0) << r.err;
+    }
+    EXPECT_GE(compared, 6) << bothRefused << " refused";
     fs::remove_all(work);
 }
 
