@@ -45,8 +45,9 @@ const char* const kInitHelp =
     "Usage: tarvik init [--force] DIR\n"
     "\n"
     "Makes DIR a working folder: RES/ (detector response tables), Carbon.dat,\n"
-    "PMMA.dat, Tarvik_data/ with the demo spectra, and the programs tvstrip and\n"
-    "tvconv that the front end starts.  They come from the installed data\n"
+    "PMMA.dat and the Compton profiles beside them (*_profile.dat),\n"
+    "Tarvik_data/ with the demo spectra, and the programs tvstrip and tvconv\n"
+    "that the front end starts.  They come from the installed data\n"
     "(<prefix>/share/tarvik, programs in <prefix>/bin) or from the build tree.\n"
     "An existing item is kept unless --force is given.\n";
 
@@ -87,7 +88,11 @@ const char* const kConvertHelp =
     "                         folder, else of the installed data) or a file\n"
     "  --comment TEXT         comment line, twice for the second (default: the\n"
     "                         file's own comments, as the dialog proposes them)\n"
-    "  --method standard|unfold   the conversion (default standard)\n"
+    "  --method standard|unfold   the conversion (default standard): unfold is the\n"
+    "                         unfolding with the scattering model, as with the\n"
+    "                         dialog's check box \"unfold\" checked; it also reads\n"
+    "                         the Compton profile beside the scatterer file\n"
+    "                         (Carbon_profile.dat for Carbon.dat), once per call\n"
     "  --outdir DIR           write the results into DIR\n"
     "  --force                overwrite existing results\n";
 
@@ -218,15 +223,13 @@ double number(const std::string& text, const std::string& what)
     return v;
 }
 
-Method methodOf(const Parsed& p, Correction c)
+Method methodOf(const Parsed& p)
 {
     const std::string m = p.one("method").value_or("standard");
     if (m == "standard") return Method::Standard;
     if (m == "unfold") {
-        if (!methodAvailable(Method::Unfold, c))
-            throw UsageError(std::string("the unfold method of the ") +
-                             (c == Correction::Stripping ? "stripping" : "conversion") +
-                             " is not available in this build yet; use --method standard");
+        if (!methodAvailable(Method::Unfold))
+            throw UsageError("the unfold method is not available in this build; use --method standard");
         return Method::Unfold;
     }
     throw UsageError("--method must be standard or unfold, not \"" + m + "\"");
@@ -370,7 +373,7 @@ int cmdStrip(const std::vector<std::string>& args, const Locations& where, const
     const auto c = comments(p);
     if (c.size() > 0) s.comment1 = c[0];
     if (c.size() > 1) s.comment2 = c[1];
-    s.method = methodOf(p, Correction::Stripping);
+    s.method = methodOf(p);
     const auto outdir = p.one("outdir");
     requireOutdir(outdir);
     if (p.files.empty()) throw UsageError("no measured spectrum (.csv) given");
@@ -380,7 +383,7 @@ int cmdStrip(const std::vector<std::string>& args, const Locations& where, const
     Written written;
     for (const std::string& f : p.files) {
         try {
-            requireMethod(s.method, Correction::Stripping);
+            requireMethod(s.method);
             const fs::path out = resultPath(f, outdir, ".mca1");
             if (!p.has("force") && pathExists(out)) throw FileFailure(out.string() + " exists (use --force to overwrite)");
             const StripRun run = stripFile(f, s, tables);
@@ -410,24 +413,37 @@ int cmdConvert(const std::vector<std::string>& args, const Locations& where, con
     const auto c = comments(p);
     if (c.size() > 0) s.comment1 = c[0];
     if (c.size() > 1) s.comment2 = c[1];
-    s.method = methodOf(p, Correction::Conversion);
+    s.method = methodOf(p);
     const auto outdir = p.one("outdir");
     requireOutdir(outdir);
     if (p.files.empty()) throw UsageError("no stripped spectrum (.mca1) given");
     tvconv::ScattererData scatterer;
+    const fs::path scattererPath = scattererFile(sc, where);
     try {
-        scatterer = tvconv::readScattererFile(scattererFile(sc, where));
+        scatterer = tvconv::readScattererFile(scattererPath);
     } catch (const std::exception& e) {
         throw UsageError("the scatterer " + sc + " cannot be used: " + e.what());
+    }
+    // The unfolding's Compton profile beside the scatterer file, read once;
+    // when it cannot be used, every file fails with the reason.
+    std::optional<tvconv::ScatterModelData> model;
+    std::string modelFailure;
+    if (s.method == Method::Unfold) {
+        try {
+            model = tvconv::ScatterModelData{scatterer, tvconv::readProfileFile(tvconv::profilePathFor(scattererPath))};
+        } catch (const std::exception& e) {
+            modelFailure = e.what();
+        }
     }
     Progress progress(io, "convert", p.files.size());
     Written written;
     for (const std::string& f : p.files) {
         try {
-            requireMethod(s.method, Correction::Conversion);
+            requireMethod(s.method);
             const fs::path out = resultPath(f, outdir, ".mca2");
             if (!p.has("force") && pathExists(out)) throw FileFailure(out.string() + " exists (use --force to overwrite)");
-            const ConvertRun run = convertFile(f, s, scatterer);
+            if (s.method == Method::Unfold && !model) throw FileFailure(modelFailure);
+            const ConvertRun run = convertFile(f, s, scatterer, model ? &*model : nullptr);
             writeResult(out, run.result, p.has("force"), written);
             progress.done(f, out.string());
         } catch (const std::exception& e) {

@@ -59,17 +59,14 @@ std::string readWhole(const fs::path& file)
 
 } // namespace
 
-bool methodAvailable(Method m, Correction c)
+bool methodAvailable(Method m)
 {
-    return m == Method::Standard || c == Correction::Stripping;
+    return m == Method::Standard || m == Method::Unfold;
 }
 
-void requireMethod(Method m, Correction c)
+void requireMethod(Method m)
 {
-    if (!methodAvailable(m, c))
-        throw FileFailure(std::string("the unfold method of the ") +
-                          (c == Correction::Stripping ? "stripping" : "conversion") +
-                          " is not available in this build yet; use --method standard");
+    if (!methodAvailable(m)) throw FileFailure("this method is not available in this build; use --method standard");
 }
 
 const tvstrip::UnfoldResponse& ResponseTables::unfoldResponse()
@@ -105,7 +102,7 @@ const tvstrip::ResponseTable& ResponseTables::operator()(int code)
 
 StripRun stripFile(const fs::path& csv, const StripSettings& s, ResponseTables& tables)
 {
-    requireMethod(s.method, Correction::Stripping);
+    requireMethod(s.method);
     tarvik::StripEntries e;
     e.folder = folderOf(csv);
     e.selectedFile = utf8Of(csv.filename());
@@ -165,9 +162,10 @@ std::vector<double> stripCounts(std::span<const double> measured, std::int32_t v
     return {out.begin(), out.end()};
 }
 
-ConvertRun convertFile(const fs::path& mca1, const ConvertSettings& s, const tvconv::ScattererData& scatterer)
+ConvertRun convertFile(const fs::path& mca1, const ConvertSettings& s, const tvconv::ScattererData& scatterer,
+                       const tvconv::ScatterModelData* model)
 {
-    requireMethod(s.method, Correction::Conversion);
+    requireMethod(s.method);
     tarvik::AppState state;
     const std::string folder = folderOf(mca1), name = utf8Of(mca1.filename());
     // What a click on the file proposes: its own comments.
@@ -194,8 +192,16 @@ ConvertRun convertFile(const fs::path& mca1, const ConvertSettings& s, const tvc
     const tvconv::ConversionRequest request = tvconv::readConversionRequest(in);
     auto hin = fixedio::LineReader::fromText("Com.dat", x.comDat);
     const std::vector<std::string> header = tvconv::readResultHeader(hin);
-    tvconv::checkConversionInput(request.input, scatterer);
-    const tvconv::Spectrum primary = tvconv::convertSpectrum(request.input, scatterer);
+    tvconv::Spectrum primary{};
+    if (request.method == tvconv::ConversionMethod::unfold) {
+        // As tvconv does with line 110 "unfold".
+        if (!model) throw FileFailure("the Compton profile of the scatterer was not read for the unfold method");
+        tvconv::checkUnfoldInput(request.input, *model);
+        primary = tvconv::unfoldPrimary(request.input, *model).primary;
+    } else {
+        tvconv::checkConversionInput(request.input, scatterer);
+        primary = tvconv::convertSpectrum(request.input, scatterer);
+    }
     ConvertRun run;
     run.angle = request.input.angle;
     run.lengthCm = request.input.attenuationLength;

@@ -10,6 +10,7 @@
 #include "strip/response_table.h"
 #include "strip/unfold_response.h"
 #include "conv/scatterer.h"
+#include "conv/unfold.h"
 
 #include <filesystem>
 #include <map>
@@ -88,9 +89,11 @@ struct ConvertRun {
     std::vector<double> corrected;
 };
 
-// The ".mca2" that "変換 Go" and tvconv write for this result file.
+// The ".mca2" that "変換 Go" and tvconv write for this result file.  The
+// unfolding (s.method) needs `model`, the scatterer with the Compton profile
+// beside its file; the standard method reads `scatterer` only.
 ConvertRun convertFile(const std::filesystem::path& mca1, const ConvertSettings& s,
-                       const tvconv::ScattererData& scatterer);
+                       const tvconv::ScattererData& scatterer, const tvconv::ScatterModelData* model = nullptr);
 
 std::vector<double> convertCounts(std::span<const double> counts, std::int32_t angle, float lengthCm,
                                   float kevPerChannel, const tvconv::ScattererData& scatterer);
@@ -111,12 +114,8 @@ SpectrumData readSpectrum(const std::filesystem::path& file, std::optional<doubl
 // spectra must share one width.
 std::string exportCsv(const std::vector<std::string>& names, const std::vector<SpectrumData>& spectra);
 
-// Which correction a method is asked of.
-enum class Correction { Stripping, Conversion };
-
-// Whether this build has the method for that correction; requireMethod
-// throws FileFailure if not.
-bool methodAvailable(Method m, Correction c);
-void requireMethod(Method m, Correction c);
+// Whether this build has the method; requireMethod throws FileFailure if not.
+bool methodAvailable(Method m);
+void requireMethod(Method m);
 
 } // namespace tarvikcli

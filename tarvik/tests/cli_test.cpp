@@ -124,6 +124,37 @@ TEST(TarvikStrip, UnusableUnfoldDataFailEachFileWithTheReason)
     }
 }
 
+TEST(TarvikConvert, AMissingOrDamagedComptonProfileFailsEachFileWithTheReason)
+{
+    const fs::path w = withDemo("convprofile");
+    ASSERT_EQ(runIn(w, tarvikExe() + " strip --kv 80 --kev-per-channel 0.1 Tarvik_data/" + kDemo).status, 0);
+    fs::copy_file(w / "Tarvik_data" / "W80kV_2.5mmAl_direct.mca1", w / "Tarvik_data" / "second.mca1");
+    const std::string files = " Tarvik_data/W80kV_2.5mmAl_direct.mca1 Tarvik_data/second.mca1";
+    const std::string profile = slurp(w / "Carbon_profile.dat");
+    for (const std::optional<std::string>& content :
+         {std::optional<std::string>{}, std::optional<std::string>{profile.substr(0, profile.size() / 3)}}) {
+        SCOPED_TRACE(content ? "cut short" : "missing");
+        fs::remove(w / "Carbon_profile.dat");
+        if (content) spit(w / "Carbon_profile.dat", *content);
+        const std::string cmd = tarvikExe() + " convert --angle 90 --length-mm 10 --scatterer Carbon";
+        const Result r = runIn(w, cmd + " --method unfold" + files);
+        EXPECT_EQ(r.status, 1) << r.err;
+        EXPECT_NE(r.err.find("2 of 2 failed:"), std::string::npos) << r.err;
+        for (const std::string f : {"W80kV_2.5mmAl_direct.mca1", "second.mca1"}) {
+            const auto at = r.err.find("  Tarvik_data/" + f + ": ");
+            ASSERT_NE(at, std::string::npos) << r.err;
+            EXPECT_NE(r.err.find("Carbon_profile.dat", at), std::string::npos) << r.err;
+        }
+        EXPECT_FALSE(fs::exists(w / "Tarvik_data" / "second.mca2"));
+        // The standard conversion does not read the profile.
+        EXPECT_EQ(runIn(w, cmd + files + " --force").status, 0);
+        EXPECT_TRUE(fs::exists(w / "Tarvik_data" / "second.mca2"));
+        fs::remove(w / "Tarvik_data" / "second.mca2");
+        fs::remove(w / "Tarvik_data" / "W80kV_2.5mmAl_direct.mca2");
+    }
+    fs::remove_all(w);
+}
+
 TEST(TarvikStrip, UnfoldDiffersFromStandardAndNeverOverwrites)
 {
     const fs::path w = withDemo("unfoldforce");
@@ -149,8 +180,8 @@ TEST(TarvikStrip, CommandErrorsAreRefusedBeforeAnyFile)
     for (const Case& c : {Case{"strip --kev-per-channel 0.1" + file, "--kv is required"},
                           Case{"strip --kv eighty --kev-per-channel 0.1" + file, "--kv must be a number"},
                           Case{"strip --kv 80 --kev-per-channel 0.1 --method fast" + file, "--method must be standard or unfold"},
-                          Case{"convert --angle 90 --length-mm 0 --scatterer Carbon --method unfold x.mca1",
-                               "unfold method of the conversion is not available"},
+                          Case{"convert --angle 90 --length-mm 0 --scatterer Carbon --method strip x.mca1",
+                               "--method must be standard or unfold"},
                           Case{"strip --kv 80 --kev-per-channel 0.1 --outdir nowhere" + file, "nowhere does not exist"},
                           Case{"strip --kv 80 --kev-per-channel 0.1 --frobnicate" + file, "unknown option --frobnicate"},
                           Case{"convert --angle 90 --length-mm 0 --scatterer Wood.dat x.mca1", "scatterer Wood.dat"},
@@ -303,8 +334,19 @@ TEST(TarvikInit, PreparesAWorkingFolderAndKeepsExistingItems)
         const auto perms = fs::status(w / "work" / prog).permissions();
         EXPECT_NE(perms & fs::perms::owner_exec, fs::perms::none) << prog;
     }
-    // The prepared folder works: a stripping there with its own tables.
+    for (const char* profile : {"Carbon_profile.dat", "PMMA_profile.dat"})
+        EXPECT_EQ(slurp(w / "work" / profile), slurp(fs::path(TARVIK_DATA_DIR) / profile)) << profile;
+    // The prepared folder works: a stripping there with its own tables, and
+    // both unfoldings with its own data.
     EXPECT_EQ(runIn(w / "work", tarvikExe() + " strip --kv 80 --kev-per-channel 0.1 Tarvik_data/" + kDemo).status, 0);
+    fs::create_directory(w / "work" / "u");
+    const Result su = runIn(w / "work", tarvikExe() + " strip --method unfold --kv 80 --kev-per-channel 0.1 --outdir u "
+                                                      "Tarvik_data/" + kDemo);
+    EXPECT_EQ(su.status, 0) << su.err;
+    const Result cu = runIn(w / "work", tarvikExe() + " convert --method unfold --angle 90 --length-mm 10 "
+                                                      "--scatterer PMMA u/W80kV_2.5mmAl_direct.mca1");
+    EXPECT_EQ(cu.status, 0) << cu.err;
+    EXPECT_TRUE(fs::exists(w / "work" / "u" / "W80kV_2.5mmAl_direct.mca2"));
 
     spit(w / "work" / "PMMA.dat", "mine");
     const Result again = runIn(w, tarvikExe() + " init work");

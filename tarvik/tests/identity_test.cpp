@@ -231,4 +231,75 @@ TEST(TarvikIdentity, StripUnfoldWritesWhatTheDialogAndTvstripWrite)
     fs::remove_all(work);
 }
 
+// The conversion's unfolding route: results of the stripping converted by
+// the dialog with its check box "unfold" checked and tvconv, against
+// `tarvik convert --method unfold` of the same files in one call.
+TEST(TarvikIdentity, ConvertUnfoldWritesWhatTheDialogAndTvconvWrite)
+{
+    const fs::path work = workingFolder("identity_convunfold");
+    std::mt19937 rng(20261210);
+    const char* kvs[] = {"80", "50", "120", "100", "60"};
+    const char* widths[] = {"0.1", "0.15", "0.2", "0.25"};
+    const char* angles[] = {"90", "45", "120", "60.5"};
+    const char* lengths[] = {"0", "12.5", "30"};
+    int compared = 0, bothRefused = 0;
+    for (int batch = 0; batch < 3; ++batch) {
+        const std::string kv = kvs[rng() % 5], w = widths[rng() % 4];
+        const std::string angle = angles[rng() % 4], length = lengths[rng() % 3];
+        const bool carbon = rng() % 2 == 0;
+        SCOPED_TRACE("kv " + kv + " w " + w + " angle " + angle + " length " + length + (carbon ? " Carbon" : " PMMA"));
+        std::string strip = tarvikExe() + " strip --kv " + kv + " --kev-per-channel " + w;
+        std::string convert = tarvikExe() + " convert --method unfold --angle " + angle + " --length-mm " + length +
+                              " --scatterer " + (carbon ? "Carbon" : "PMMA") + " --outdir cli";
+        std::vector<std::string> names;
+        for (int k = 0; k < 2; ++k) {
+            names.push_back("conv" + std::to_string(batch) + "_" + std::to_string(k));
+            spit(work / "Tarvik_data" / (names.back() + ".csv"), randomMeasurement(rng, std::stod(kv), std::stod(w)));
+            strip += " Tarvik_data/" + names.back() + ".csv";
+            convert += " Tarvik_data/" + names.back() + ".mca1";
+        }
+        ASSERT_EQ(runIn(work, strip).status, 0);
+        fs::create_directories(work / "cli");
+        std::vector<int> dialogStatus;
+        for (const std::string& name : names) {
+            tarvik::AppState state;
+            YesPrompt prompt;
+            ConsoleRunner runner;
+            const std::string folder = (work / "Tarvik_data").string();
+            const auto click = tarvik::convertFileClicked(state, folder, name + ".mca1");
+            tarvik::ConvertEntries ce;
+            ce.folder = folder;
+            ce.selectedFile = name + ".mca1";
+            ce.text1 = click.text1;
+            ce.text2 = click.text2;
+            ce.text3 = click.text3;
+            ce.text4 = name;
+            ce.text5 = angle;
+            ce.text6 = length;
+            ce.carbon = carbon;
+            ce.unfold = true;
+            ASSERT_EQ(tarvik::convertGo(state, ce, work, prompt, runner), tarvik::GoOutcome::Started) << prompt.told;
+            dialogStatus.push_back(runner.status);
+        }
+        const Result r = runIn(work, convert);
+        bool anyRefused = false;
+        for (std::size_t k = 0; k < names.size(); ++k) {
+            SCOPED_TRACE(names[k]);
+            const fs::path viaCli = work / "cli" / (names[k] + ".mca2");
+            if (dialogStatus[k] != 0) {
+                anyRefused = true;
+                EXPECT_FALSE(fs::exists(viaCli));
+                ++bothRefused;
+                continue;
+            }
+            ASSERT_TRUE(fs::exists(viaCli)) << r.err;
+            EXPECT_EQ(slurp(viaCli), slurp(work / "Tarvik_data" / (names[k] + ".mca2")));
+            ++compared;
+        }
+        EXPECT_EQ(r.status, anyRefused ? 1 : 0) << r.err;
+    }
+    EXPECT_GE(compared, 4) << bothRefused << " refused";
+    fs::remove_all(work);
+}
+
 } // namespace

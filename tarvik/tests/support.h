@@ -61,14 +61,15 @@ inline Result runIn(const fs::path& dir, const std::string& command)
 
 inline std::string tarvikExe() { return std::string("'") + TARVIK_EXECUTABLE + "'"; }
 
-// A working folder with the shipped response tables and scatterer files.
+// A working folder with the shipped response tables and scatterer files
+// (with the Compton profiles beside them).
 inline fs::path workingFolder(const std::string& name)
 {
     const fs::path w = scratch(name);
     const fs::path data = TARVIK_DATA_DIR;
     fs::create_directory_symlink(data / "RES", w / "RES");
-    fs::copy_file(data / "Carbon.dat", w / "Carbon.dat");
-    fs::copy_file(data / "PMMA.dat", w / "PMMA.dat");
+    for (const char* f : {"Carbon.dat", "PMMA.dat", "Carbon_profile.dat", "PMMA_profile.dat"})
+        fs::copy_file(data / f, w / f);
     fs::create_directory(w / "Tarvik_data");
     return w;
 }
