@@ -155,23 +155,6 @@ TEST(TarvikConvert, AMissingOrDamagedComptonProfileFailsEachFileWithTheReason)
     fs::remove_all(w);
 }
 
-TEST(TarvikStrip, UnfoldDiffersFromStandardAndNeverOverwrites)
-{
-    const fs::path w = withDemo("unfoldforce");
-    const std::string args = " strip --kv 80 --kev-per-channel 0.1 --outdir Tarvik_data Tarvik_data/" +
-                             std::string(kDemo);
-    ASSERT_EQ(runIn(w, tarvikExe() + args).status, 0);
-    const fs::path result = w / "Tarvik_data" / "W80kV_2.5mmAl_direct.mca1";
-    const std::string standard = slurp(result);
-    const Result again = runIn(w, tarvikExe() + args + " --method unfold");
-    EXPECT_EQ(again.status, 1);
-    EXPECT_EQ(slurp(result), standard);
-    ASSERT_EQ(runIn(w, tarvikExe() + args + " --method unfold --force").status, 0);
-    const std::string unfolded = slurp(result);
-    EXPECT_NE(unfolded, standard);
-    fs::remove_all(w);
-}
-
 TEST(TarvikStrip, CommandErrorsAreRefusedBeforeAnyFile)
 {
     const fs::path w = withDemo("usage");
