@@ -158,17 +158,43 @@ std::array<AngleStep, angleSteps> makeAngleSteps()
     return steps;
 }
 
-// The largest x of a channel's angle sum: the one at φ = 180°.
-float momentumTransferAtHalfTurn(float e1)
+// 1 − cos θ and sin(θ / 2.0) of one angle, worked out once for every
+// channel: the formulas below take exactly these values, so a conversion
+// that computes them once gives the same results as one per call.
+double oneMinusCos(float theta) { return 1.0 - std::cos(wide(theta)); }
+double sinOfHalf(float angle) { return std::sin(wide(angle) / kTwo); }
+
+double comptonDenominator(float e, double oneMinusCosTheta)
 {
-    const float phi = single((static_cast<double>(angleSteps) / kHalfTurn) * kPi);
-    return momentumTransfer(phi, e1);
+    return kRest - oneMinusCosTheta * wide(e);
 }
-float momentumTransferAtFirstStep(float e1)
+float primaryEnergyFor(float e, double oneMinusCosTheta)
 {
-    const float phi = single((1.0 / kHalfTurn) * kPi);
-    return momentumTransfer(phi, e1);
+    return single((kRest * wide(e)) / comptonDenominator(e, oneMinusCosTheta));
 }
+float momentumTransferFor(double sinHalfAngle, float primaryEnergy)
+{
+    return single(sinHalfAngle / (kLambda / wide(primaryEnergy)));
+}
+
+// What every channel needs of the scattering angle θ and of the angles
+// φ = 1° and 180° that bound the angle sum.
+struct AngleTerms {
+    float theta;
+    double oneMinusCosTheta;
+    double sinHalfTheta;
+    double sinHalfFirst;     // φ = 1°, the smallest x of a channel's angle sum
+    double sinHalfHalfTurn;  // φ = 180°, the largest
+
+    explicit AngleTerms(std::int32_t degrees)
+        : theta(single((static_cast<double>(degrees) / kHalfTurn) * kPi)),
+          oneMinusCosTheta(oneMinusCos(theta)),
+          sinHalfTheta(sinOfHalf(theta)),
+          sinHalfFirst(sinOfHalf(single((1.0 / kHalfTurn) * kPi))),
+          sinHalfHalfTurn(sinOfHalf(single((static_cast<double>(angleSteps) / kHalfTurn) * kPi)))
+    {
+    }
+};
 
 } // namespace
 
@@ -213,23 +239,13 @@ ChannelEnergies channelEnergies(int channel, float width)
     return e;
 }
 
-namespace {
-double comptonDenominator(float e, float theta)
-{
-    return kRest - (1.0 - std::cos(wide(theta))) * wide(e);
-}
-} // namespace
+bool hasPrimaryEnergy(float e, float theta) { return comptonDenominator(e, oneMinusCos(theta)) > 0.0; }
 
-bool hasPrimaryEnergy(float e, float theta) { return comptonDenominator(e, theta) > 0.0; }
-
-float primaryEnergy(float e, float theta)
-{
-    return single((kRest * wide(e)) / comptonDenominator(e, theta));
-}
+float primaryEnergy(float e, float theta) { return primaryEnergyFor(e, oneMinusCos(theta)); }
 
 float momentumTransfer(float angle, float primaryEnergy)
 {
-    return single(std::sin(wide(angle) / kTwo) / (kLambda / wide(primaryEnergy)));
+    return momentumTransferFor(sinOfHalf(angle), primaryEnergy);
 }
 
 std::vector<Share> spreadShares(float e1lo, float e1hi, float width)
@@ -296,40 +312,41 @@ void checkConversionInput(const ConversionInput& in, const ScattererData& d)
 
     const float lastEnergy = d.coefficients.back().energy;
     const float lastX = d.scattering.back().x;
+    const AngleTerms angle(in.angle);
     for (int i = firstConvertedChannel; i <= k; ++i) {
         const ChannelEnergies e = channelEnergies(i, w);
-        const std::string where = channelText(i);
+        const auto where = [i] { return channelText(i); };
         if (!(e.lower > 0.0f) || !(e.upper <= FLT_MAX))
-            throw ConversionError(where + ": its energies at " + num(w) +
+            throw ConversionError(where() + ": its energies at " + num(w) +
                                   " keV per channel cannot be held as numbers");
         for (const auto& [edge, name] : {std::pair{e.lower, "lower edge"}, std::pair{e.centre, "centre"},
                                          std::pair{e.upper, "upper edge"}}) {
-            if (!hasPrimaryEnergy(edge, theta))
-                throw ConversionError(where + ": its " + std::string(name) + " " + num(edge) +
+            if (!(comptonDenominator(edge, angle.oneMinusCosTheta) > 0.0))
+                throw ConversionError(where() + ": its " + std::string(name) + " " + num(edge) +
                                       " keV cannot come from Compton scattering at " + std::to_string(in.angle) +
                                       " degrees (no positive primary energy: (1 - cos angle) x energy must stay "
                                       "below 511 keV)");
-            const float e1 = primaryEnergy(edge, theta);
+            const float e1 = primaryEnergyFor(edge, angle.oneMinusCosTheta);
             if (!finitePositive(e1))
-                throw ConversionError(where + ": the primary energy of its " + std::string(name) + " " + num(edge) +
+                throw ConversionError(where() + ": the primary energy of its " + std::string(name) + " " + num(edge) +
                                       " keV at " + std::to_string(in.angle) + " degrees is too large to compute");
         }
-        const float e1 = primaryEnergy(e.centre, theta);
+        const float e1 = primaryEnergyFor(e.centre, angle.oneMinusCosTheta);
         if (!(e1 < lastEnergy))
-            throw ConversionError(where + ": the primary energy " + num(e1) +
+            throw ConversionError(where() + ": the primary energy " + num(e1) +
                                   " keV lies at or beyond the last energy " + num(lastEnergy) +
                                   " keV of the coefficient table (" + lastCoefficientRow(d) + ")");
-        const float xTheta = momentumTransfer(theta, e1);
-        const float xMax = momentumTransferAtHalfTurn(e1);
+        const float xTheta = momentumTransferFor(angle.sinHalfTheta, e1);
+        const float xMax = momentumTransferFor(angle.sinHalfHalfTurn, e1);
         for (const float x : {xTheta, xMax})
             if (!(x < lastX))
-                throw ConversionError(where + ": the momentum transfer x = " + num(x) +
+                throw ConversionError(where() + ": the momentum transfer x = " + num(x) +
                                       " 1/A (primary energy " + num(e1) + " keV" +
                                       (x == xMax ? ", scattering angle 180 degrees" : "") +
                                       ") lies at or beyond the last x = " + num(lastX) + " 1/A (" +
                                       lastScatteringRow(d) + ")");
-        if (!(momentumTransferAtFirstStep(e1) > 0.0f) || !(xTheta > 0.0f))
-            throw ConversionError(where + ": the momentum transfer at primary energy " + num(e1) +
+        if (!(momentumTransferFor(angle.sinHalfFirst, e1) > 0.0f) || !(xTheta > 0.0f))
+            throw ConversionError(where() + ": the momentum transfer at primary energy " + num(e1) +
                                   " keV is too small to take its logarithm");
     }
 
@@ -358,7 +375,8 @@ Spectrum convertSpectrum(const ConversionInput& in, const ScattererData& d, cons
     const auto count = [&](int i) { return in.counts[static_cast<std::size_t>(i - 1)]; };
 
     // 1. Angle, and what the channel loop needs of it.
-    const float theta = angleInRadians(in.angle);
+    const AngleTerms angle(in.angle);
+    const float theta = angle.theta;
     const double sinThetaSq = squared(std::sin(wide(theta)));
 
     // 2. Measured total without channel 1.
@@ -372,17 +390,18 @@ Spectrum convertSpectrum(const ConversionInput& in, const ScattererData& d, cons
     std::array<float, channelCount> primary{};
     for (int i = firstConvertedChannel; i <= k; ++i) {
         if (progress) progress(i);
-        const std::string where = channelText(i);
+        // The channel named in an error message, built only when one is thrown.
+        const auto where = [i] { return channelText(i); };
 
         const ChannelEnergies e = channelEnergies(i, in.channelWidth);
-        const float e1 = primaryEnergy(e.centre, theta);
-        const float e1lo = primaryEnergy(e.lower, theta);
-        const float e1hi = primaryEnergy(e.upper, theta);
+        const float e1 = primaryEnergyFor(e.centre, angle.oneMinusCosTheta);
+        const float e1lo = primaryEnergyFor(e.lower, angle.oneMinusCosTheta);
+        const float e1hi = primaryEnergyFor(e.upper, angle.oneMinusCosTheta);
         const double e0d = wide(e.centre);
         const double e1d = wide(e1);
 
         // Differential cross-section at θ.
-        const float xTheta = momentumTransfer(theta, e1);
+        const float xTheta = momentumTransferFor(angle.sinHalfTheta, e1);
         const float sTheta = sTable.scattering(xTheta, sTable.row(xTheta));
         const float diff = single((e1d / e0d + e0d / e1d - sinThetaSq) * squared(e0d / e1d) * wide(sTheta));
 
@@ -401,17 +420,17 @@ Spectrum convertSpectrum(const ConversionInput& in, const ScattererData& d, cons
             sigma = single(term + wide(sigma));
         }
         if (!finitePositive(sigma))
-            throw ConversionError(where + ": the total cross-section came out as " + num(sigma) +
+            throw ConversionError(where() + ": the total cross-section came out as " + num(sigma) +
                                   " (overflow or no scattering at all); the angular weight cannot be formed");
 
         const float weight = single(wide(diff) / wide(sigma));
         if (!finitePositive(weight))
-            throw ConversionError(where + ": the angular weight came out as " + num(weight) +
+            throw ConversionError(where() + ": the angular weight came out as " + num(weight) +
                                   " (differential cross-section " + num(diff) + ", total " + num(sigma) +
                                   "); the counts cannot be divided by it");
         const float coeff = cTable.coefficient(e1);
         if (!finitePositive(coeff))
-            throw ConversionError(where + ": the scattering coefficient at " + num(e1) + " keV came out as " +
+            throw ConversionError(where() + ": the scattering coefficient at " + num(e1) + " keV came out as " +
                                   num(coeff) + "; the counts cannot be divided by it");
 
         // Spreading onto the primary grid.
@@ -420,7 +439,7 @@ Spectrum convertSpectrum(const ConversionInput& in, const ScattererData& d, cons
             float& p = primary[static_cast<std::size_t>(sh.channel - 1)];
             p = single(n / wide(weight) / wide(coeff) * wide(sh.f) + wide(p));
             if (!(std::fabs(p) <= FLT_MAX))
-                throw ConversionError(where + ": the primary count of channel " + std::to_string(sh.channel) +
+                throw ConversionError(where() + ": the primary count of channel " + std::to_string(sh.channel) +
                                       " overflows");
         }
     }

@@ -359,6 +359,30 @@ TEST(ConvertSpectrum, RefusesTargetsBeyondTheTables)
     EXPECT_NE(m.find("row 45"), std::string::npos) << m;
 }
 
+TEST(ConvertSpectrum, MomentumTransferLimitsOfTheAngleAndOfTheHalfTurn)
+{
+    // At 30° the x of the channels themselves stays below about 2.2 1/A,
+    // while the angle sum reaches x = E1 / 12.4 (about 8.3) at 180°.  A
+    // table ending at x = 5 must be refused for the half turn only.
+    ScattererData d = syntheticScatterer();
+    const float scale = 5.0f / d.scattering.back().x;
+    for (ScatteringRow& r : d.scattering) r.x *= scale;
+    std::string m = refusal(typicalInput(0.1f, 30), d);
+    EXPECT_NE(m.find("scattering angle 180 degrees"), std::string::npos) << m;
+
+    // Near 180° the channel's own x nearly equals the half turn's: a table
+    // that reaches past the half turn's x converts, one between the two
+    // refuses, whichever way the limit is approached.
+    ScattererData ample = syntheticScatterer();
+    EXPECT_NO_THROW(convertSpectrum(typicalInput(0.1f, 170), ample));
+    ScattererData tight = syntheticScatterer();
+    const float tightScale = 8.0f / tight.scattering.back().x;
+    for (ScatteringRow& r : tight.scattering) r.x *= tightScale;
+    m = refusal(typicalInput(0.1f, 170), tight);
+    EXPECT_NE(m.find("momentum transfer x = "), std::string::npos) << m;
+    EXPECT_NE(m.find("row 45"), std::string::npos) << m;
+}
+
 TEST(ConvertSpectrum, CountsThatNoLongerFit32Bits)
 {
     const ScattererData d = syntheticScatterer();
