@@ -395,14 +395,22 @@ std::vector<std::int32_t> LineReader::ints(int count, int width, std::string_vie
 std::vector<float> LineReader::floatsAt(const std::string& ln, const std::vector<RealField>& fields,
                                         std::string_view expected)
 {
+    return floatsIn(ln, fields.size(), [&](std::size_t f) { return fields[f]; }, expected);
+}
+
+template <class FieldOf>
+std::vector<float> LineReader::floatsIn(const std::string& ln, std::size_t count, FieldOf fieldOf,
+                                        std::string_view expected)
+{
     std::vector<float> values;
-    values.reserve(fields.size());
+    values.reserve(count);
     std::size_t column = 0;
-    for (std::size_t f = 0; f < fields.size(); ++f) {
-        std::size_t width = static_cast<std::size_t>(fields[f].width);
+    for (std::size_t f = 0; f < count; ++f) {
+        const RealField layout = fieldOf(f);
+        std::size_t width = static_cast<std::size_t>(layout.width);
         std::string_view field = fieldAt(ln, column, width);
         try {
-            values.push_back(parseRealFieldFloat(field, fields[f].decimals));
+            values.push_back(parseRealFieldFloat(field, layout.decimals));
         } catch (const std::invalid_argument& e) {
             std::string what = "expected ";
             what.append(expected);
@@ -426,8 +434,9 @@ std::vector<float> LineReader::floats(std::initializer_list<RealField> fields, s
 
 std::vector<float> LineReader::floats(int count, RealField field, std::string_view expected)
 {
+    // One field layout repeated: no list of fields is built for each line.
     std::string ln = line(expected);
-    return floatsAt(ln, std::vector<RealField>(static_cast<std::size_t>(count), field), expected);
+    return floatsIn(ln, static_cast<std::size_t>(count), [field](std::size_t) { return field; }, expected);
 }
 
 // ---- writing ----

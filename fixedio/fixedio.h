@@ -111,6 +111,8 @@ private:
     LineReader() = default;
     std::vector<float> floatsAt(const std::string& ln, const std::vector<RealField>& fields,
                                 std::string_view expected);
+    template <class FieldOf>
+    std::vector<float> floatsIn(const std::string& ln, std::size_t count, FieldOf fieldOf, std::string_view expected);
 
     std::string name_;
     std::string content_;

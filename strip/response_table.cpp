@@ -1,5 +1,6 @@
 #include "strip/response_table.h"
 
+#include <charconv>
 #include <cmath>
 #include <string>
 
@@ -8,10 +9,24 @@ namespace tvstrip {
 ResponseTable readResponseTable(fixedio::LineReader& in)
 {
     ResponseTable r{};
+    // What a record holds, for the message of a faulty record; one buffer
+    // for all records keeps the reading free of allocations per record.
+    std::string expected;
+    expected.reserve(64);
+    const auto appendNumber = [&expected](int v) {
+        char digits[16];
+        const auto end = std::to_chars(digits, digits + sizeof digits, v).ptr;
+        expected.append(digits, end);
+    };
     for (int record = 1; record <= kResponseRecords; ++record) {
         const int first = 10 * record - 9;
-        const std::string expected = "response record " + std::to_string(record) + " (bins " +
-                                     std::to_string(first) + " to " + std::to_string(first + 9) + ")";
+        expected.assign("response record ");
+        appendNumber(record);
+        expected += " (bins ";
+        appendNumber(first);
+        expected += " to ";
+        appendNumber(first + 9);
+        expected += ')';
         const std::vector<float> values = in.floats(10, fixedio::RealField{8, 0}, expected);
         for (int i = 0; i < 10; ++i) {
             const float v = values[static_cast<std::size_t>(i)];

@@ -217,6 +217,35 @@ TEST(ResponseTableTest, ShortFilesAndHugeValuesAreErrors)
     EXPECT_THROW(loadResponseTable("no/such/folder/235kev.dat"), fixedio::Error);
 }
 
+TEST(ResponseTableTest, AFaultyRecordIsNamedWithItsBins)
+{
+    // The record's description is rebuilt for every record: a fault in a late
+    // record (two-digit and three-digit bin numbers, after shorter texts of
+    // earlier records) and in the first one must each name exactly its own bins.
+    const std::string good =
+        "       1       2       3       4       5       6       7       8       9      10\r\n";
+    const auto faultAt = [&](int badRecord, const std::string& badLine) {
+        std::string text;
+        for (int r = 1; r < badRecord; ++r) text += good;
+        text += badLine;
+        auto in = fixedio::LineReader::fromText("RES\\235kev.dat", text);
+        try {
+            readResponseTable(in);
+        } catch (const fixedio::Error& e) {
+            return std::string(e.what());
+        }
+        return std::string("accepted");
+    };
+    std::string m = faultAt(12, "       1       2     abc\r\n");
+    EXPECT_NE(m.find("line 12: expected response record 12 (bins 111 to 120), field 3 (columns 17-24)"),
+              std::string::npos) << m;
+    m = faultAt(1, "   1E+39\r\n");
+    EXPECT_NE(m.find("expected response record 1 (bins 1 to 10), field 1"), std::string::npos) << m;
+    m = faultAt(30, "");  // the file ends before the last record
+    EXPECT_NE(m.find("response record 30 (bins 291 to 300)"), std::string::npos) << m;
+    EXPECT_EQ(m.find("record 29 "), std::string::npos) << m;
+}
+
 TEST(ResponseTableTest, FileNamesHaveNoBlanks)
 {
     EXPECT_EQ(responseFileName(50), "RES\\50kev.dat");
