@@ -15,6 +15,7 @@
 #include "fixedio/installed.h"
 
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <string_view>
@@ -62,10 +63,25 @@ int stop(Console& console, const std::exception& e)
     return 1;
 }
 
+const char kUsage[] =
+    "Usage: tvconv\n"
+    "Converts a corrected spectrum of radiation scattered off carbon or PMMA into\n"
+    "the primary spectrum. Run in a working folder that holds TempFile2.dat and\n"
+    "Com.dat (written by the conversion dialog of Tarvik_CdTe or by 'tarvik convert')\n"
+    "and the scatterer file they name. Line 110 of TempFile2.dat chooses the method:\n"
+    "absent or 'standard' for the standard conversion, 'unfold' for the unfolding\n"
+    "with coherent scattering, Doppler broadening and attenuation. Press Enter to\n"
+    "start and again to close; the result is the .mca2 file named in TempFile2.dat.\n"
+    "For many spectra without Enter presses use 'tarvik convert'.\n";
+
 } // namespace
 
-int main()
+int main(int argc, char** argv)
 {
+    if (argc > 1 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
     Console console;
     tvconv::ConversionRequest request;
     tvconv::ScattererData scatterer;
