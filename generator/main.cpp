@@ -6,7 +6,7 @@
 //   tvgen --roundtrip RESDIR [--kv 50,80,120]   check tables against a known spectrum
 //   tvgen --unfold-data [--detector FILE] --out DIR   response data of the unfolding method
 //   tvgen --roundtrip RESDIR --methods [--kv ...] [--kev-per-channel ...]   both methods
-//   tvgen --roundtrip-conv DATADIR [--kv ...] [--photons N] [--no-detector]   check both conversions
+//   tvgen --roundtrip-conv DATADIR [--kv ...] [--kev-per-channel ...] [--photons N] [--no-detector]   check both conversions
 // Options: --threads N (default: all cores), --seed N.
 #include <cstdlib>
 #include <fstream>
@@ -55,10 +55,12 @@ void usage()
                  "                 measurement, --iterations A,B,... unfolding iterations to try)\n"
                  "  --roundtrip-conv DATADIR  scatter known tube spectra off carbon and PMMA (90 and\n"
                  "                 120 degrees, 0 and 1 cm), convert them back with both conversion\n"
-                 "                 methods, as scattered and through the detector and the stripping\n"
-                 "                 (tables DATADIR/RES), and compare mean energy, half-value layer\n"
-                 "                 and the spectrum (--kv picks the voltages, --photons N the\n"
-                 "                 photons measured per case, --no-detector skips the measurement)\n";
+                 "                 methods, as scattered and measured through the calibrated detector\n"
+                 "                 of DATADIR/RES/detector.txt, then corrected by the stripping\n"
+                 "                 (tables DATADIR/RES) and by the unfolding (DATADIR/RES/unfold.rsp),\n"
+                 "                 and compare mean energy, half-value layer and the spectrum (--kv\n"
+                 "                 picks the voltages, --kev-per-channel the widths, --photons N the\n"
+                 "                 mean photons measured per case, --no-detector skips the measurement)\n";
 }
 
 } // namespace
@@ -210,6 +212,7 @@ int main(int argc, char** argv)
             if (kvGiven) co.kilovolts = kilovolts;
             co.detector = convDetector;
             co.detectorPhotons = convPhotons;
+            co.widths = mb.kevPerChannel;
             co.threads = o.threads;
             tvgen::conversionCheck(co, std::cout);
 #else

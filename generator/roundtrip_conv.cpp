@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 #include <map>
+#include <optional>
 #include <numbers>
 #include <ostream>
 
@@ -15,8 +16,11 @@
 #include "generator/random.h"
 #include "generator/scatterer.h"
 #include "generator/spectra.h"
+#include "generator/unfold_data.h"
 #include "strip/response_table.h"
 #include "strip/stripping.h"
+#include "strip/unfold.h"
+#include "strip/unfold_response.h"
 
 namespace tvgen {
 
@@ -200,9 +204,16 @@ double binRms(const PhotonSpectrum& truth, const PhotonSpectrum& rec, int kv)
 
 std::vector<ConversionCheckRow> conversionCheck(const ConversionCheckOptions& o, std::ostream& out)
 {
-    DetectorConfig dc;
-    dc.chargeLoss = true;
-    const Detector detector(dc);
+    // The detector of RES/detector.txt as an analyser records it: Hecht
+    // charge loss, the calibrated energy scale (the upper edge of every
+    // full-energy peak at the photon energy) and the profile's resolution.
+    // Both corrections of the measurement see this same spectrum.
+    std::optional<tvstrip::UnfoldResponse> response;
+    std::optional<Detector> detector;
+    if (o.detector) {
+        response = tvstrip::loadUnfoldResponse(o.dataFolder / "RES");
+        detector.emplace(detectorConfig(response->profile));
+    }
     std::map<int, tvstrip::ResponseTable> tables;
     auto load = [&](int code) -> const tvstrip::ResponseTable& {
         auto it = tables.find(code);
@@ -220,9 +231,9 @@ std::vector<ConversionCheckRow> conversionCheck(const ConversionCheckOptions& o,
         const Scatterer sc = prepare(m);
         const tvconv::ScattererData standardData = tvconv::readScattererFile(o.dataFolder / (m.name + ".dat"));
         const tvconv::ScatterModelData modelData = tvconv::loadScatterModel(o.dataFolder / (m.name + ".dat"));
-        for (int angle : {90, 120}) {
+        for (int angle : o.angles) {
             const double theta = angle * std::numbers::pi / 180.0;
-            for (double length : {0.0, 1.0}) {
+            for (double length : o.lengths) {
                 for (int kv : o.kilovolts) {
                     TubeModel tube;
                     tube.kilovolts = kv;
@@ -237,14 +248,13 @@ std::vector<ConversionCheckRow> conversionCheck(const ConversionCheckOptions& o,
                     const double trueMean = trueAbove10.meanEnergy();
                     const double trueHvl = halfValueLayerMm(trueAbove10);
                     const std::vector<double> fine = scatteredFine(truth, sc, theta, length);
-                    bool measuredOnce = false;
-                    for (double w : o.widths) {
+                    for (std::size_t wi = 0; wi < o.widths.size(); ++wi) {
+                        const double w = o.widths[wi];
                         if (tvconv::channelCount * w < kv * 1.02) continue;
                         std::vector<std::pair<std::string, tvconv::Spectrum>> inputs;
                         inputs.emplace_back("scattered", toChannels(fine, w, 200000.0));
-                        // Through the detector once per voltage, at the narrowest width that holds it.
-                        if (o.detector && !measuredOnce) {
-                            measuredOnce = true;
+                        // Through the detector at every width, each an independent measurement.
+                        if (o.detector) {
                             PhotonSpectrum photons;
                             for (int k = 0; k < kFineBins; ++k)
                                 if (fine[static_cast<std::size_t>(k)] > 0) {
@@ -253,18 +263,32 @@ std::vector<ConversionCheckRow> conversionCheck(const ConversionCheckOptions& o,
                                 }
                             MeasurementOptions mo;
                             mo.seed = streamSeed(4242, static_cast<std::uint64_t>(kv * 1000 + angle),
-                                                 static_cast<std::uint64_t>(length * 10 + (m.name == "PMMA" ? 100 : 0)));
+                                                 static_cast<std::uint64_t>(length * 10 + (m.name == "PMMA" ? 100 : 0) + 1000 * wi));
                             mo.threads = o.threads;
                             mo.kevPerChannel = w;
-                            const ChannelCounts measured = measureSpectrum(detector, photons, o.detectorPhotons, mo);
+                            mo.energyScale = 1.0 / detector->peakCollection();
+                            mo.fwhm = [&](double e) { return response->profile.fwhmKeV(e); };
+                            // The photon number is itself a Poisson draw, so every
+                            // channel is an independent Poisson count.
+                            Rng poisson(streamSeed(4243, static_cast<std::uint64_t>(kv * 1000 + angle),
+                                                   static_cast<std::uint64_t>(length * 10 + (m.name == "PMMA" ? 100 : 0) + 1000 * wi)));
+                            const double meanPhotons = static_cast<double>(o.detectorPhotons);
+                            const auto nPhotons = static_cast<std::int64_t>(
+                                std::llround(meanPhotons + std::sqrt(meanPhotons) * poisson.normal()));
+                            const ChannelCounts measured = measureSpectrum(*detector, photons, nPhotons, mo);
                             tvstrip::Counts counts{};
                             for (std::size_t i = 0; i < counts.size(); ++i)
                                 counts[i] = static_cast<std::int32_t>(std::min<std::int64_t>(measured[i], 999999));
-                            const tvstrip::Counts stripped =
-                                tvstrip::stripSpectrum(counts, kv, static_cast<float>(w), load);
+                            const float wf = static_cast<float>(w);
+                            const tvstrip::Counts stripped = tvstrip::stripSpectrum(counts, kv, wf, load);
                             tvconv::Spectrum s{};
                             std::copy(stripped.begin(), stripped.end(), s.begin());
                             inputs.emplace_back("detector+stripping", s);
+                            tvstrip::UnfoldOptions uo;
+                            uo.maxLastChange = 1.0;  // the check reports, it does not refuse
+                            const tvstrip::Counts unfolded = tvstrip::unfoldSpectrum(counts, wf, kv, *response, uo);
+                            std::copy(unfolded.begin(), unfolded.end(), s.begin());
+                            inputs.emplace_back("detector+unfold", s);
                         }
                         for (const auto& [chain, counts] : inputs) {
                             tvconv::ConversionInput in;
@@ -315,7 +339,7 @@ std::vector<ConversionCheckRow> conversionCheck(const ConversionCheckOptions& o,
         }
     }
     out << "\nsummary (mean |error| / largest |error|):\n";
-    for (const char* chain : {"scattered", "detector+stripping"})
+    for (const char* chain : {"scattered", "detector+stripping", "detector+unfold"})
         for (const char* method : {"standard", "unfold"}) {
             double sm = 0, mm = 0, sh = 0, mh = 0, sr = 0;
             int n = 0;

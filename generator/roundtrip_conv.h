@@ -3,12 +3,15 @@
 // (incoherent scattering with the Doppler broadening of each element's
 // Compton profile, coherent scattering, attenuation in the block), fed to
 // both conversion methods as they are and after a measurement through the
-// detector model and the stripping correction, and the recovered primary
-// spectra are compared with the truth.
+// detector of RES/detector.txt (charge loss, calibrated energy scale, its
+// resolution) corrected by the standard stripping and by the unfolding, and
+// the recovered primary spectra are compared with the truth.
 #pragma once
 
 #include <filesystem>
+#include <cstdint>
 #include <iosfwd>
+#include <string>
 #include <vector>
 
 namespace tvgen {
@@ -17,7 +20,9 @@ struct ConversionCheckOptions {
     std::filesystem::path dataFolder = "data";  // RES/, <scatterer>.dat, <scatterer>_profile.dat
     std::vector<int> kilovolts{50, 80, 100, 120};
     std::vector<double> widths{0.1, 0.15, 0.2};
-    bool detector = true;                  // also through the detector and the stripping
+    std::vector<int> angles{90, 120};         // scattering angles, degrees
+    std::vector<double> lengths{0.0, 1.0};    // path in the scatterer, cm
+    bool detector = true;                  // also through the detector and both detector corrections
     std::int64_t detectorPhotons = 4000000;
     int threads = 1;
 };
@@ -28,7 +33,7 @@ struct ConversionCheckRow {
     double length = 0;      // cm
     int kilovolts = 0;
     double width = 0;       // keV per channel
-    std::string chain;      // "scattered" or "detector+stripping"
+    std::string chain;      // "scattered", "detector+stripping" or "detector+unfold"
     std::string method;     // "standard" or "unfold"
     double meanError = 0;   // keV, recovered − true
     double hvlError = 0;    // %, recovered / true − 1
