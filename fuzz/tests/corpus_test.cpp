@@ -4,11 +4,15 @@
 #include "result_layout.h"
 
 #include "conv/exchange.h"
+#include "conv/profile.h"
 #include "conv/scatterer.h"
 #include "fixedio/fixedio.h"
 #include "strip/exchange.h"
 #include "strip/response_table.h"
+#include "strip/detector_profile.h"
 #include "strip/stripping.h"
+#include "strip/unfold.h"
+#include "strip/unfold_response.h"
 
 #include "settings.h"
 #include "spectrumfiles.h"
@@ -17,6 +21,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -120,6 +126,34 @@ TEST(FuzzSeedCorpus, ExchangeFilesOfTheConversionProgramAreRead)
     for (const fs::path& f : scatterers) {
         SCOPED_TRACE(f.string());
         EXPECT_NO_THROW(tvconv::readScattererFile(f));
+    }
+}
+
+TEST(FuzzSeedCorpus, DataOfTheUnfoldingMethodsAreRead)
+{
+    const auto profiles = seeds("detector_profile");
+    ASSERT_FALSE(profiles.empty());
+    const auto responses = seeds("unfold_response");
+    ASSERT_FALSE(responses.empty());
+    for (const fs::path& f : responses) {
+        SCOPED_TRACE(f.string());
+        std::ifstream in(f, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        tvstrip::UnfoldResponse r;
+        ASSERT_NO_THROW(r = tvstrip::parseUnfoldResponse(bytes, f.string()));
+        // The target unfolds 12 kV at 0.5 keV per channel: the data must reach it.
+        EXPECT_NO_THROW(tvstrip::unfoldRange(r, 12, 0.5f));
+        // Made for the detector of the profile seeds, as the loader demands.
+        for (const fs::path& p : profiles) {
+            SCOPED_TRACE(p.string());
+            EXPECT_EQ(tvstrip::loadDetectorProfile(p.string()).transportFingerprint(), r.profileFingerprint);
+        }
+    }
+    const auto compton = seeds("compton_profile");
+    ASSERT_FALSE(compton.empty());
+    for (const fs::path& f : compton) {
+        SCOPED_TRACE(f.string());
+        EXPECT_NO_THROW(tvconv::readProfileFile(f));
     }
 }
 
