@@ -6,7 +6,10 @@
 #include "engine.h"
 
 #include <optional>
-#include <regex>
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <utility>
 #include <set>
 #include <vector>
 
@@ -191,13 +194,35 @@ const std::vector<std::string> kQualityKeys = {
     "homogeneity_al_u", "homogeneity_cu", "homogeneity_cu_u", "effective_energy_keV",
     "effective_energy_keV_u", "end_point_keV", "end_point_keV_u"};
 
+// The "name": value pairs of a one-line JSON object in order, each value as
+// written (a string with its quotes).
+std::vector<std::pair<std::string, std::string>> jsonPairs(const std::string& line)
+{
+    std::vector<std::pair<std::string, std::string>> out;
+    for (std::size_t i = 0; (i = line.find('"', i)) != std::string::npos;) {
+        std::size_t j = i + 1;
+        while (j < line.size() && (std::isalnum(static_cast<unsigned char>(line[j])) || line[j] == '_')) ++j;
+        if (j > i + 1 && j + 1 < line.size() && line[j] == '"' && line[j + 1] == ':') {
+            const std::size_t v = j + 2;
+            std::size_t end = line.size();
+            if (v < line.size() && line[v] == '"') {
+                const std::size_t q = line.find('"', v + 1);
+                if (q != std::string::npos) end = q + 1;
+            } else {
+                end = std::min(line.find_first_of(",}", v), line.size());
+            }
+            out.emplace_back(line.substr(i + 1, j - i - 1), line.substr(v, end - v));
+            j = end;
+        }
+        i = j;
+    }
+    return out;
+}
+
 std::map<std::string, std::string> jsonFields(const std::string& line)
 {
     std::map<std::string, std::string> out;
-    static const std::regex kv("\"([a-zA-Z0-9_]+)\":(\"[^\"]*\"|[^,}]+)");
-    std::vector<std::string> order;
-    for (auto it = std::sregex_iterator(line.begin(), line.end(), kv); it != std::sregex_iterator(); ++it)
-        out[(*it)[1]] = (*it)[2];
+    for (auto& [k, v] : jsonPairs(line)) out[k] = v;
     return out;
 }
 
@@ -211,10 +236,8 @@ TEST(TarvikQuality, JsonRecordsPerFileWithEveryKey)
     const auto records = lines(r.out);
     ASSERT_EQ(records.size(), 2u) << r.out;
     for (const auto& rec : records) {
-        static const std::regex key("\"([a-zA-Z0-9_]+)\":");
         std::vector<std::string> keys;
-        for (auto it = std::sregex_iterator(rec.begin(), rec.end(), key); it != std::sregex_iterator(); ++it)
-            keys.push_back((*it)[1]);
+        for (const auto& kv : jsonPairs(rec)) keys.push_back(kv.first);
         EXPECT_EQ(keys, kQualityKeys);
         const auto f = jsonFields(rec);
         for (const auto& k : kQualityKeys) {
