@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 
 namespace {
@@ -88,9 +89,10 @@ void BM_InterpolateScatteringFunction(benchmark::State& state)
 }
 BENCHMARK(BM_InterpolateScatteringFunction);
 
-// A whole tvconv run as the front end starts it: 80 kV, 0.1 keV per channel,
-// carbon at 90 degrees, 10 mm, with the shipped scatterer file.
-void BM_WholeRun80kV(benchmark::State& state)
+// A working folder for a whole run as the front end starts it: 80 kV,
+// 0.1 keV per channel, carbon at 90 degrees, 10 mm, with the shipped
+// scatterer file.
+std::filesystem::path prepare80kVFolder()
 {
     namespace fs = std::filesystem;
     std::string tmpl = (fs::temp_directory_path() / "tvconv_bench_XXXXXX").string();
@@ -112,8 +114,27 @@ void BM_WholeRun80kV(benchmark::State& state)
     for (int i = 1; i <= 22; ++i) com += "Header line " + std::to_string(i) + "\r\n";
     std::ofstream(work / "Com.dat", std::ios::binary) << com;
     std::ofstream(work / "enter.txt", std::ios::binary) << "\n\n";
+    return work;
+}
 
-    const std::string exe = TVCONV_BINARY;
+// CPU time and number of whole runs per program over the whole bench
+// process (all repetitions), for the comparison printed at the end.
+struct RunTotals {
+    double cpuMs = 0.0;
+    double runs = 0.0;
+};
+std::map<std::string, RunTotals>& runTotals()
+{
+    static std::map<std::string, RunTotals> totals;
+    return totals;
+}
+
+// Runs the program `exe` in a folder of prepare80kVFolder() once per
+// benchmark iteration, Enter piped in.
+void timeWholeRuns(benchmark::State& state, const std::string& exe)
+{
+    namespace fs = std::filesystem;
+    const fs::path work = prepare80kVFolder();
     const std::string input = (work / "enter.txt").string();
     // CPU time of the runs themselves: on a shared machine it varies far
     // less than the elapsed time.
@@ -131,7 +152,7 @@ void BM_WholeRun80kV(benchmark::State& state)
         posix_spawn_file_actions_destroy(&actions);
         int status = 0;
         if (rc != 0 || ::waitpid(pid, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-            state.SkipWithError("tvconv did not complete");
+            state.SkipWithError((exe + " did not complete").c_str());
             break;
         }
     }
@@ -140,10 +161,20 @@ void BM_WholeRun80kV(benchmark::State& state)
     const auto ms = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
     const double cpu = ms(after.ru_utime) + ms(after.ru_stime) - ms(before.ru_utime) - ms(before.ru_stime);
     state.counters["run_cpu_ms"] = cpu / static_cast<double>(state.iterations());
+    RunTotals& t = runTotals()[exe];
+    t.cpuMs += cpu;
+    t.runs += static_cast<double>(state.iterations());
     std::error_code ec;
     fs::remove_all(work, ec);
 }
+
+void BM_WholeRun80kV(benchmark::State& state) { timeWholeRuns(state, TVCONV_BINARY); }
 BENCHMARK(BM_WholeRun80kV)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same run with the plain first-version program, the baseline that
+// tvconv's whole run is measured against.
+void BM_WholeRunPlain80kV(benchmark::State& state) { timeWholeRuns(state, TVCONV_PLAIN_BINARY); }
+BENCHMARK(BM_WholeRunPlain80kV)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // A scattered spectrum from the shipped PMMA data: an 80 kV-like primary
 // (Kramers' shape with two lines, filtered, 0.1 keV per channel) through the unfolding's
@@ -242,4 +273,20 @@ BENCHMARK(BM_WholeUnfoldRun)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    // Both whole runs measured: their CPU times side by side.
+    const auto& totals = runTotals();
+    const auto own = totals.find(TVCONV_BINARY);
+    const auto plain = totals.find(TVCONV_PLAIN_BINARY);
+    if (own != totals.end() && plain != totals.end() && own->second.runs > 0 && plain->second.runs > 0) {
+        const double a = own->second.cpuMs / own->second.runs;
+        const double b = plain->second.cpuMs / plain->second.runs;
+        std::printf("Whole run at 80 kV, CPU per run: tvconv %.3f ms, plain program %.3f ms, ratio %.3f\n", a, b, a / b);
+    }
+    return 0;
+}

@@ -129,10 +129,21 @@ fs::path prepareWorkingFolder()
     return work;
 }
 
-// Runs tvstrip in `work` once per benchmark iteration, Enter piped in.
-void timeRuns(benchmark::State& state, const fs::path& work)
+// CPU time and number of whole runs per program over the whole bench
+// process (all repetitions), for the comparison printed at the end.
+struct RunTotals {
+    double cpuMs = 0.0;
+    double runs = 0.0;
+};
+std::map<std::string, RunTotals>& runTotals()
 {
-    const std::string exe = TVSTRIP_EXECUTABLE;
+    static std::map<std::string, RunTotals> totals;
+    return totals;
+}
+
+// Runs the program `exe` in `work` once per benchmark iteration, Enter piped in.
+void timeRuns(benchmark::State& state, const fs::path& work, const std::string& exe = TVSTRIP_EXECUTABLE)
+{
     const std::string input = (work / "enter.txt").string();
     // CPU time of the runs themselves: on a shared machine it varies far
     // less than the elapsed time.
@@ -150,7 +161,7 @@ void timeRuns(benchmark::State& state, const fs::path& work)
         posix_spawn_file_actions_destroy(&actions);
         int status = 0;
         if (rc != 0 || ::waitpid(pid, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-            state.SkipWithError("tvstrip did not complete");
+            state.SkipWithError((exe + " did not complete").c_str());
             break;
         }
     }
@@ -159,6 +170,9 @@ void timeRuns(benchmark::State& state, const fs::path& work)
     const auto ms = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
     const double cpu = ms(after.ru_utime) + ms(after.ru_stime) - ms(before.ru_utime) - ms(before.ru_stime);
     state.counters["run_cpu_ms"] = cpu / static_cast<double>(state.iterations());
+    RunTotals& t = runTotals()[exe];
+    t.cpuMs += cpu;
+    t.runs += static_cast<double>(state.iterations());
 }
 
 void BM_WholeRun80kV(benchmark::State& state)
@@ -169,6 +183,17 @@ void BM_WholeRun80kV(benchmark::State& state)
     fs::remove_all(work, ec);
 }
 BENCHMARK(BM_WholeRun80kV)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same run with the plain first-version program, the baseline that
+// tvstrip's whole run is measured against.
+void BM_WholeRunPlain80kV(benchmark::State& state)
+{
+    const fs::path work = prepareWorkingFolder();
+    timeRuns(state, work, TVSTRIP_PLAIN_EXECUTABLE);
+    std::error_code ec;
+    fs::remove_all(work, ec);
+}
+BENCHMARK(BM_WholeRunPlain80kV)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The shipped response data of the unfolding method.
 const fs::path kShippedRes = fs::path(TARVIK_SOURCE_DIR) / "data" / "RES";
@@ -239,4 +264,22 @@ BENCHMARK(BM_WholeRunUnfold100kV)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    // Both whole runs measured: their CPU times side by side.
+    const auto& totals = runTotals();
+    const auto own = totals.find(TVSTRIP_EXECUTABLE);
+    const auto plain = totals.find(TVSTRIP_PLAIN_EXECUTABLE);
+    if (own != totals.end() && plain != totals.end() && own->second.runs > 0 && plain->second.runs > 0) {
+        const double a = own->second.cpuMs / own->second.runs;
+        const double b = plain->second.cpuMs / plain->second.runs;
+        std::printf("Whole run at 80 kV, CPU per run: tvstrip %.3f ms, plain program %.3f ms, ratio %.3f\n", a, b,
+                    a / b);
+    }
+    return 0;
+}
