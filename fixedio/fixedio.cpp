@@ -200,26 +200,54 @@ T fromCanonical(const char* first, const char* last)
     return value;
 }
 
-// The common form of a field, "[-]digits[.digits]" between blanks, goes
-// straight to from_chars; everything else through the canonical form.
+// The common form of a field, "[-]digits[.digits]" between blanks, is read
+// in one pass: when its digits form an integer m held exactly in T and its
+// power of ten 10^k is exact in T too, m / 10^k (one division of two exact
+// values) is the correctly rounded value from_chars would find.  Any other
+// field goes through the canonical form.
 template <typename T>
 T parseReal(std::string_view field, int decimals)
 {
-    std::size_t b = 0, e = field.size();
-    while (b < e && field[b] == ' ') ++b;
-    while (e > b && field[e - 1] == ' ') --e;
-    if (b == e) return T{0};
-    std::string_view core = field.substr(b, e - b);
-    std::size_t i = (core[0] == '-') ? 1 : 0;
-    bool point = false, digit = false, plain = i < core.size();
-    for (; i < core.size() && plain; ++i) {
-        char c = core[i];
-        if (isDigit(c)) digit = true;
-        else if (c == '.' && !point) point = true;
-        else plain = false;
+    constexpr std::uint64_t exactMantissa = std::uint64_t{1} << std::numeric_limits<T>::digits;
+    constexpr int exactPowers = std::is_same_v<T, float> ? 10 : 22;
+    static constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const char* p = field.data();
+    const char* const end = p + field.size();
+    while (p != end && *p == ' ') ++p;
+    if (p == end) return T{0};
+    const char* const first = p;
+    const bool negative = *p == '-';
+    if (negative) ++p;
+    std::uint64_t m = 0;
+    int digits = 0, fraction = -1;
+    bool large = false;
+    for (; p != end; ++p) {
+        const char c = *p;
+        if (c >= '0' && c <= '9') {
+            if (m > exactMantissa)
+                large = true;  // stays too large whatever follows
+            else
+                m = m * 10 + static_cast<std::uint64_t>(c - '0');
+            ++digits;
+            if (fraction >= 0) ++fraction;
+        } else if (c == '.' && fraction < 0) {
+            fraction = 0;
+        } else {
+            break;
+        }
     }
-    if (plain && digit && (point || decimals == 0))
-        return fromCanonical<T>(core.data(), core.data() + core.size());
+    const char* const last = p;
+    while (p != end && *p == ' ') ++p;
+    const bool plain = p == end && digits > 0 && (fraction >= 0 || decimals == 0);
+    if (plain) {
+        const int k = fraction < 0 ? 0 : fraction;
+        if (!large && m <= exactMantissa && k <= exactPowers) {
+            const T v = static_cast<T>(m) / static_cast<T>(powers[k]);
+            return negative ? -v : v;
+        }
+        return fromCanonical<T>(first, last);
+    }
     std::string canon = canonicalRealField(field, decimals);
     return fromCanonical<T>(canon.data(), canon.data() + canon.size());
 }
