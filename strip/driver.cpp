@@ -56,43 +56,23 @@ void printLines(std::FILE* out, std::initializer_list<const char*> lines)
 
 } // namespace
 
-ResponseTableFiles::~ResponseTableFiles()
+void ResponseTableFiles::leaveScratch()
 {
-    if (scratchFd_ >= 0)
-        ::close(scratchFd_);
-}
-
-std::string ResponseTableFiles::passThroughScratch(const std::string& name)
-{
-    const auto fail = [](const char* what) {
-        return fixedio::Error(std::string(kTableNameFileName) + ": cannot " + what + " the file (" +
-                              std::strerror(errno) + ")");
-    };
-    // The file stays open for the run and is rewritten in place, cut to the
-    // new length only when it shrinks: on ext4 a file emptied and written
-    // again is flushed to the disk at every close, which would cost a disk
-    // write for each response table.
-    if (scratchFd_ < 0) {
-        scratchFd_ = ::open((workDir_ / kTableNameFileName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-        if (scratchFd_ < 0)
-            throw fail("write");
-        scratchLength_ = -1;  // whatever an earlier run left there
-    }
-    fixedio::LineWriter w;
-    w.line(name);
-    const std::string& line = w.content();
-    const auto length = static_cast<off_t>(line.size());
-    if (::pwrite(scratchFd_, line.data(), line.size(), 0) != static_cast<ssize_t>(line.size()))
-        throw fail("write");
-    if (length != scratchLength_ && ::ftruncate(scratchFd_, length) != 0)
-        throw fail("write");
-    scratchLength_ = length;
-
-    // Read back: the first 30 characters of its line, without trailing
-    // blanks.  The file holds exactly the bytes just written, so they are
-    // taken from memory instead of a second system call per table.
-    auto in = fixedio::LineReader::fromText(kTableNameFileName, line);
-    return fixedio::trimTrailing(fixedio::textField(in.line("the name of a response table"), 30));
+    if (scratchLine_.empty())
+        return;
+    const fs::path file = workDir_ / kTableNameFileName;
+    // Rewritten in place and then cut to its new length: on ext4 a file
+    // emptied by O_TRUNC and written again is flushed to the disk at close.
+    const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+    bool ok = fd >= 0;
+    if (ok)
+        ok = ::write(fd, scratchLine_.data(), scratchLine_.size()) == static_cast<ssize_t>(scratchLine_.size()) &&
+             ::ftruncate(fd, static_cast<off_t>(scratchLine_.size())) == 0;
+    const int err = errno;
+    if (fd >= 0 && ::close(fd) != 0 && ok)
+        ok = false;
+    if (!ok)
+        throw fixedio::Error(std::string(kTableNameFileName) + ": cannot write the file (" + std::strerror(err) + ")");
 }
 
 const ResponseTable& ResponseTableFiles::operator()(int code)
@@ -100,8 +80,14 @@ const ResponseTable& ResponseTableFiles::operator()(int code)
     if (auto it = cache_.find(code); it != cache_.end())
         return it->second;
 
-    // The name of the table passes through the scratch file Dataname.kat.
-    const std::string name = passThroughScratch(responseFileName(code));
+    // The name of the table passes through the scratch file Dataname.kat:
+    // its line as written there, of which the first 30 characters without
+    // trailing blanks are the name opened.
+    fixedio::LineWriter w;
+    w.line(responseFileName(code));
+    scratchLine_ = w.content();
+    auto scratch = fixedio::LineReader::fromText(kTableNameFileName, scratchLine_);
+    const std::string name = fixedio::trimTrailing(fixedio::textField(scratch.line("the name of a response table"), 30));
     const fs::path relative = fixedio::exchangePath(name);
     const fs::path file = tableRoot_ / relative;
     std::string text;
@@ -188,8 +174,18 @@ int runStripping(const fs::path& workDir, const Console& console)
                          100.0 * report.lastChange);
         } else {
             ResponseTableFiles tables(workDir, tableFolder.parent_path());
-            stripChannels(s, plan, std::ref(tables),
-                          [&](int channel) { std::fprintf(console.out, " Channel No = %d\n", channel); });
+            try {
+                stripChannels(s, plan, std::ref(tables),
+                              [&](int channel) { std::fprintf(console.out, " Channel No = %d\n", channel); });
+            } catch (...) {
+                try {
+                    tables.leaveScratch();
+                } catch (const std::exception&) {
+                    // The reason the loading stopped is the one to report.
+                }
+                throw;
+            }
+            tables.leaveScratch();
             corrected = finishSpectrum(s, plan);
         }
         fixedio::writeFileAtomically(resultFile, formatResult(job, corrected));

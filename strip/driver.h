@@ -16,15 +16,14 @@ namespace tvstrip {
 
 // Reads response tables from the folder RES of a working folder, each code
 // once.  The name of every table to open passes through the scratch file
-// Dataname.kat, which is written and read back for each load and stays in
-// the working folder.
+// Dataname.kat (its first 30 characters are the name opened), which stays in
+// the working folder with the name of the last table loaded.
 class ResponseTableFiles {
 public:
     // The scratch file is kept in `workDir`; the folder RES is read from
     // `tableRoot` (the working folder unless given).
     explicit ResponseTableFiles(std::filesystem::path workDir, std::filesystem::path tableRoot = {})
         : workDir_(std::move(workDir)), tableRoot_(tableRoot.empty() ? workDir_ : std::move(tableRoot)) {}
-    ~ResponseTableFiles();
     ResponseTableFiles(const ResponseTableFiles&) = delete;
     ResponseTableFiles& operator=(const ResponseTableFiles&) = delete;
 
@@ -33,16 +32,17 @@ public:
     const ResponseTable& operator()(int code);
     int filesRead() const { return static_cast<int>(cache_.size()); }
 
-private:
-    // Writes `name` as the only line of Dataname.kat and returns the name
-    // read back from it.
-    std::string passThroughScratch(const std::string& name);
+    // Leaves Dataname.kat holding the line of the last table loaded (nothing
+    // when no table was loaded).  Throws fixedio::Error when it cannot be
+    // written.  Only the last line stays behind, so it is written once, at
+    // the end of the loading or when the loading stopped, not for each table.
+    void leaveScratch();
 
+private:
     std::filesystem::path workDir_;
     std::filesystem::path tableRoot_;
     std::map<int, ResponseTable> cache_;
-    int scratchFd_ = -1;
-    long long scratchLength_ = -1;
+    std::string scratchLine_;
 };
 
 struct Console {
