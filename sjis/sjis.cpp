@@ -1,61 +1,64 @@
 #include "sjis/sjis.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <iconv.h>
-#include <stdexcept>
+
+// kCp932Single, kCp932RowOf, kCp932Pairs: generated at build time by
+// sjis_tablegen from the C library's CP932 converter.
+#include "cp932_decode.inc"
 
 namespace sjis {
 namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
+constexpr unsigned kNone = 0xFFFF;
 
 bool isAscii(std::string_view text)
 {
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-// One iconv conversion descriptor, closed again at scope end.
-class Converter {
-public:
-    Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {}
-    ~Converter()
-    {
-        if (ok()) iconv_close(cd_);
+void appendUtf8(std::string& out, unsigned cp)
+{
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
     }
-    Converter(const Converter&) = delete;
-    Converter& operator=(const Converter&) = delete;
+}
 
-    bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
-
-    // Converts all of `in` into `out`.  At a byte sequence that does not
-    // convert (an invalid one, or an incomplete one at the end) it calls
-    // onBad(out, byte): true skips that one byte and goes on, false stops
-    // and makes convert return false.
-    template <typename OnBad>
-    bool convert(std::string_view in, std::string& out, OnBad onBad)
-    {
-        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-        char* src = const_cast<char*>(in.data());
-        std::size_t srcLeft = in.size();
-        char buf[256];
-        while (srcLeft > 0) {
-            char* dst = buf;
-            std::size_t dstLeft = sizeof buf;
-            const std::size_t r = iconv(cd_, &src, &srcLeft, &dst, &dstLeft);
-            out.append(buf, sizeof buf - dstLeft);
-            if (r != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
-            if (!onBad(out, *src)) return false;
-            ++src;
-            --srcLeft;
-            iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+// Decodes `in` into UTF-8: a byte that is a character alone, else a pair
+// that is a character, else a byte that does not convert, for which
+// onBad(out, byte) appends what stands for it.
+template <typename OnBad>
+std::string decode(std::string_view in, OnBad onBad)
+{
+    std::string out;
+    out.reserve(in.size() * 3 / 2);
+    for (std::size_t i = 0; i < in.size();) {
+        const auto b = static_cast<unsigned char>(in[i]);
+        if (const unsigned cp = kCp932Single[b]; cp != kNone) {
+            appendUtf8(out, cp);
+            ++i;
+            continue;
         }
-        return true;
+        if (const int row = kCp932RowOf[b]; row >= 0 && i + 1 < in.size()) {
+            const unsigned cp = kCp932Pairs[row][static_cast<unsigned char>(in[i + 1])];
+            if (cp != kNone) {
+                appendUtf8(out, cp);
+                i += 2;
+                continue;
+            }
+        }
+        onBad(out, in[i]);
+        ++i;
     }
-
-private:
-    iconv_t cd_;
-};
+    return out;
+}
 
 } // namespace
 
@@ -91,44 +94,13 @@ std::string toUtf8ForPath(std::string_view text)
 {
     // Plain ASCII is the same in both encodings.
     if (isAscii(text)) return std::string(text);
-    Converter c("UTF-8", "CP932");
-    if (!c.ok()) return std::string(text);  // no converter: every byte is kept
-    std::string out;
-    c.convert(text, out, [](std::string& o, char byte) {
-        o += byte;
-        return true;
-    });
-    return out;
+    return decode(text, [](std::string& o, char byte) { o += byte; });
 }
 
 std::string toUtf8ForDisplay(std::string_view text)
 {
     if (isAscii(text)) return std::string(text);
-    Converter c("UTF-8", "CP932");
-    if (!c.ok()) throw std::runtime_error("text conversion CP932 -> UTF-8 is not available");
-    std::string out;
-    c.convert(text, out, [](std::string& o, char) {
-        o += kReplacement;
-        return true;
-    });
-    return out;
-}
-
-std::optional<std::string> fromUtf8(std::string_view utf8)
-{
-    if (isAscii(utf8)) return std::string(utf8);
-    Converter c("CP932", "UTF-8");
-    if (!c.ok()) throw std::runtime_error("text conversion UTF-8 -> CP932 is not available");
-    std::string out;
-    if (!c.convert(utf8, out, [](std::string&, char) { return false; })) return std::nullopt;
-    return out;
-}
-
-std::optional<std::size_t> encodedLength(std::string_view utf8)
-{
-    auto s = fromUtf8(utf8);
-    if (!s) return std::nullopt;
-    return s->size();
+    return decode(text, [](std::string& o, char) { o += kReplacement; });
 }
 
 } // namespace sjis

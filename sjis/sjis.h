@@ -7,6 +7,10 @@
 //                    bytes on disk;
 //  * toUtf8ForDisplay turns it into U+FFFD, so a damaged file still shows
 //                    its readable parts in a window as valid UTF-8.
+//
+// Decoding uses a table made at build time from the C library's CP932
+// converter (sjis_tablegen), so it needs no converter at run time; encoding
+// (fromUtf8, encodedLength, used by the front end only) uses the converter.
 #pragma once
 
 #include <optional>

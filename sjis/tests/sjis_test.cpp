@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <iconv.h>
+#include <random>
 #include <set>
 #include <string>
 
@@ -33,7 +36,81 @@ bool isValidUtf8(const std::string& s)
     return true;
 }
 
+// The C library's CP932 converter, run over the whole text, with the two
+// rules for a byte that does not convert: the decoding table must give
+// exactly what it gives.
+std::string converterDecode(iconv_t cd, const std::string& in, bool keepBadBytes)
+{
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    std::string out;
+    char* src = const_cast<char*>(in.data());
+    std::size_t left = in.size();
+    char buf[256];
+    while (left > 0) {
+        char* dst = buf;
+        std::size_t room = sizeof buf;
+        const std::size_t r = iconv(cd, &src, &left, &dst, &room);
+        out.append(buf, sizeof buf - room);
+        if (r != static_cast<std::size_t>(-1) || errno == E2BIG) continue;
+        if (keepBadBytes)
+            out += *src;
+        else
+            out += kFffd;
+        ++src;
+        --left;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    }
+    return out;
+}
+
 } // namespace
+
+// The table is made from the converter when the project is built; these
+// compare the decoder built on it with the converter itself.
+TEST(SjisDecodingTable, AgreesWithTheConverterOnEveryOneAndTwoByteText)
+{
+    iconv_t cd = iconv_open("UTF-8", "CP932");
+    ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
+    int differ = 0;
+    for (int a = 0; a < 256; ++a) {
+        const std::string one(1, static_cast<char>(a));
+        differ += sjis::toUtf8ForPath(one) != converterDecode(cd, one, true);
+        differ += sjis::toUtf8ForDisplay(one) != converterDecode(cd, one, false);
+        for (int b = 0; b < 256; ++b) {
+            const std::string two = bytes2(a, b);
+            const std::string path = sjis::toUtf8ForPath(two);
+            const std::string display = sjis::toUtf8ForDisplay(two);
+            if (path != converterDecode(cd, two, true) || display != converterDecode(cd, two, false)) {
+                ADD_FAILURE() << "bytes " << a << ' ' << b;
+                if (++differ > 10) break;
+            }
+        }
+    }
+    iconv_close(cd);
+    EXPECT_EQ(differ, 0);
+}
+
+TEST(SjisDecodingTable, AgreesWithTheConverterOnRandomTexts)
+{
+    iconv_t cd = iconv_open("UTF-8", "CP932");
+    ASSERT_NE(cd, reinterpret_cast<iconv_t>(-1));
+    // Mostly first and second halves of double-byte characters, so that
+    // characters, broken pairs and lone halves follow each other closely.
+    std::mt19937 rng(932);
+    const std::string pool = "\x81\x82\x83\x87\x88\x9F\xE0\xEA\xED\xF0\xFA\xFC\x40\x7F\x80\x9E\xA0"
+                             "\xA1\xDF\xFC\xFD\xFF\x5C\x7E aZ";
+    int differ = 0;
+    for (int n = 0; n < 100000 && differ < 10; ++n) {
+        std::string text(rng() % 12, ' ');
+        for (char& c : text) c = rng() % 3 ? pool[rng() % pool.size()] : static_cast<char>(rng() % 256);
+        if (sjis::toUtf8ForPath(text) != converterDecode(cd, text, true) ||
+            sjis::toUtf8ForDisplay(text) != converterDecode(cd, text, false)) {
+            ADD_FAILURE() << "text of " << text.size() << " bytes, case " << n;
+            ++differ;
+        }
+    }
+    iconv_close(cd);
+}
 
 // Damaged input: the path rule keeps the bytes, the display rule marks them.
 TEST(SjisBadBytes, LoneFirstHalfAtTheEnd)
