@@ -332,6 +332,8 @@ TEST_F(TvstripRunTest, MissingResponseTableKeepsTheEarlierResult)
     EXPECT_EQ(readFile(work / "Tarvik_data" / "run1.mca1"), "earlier result\r\n");
     EXPECT_EQ(std::distance(fs::directory_iterator(work / "Tarvik_data"), fs::directory_iterator()), 1);
     EXPECT_EQ(r.out.find("Finished"), std::string::npos);
+    // The scratch file names the table the run stopped at, cut to its line.
+    EXPECT_EQ(readFile(work / "Dataname.kat"), "RES\\300kev.dat\r\n");
 }
 
 TEST_F(TvstripRunTest, BrokenResponseTableNamesFileAndLine)
