@@ -3,6 +3,9 @@
 #include "sjis/sjis.h"
 #include "values.h"
 
+#include <charconv>
+#include <cmath>
+#include <cstdint>
 #include <fstream>
 
 namespace tarvik {
@@ -16,10 +19,31 @@ std::string sjisOrThrow(std::string_view utf8, std::string_view what) {
     return *s;
 }
 
+namespace {
+
+// A count with " 000000".  A whole count from 0 to 10^15 (every count a
+// measured file holds) is a blank and its digits with zeros in front up to
+// six, written directly; any other value goes through the pattern.
+void appendCountField(std::string& out, double value) {
+    if (value >= 0.0 && value < 1e15 && value == std::floor(value)) {
+        char digits[24];
+        const auto r = std::to_chars(digits, digits + sizeof digits, static_cast<std::uint64_t>(value));
+        const auto n = static_cast<std::size_t>(r.ptr - digits);
+        out += ' ';
+        if (n < 6) out.append(6 - n, '0');
+        out.append(digits, n);
+        return;
+    }
+    out += formatPattern(value, " 000000");
+}
+
+} // namespace
+
 std::string countBlock(const Counts& counts) {
     std::string out;
+    out.reserve(static_cast<std::size_t>(kChannels) * 7 + 2 * 103);
     for (int ch = 1; ch <= kChannels; ++ch) {
-        out += formatPattern(counts[static_cast<std::size_t>(ch)], " 000000");
+        appendCountField(out, counts[static_cast<std::size_t>(ch)]);
         if (ch % 10 == 0 || ch == kChannels) out += kCrLf;
     }
     return out;

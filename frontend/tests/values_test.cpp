@@ -1,8 +1,10 @@
+#include "exchange.h"
 #include "resultname.h"
 #include "sjis/sjis.h"
 #include "values.h"
 
 #include <cmath>
+#include <random>
 
 #include <gtest/gtest.h>
 
@@ -74,6 +76,31 @@ TEST(FormatPatternTest, LiteralsAndOptionalDigits) {
     EXPECT_EQ(formatPattern(123.456, "##0.00 keV"), "123.46 keV");
     EXPECT_EQ(formatPattern(1234.5, "###0"), "1235");
     EXPECT_EQ(formatPattern(0, "###0"), "0");
+}
+
+// The count block writes whole counts directly; every field must read as
+// the pattern writes it, whatever the value.
+TEST(FormatPatternTest, CountBlockWritesEveryValueAsThePatternDoes) {
+    std::mt19937_64 rng(1024);
+    const double special[] = {0.0, -0.0, 1.0, 999999.0, 1000000.0, 9999999.0, 123456789012.0, 999999999999999.0,
+                              1e15, 1e15 + 2, 1e300, 0.5, 1.5, 2.5, 999999.5, 0.49999999999999994, -1.0, -0.4,
+                              -0.5, 12.345, 1e-300, std::nan(""), INFINITY, -INFINITY};
+    Counts counts{};
+    for (int round = 0; round < 40; ++round) {
+        for (std::size_t ch = 1; ch < counts.size(); ++ch) {
+            const int kind = static_cast<int>(rng() % 4);
+            if (kind == 0) counts[ch] = static_cast<double>(rng() % 1000000);
+            else if (kind == 1) counts[ch] = static_cast<double>(rng() % 100000000000000000ULL);
+            else if (kind == 2) counts[ch] = std::ldexp(static_cast<double>(rng() % (1ULL << 53)), -static_cast<int>(rng() % 60));
+            else counts[ch] = special[rng() % std::size(special)];
+        }
+        std::string expected;
+        for (int ch = 1; ch <= kChannels; ++ch) {
+            expected += formatPattern(counts[static_cast<std::size_t>(ch)], " 000000");
+            if (ch % 10 == 0 || ch == kChannels) expected += "\r\n";
+        }
+        ASSERT_EQ(countBlock(counts), expected) << "round " << round;
+    }
 }
 
 TEST(ResultNameTest, ForbiddenCharacters) {
