@@ -528,13 +528,62 @@ std::string fitRight(const std::string& text, int width)
     return std::string(static_cast<std::size_t>(width) - text.size(), ' ') + text;
 }
 
+// |value| x 10^decimals rounded to a whole number, a tie away from zero,
+// exactly: |value| = m x 2^e with m < 2^53, so |value| x 10^decimals is
+// m x 10^decimals shifted by e bits, whose dropped bits decide the rounding.
+// False when the value or the result is outside what 128 and 64 bits hold
+// (the caller then takes the decimal expansion).
+bool roundScaled(double value, int decimals, std::uint64_t& scaled)
+{
+    static constexpr std::uint64_t powers[] = {1,      10,      100,      1000,      10000,
+                                               100000, 1000000, 10000000, 100000000, 1000000000};
+    if (decimals < 0 || decimals > 9) return false;
+    int e = 0;
+    const double f = std::frexp(std::fabs(value), &e);
+    if (f == 0.0) {
+        scaled = 0;
+        return true;
+    }
+    const auto m = static_cast<std::uint64_t>(std::ldexp(f, 53));  // exact: f has 53 bits
+    e -= 53;
+    using u128 = unsigned __int128;
+    const u128 n = static_cast<u128>(m) * powers[decimals];  // below 2^83
+    u128 q = 0;
+    if (e >= 0) {
+        if (e > 10) return false;
+        q = n << e;
+    } else {
+        const int shift = -e;
+        if (shift > 120) return false;
+        q = n >> shift;
+        const u128 rest = n - (q << shift);
+        if (rest >= (static_cast<u128>(1) << (shift - 1))) ++q;
+    }
+    if (q > std::numeric_limits<std::uint64_t>::max()) return false;
+    scaled = static_cast<std::uint64_t>(q);
+    return true;
+}
+
 } // namespace
 
 std::string formatF(double value, int width, int decimals)
 {
     if (!std::isfinite(value)) return std::string(static_cast<std::size_t>(width), '*');
     std::string ip, fp;
-    roundExact(value, decimals, ip, fp);
+    if (std::uint64_t scaled = 0; roundScaled(value, decimals, scaled)) {
+        // The digits of the rounded number, the last `decimals` of them the
+        // fraction; an integer part of 0 is not written.
+        char buf[32];
+        const auto r = std::to_chars(buf, buf + sizeof buf, scaled);
+        std::string digits(buf, r.ptr);
+        if (digits.size() < static_cast<std::size_t>(decimals) + 1)
+            digits.insert(0, static_cast<std::size_t>(decimals) + 1 - digits.size(), '0');
+        const std::size_t intLen = digits.size() - static_cast<std::size_t>(decimals);
+        ip = digits[0] == '0' && intLen == 1 ? std::string() : digits.substr(0, intLen);
+        fp = digits.substr(intLen);
+    } else {
+        roundExact(value, decimals, ip, fp);
+    }
     bool allZero = ip.empty() && fp.find_first_not_of('0') == std::string::npos;
     std::string text;
     if (value < 0 && !allZero) text += '-';

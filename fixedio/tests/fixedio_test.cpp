@@ -279,6 +279,60 @@ TEST(FixedFormatting, FastDecimalTextEqualsPrintf)
     EXPECT_EQ(differ, 0);
 }
 
+// formatF rounds most values by integer arithmetic on their binary form; the
+// text must be what the exact decimal expansion rounded half away from zero
+// gives (printf prints the exact expansion at any precision): channel
+// energies, exact ties, values beside ties, huge and tiny magnitudes.
+TEST(FixedFormatting, RoundingByIntegersEqualsTheExactExpansion)
+{
+    const auto reference = [](double v, int width, int decimals) {
+        char buf[1600];
+        std::snprintf(buf, sizeof buf, "%.*f", decimals + 400, std::fabs(v));
+        std::string s(buf);
+        const std::size_t dot = s.find('.');
+        std::string kept = s.substr(0, dot) + s.substr(dot + 1, static_cast<std::size_t>(decimals));
+        if (s[dot + 1 + static_cast<std::size_t>(decimals)] >= '5') {
+            int i = static_cast<int>(kept.size()) - 1;
+            for (; i >= 0 && kept[static_cast<std::size_t>(i)] == '9'; --i) kept[static_cast<std::size_t>(i)] = '0';
+            if (i < 0) kept.insert(kept.begin(), '1');
+            else ++kept[static_cast<std::size_t>(i)];
+        }
+        const std::size_t intLen = kept.size() - static_cast<std::size_t>(decimals);
+        std::string ip = kept.substr(0, intLen);
+        const std::string fp = kept.substr(intLen);
+        ip.erase(0, std::min(ip.find_first_not_of('0'), ip.size()));
+        const bool zero = ip.empty() && fp.find_first_not_of('0') == std::string::npos;
+        std::string text = (v < 0 && !zero ? "-" : "") + ip + "." + fp;
+        return static_cast<int>(text.size()) > width ? std::string(static_cast<std::size_t>(width), '*')
+                                                     : std::string(static_cast<std::size_t>(width) - text.size(), ' ') + text;
+    };
+    std::mt19937_64 rng(2026);
+    int differ = 0;
+    for (int i = 0; i < 300000 && differ < 5; ++i) {
+        const int decimals = static_cast<int>(rng() % 7);
+        double v = 0;
+        switch (i % 6) {
+        case 0: v = static_cast<float>((i % 1024 + 1) * static_cast<double>(static_cast<float>((rng() % 5000 + 1) * 0.001))); break;
+        case 1: v = std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 200) - 120); break;
+        case 2: v = (static_cast<double>(rng() % 2000000) + 0.5) / std::pow(10.0, decimals); break;  // near ties
+        case 3: v = std::ldexp(static_cast<double>(rng() % 4096) * 2 + 1, -static_cast<int>(rng() % 12));  // exact ties and halves
+            break;
+        case 4: v = std::nextafter(std::ldexp(static_cast<double>(rng() % 100000) * 2 + 1, -3), (rng() & 1) ? 1e300 : -1e300); break;
+        default: v = std::ldexp(static_cast<double>(rng() >> 11), static_cast<int>(rng() % 140) - 70); break;
+        }
+        if (rng() % 3 == 0) v = -v;
+        const int width = 4 + static_cast<int>(rng() % 30);
+        if (formatF(v, width, decimals) != reference(v, width, decimals)) {
+            ADD_FAILURE() << std::hexfloat << v << " width " << width << " decimals " << decimals << ": "
+                          << formatF(v, width, decimals) << " vs " << reference(v, width, decimals);
+            ++differ;
+        }
+    }
+    for (double v : {0.0, -0.0, 0.125, -0.125, 0.375, 2.5, 1e18, 1.8e19, 1e25, 5e-21, 1e-300, 0.005, 0.015})
+        for (int decimals : {0, 1, 2, 3, 9})
+            EXPECT_EQ(formatF(v, 40, decimals), reference(v, 40, decimals)) << v << " " << decimals;
+}
+
 // Plain decimal fields take a shortcut past from_chars; every value must
 // still be the correctly rounded one from_chars finds, in both precisions,
 // around the limits of the shortcut (2^24 and 2^53 digits, 10^10 and 10^22).
