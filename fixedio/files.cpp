@@ -175,6 +175,8 @@ bool isTemporaryResultName(std::string_view name, pid_t& pid)
 
 void setWriteFunction(WriteFunction f) { writeFunction = f; }
 
+void sweepStaleTemporaries(const std::filesystem::path& folder) { removeStaleTemporaries(folder); }
+
 void writeFileAtomically(const std::filesystem::path& file, std::string_view content)
 {
     writeFileAtomically(file, content, StaleSweep::Sweep);

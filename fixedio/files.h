@@ -69,6 +69,11 @@ void writeFileAtomically(const std::filesystem::path& file, std::string_view con
 enum class StaleSweep { Sweep, Skip };
 void writeFileAtomically(const std::filesystem::path& file, std::string_view content, StaleSweep sweep);
 
+// The sweep alone: removes from `folder` the temporary files of
+// writeFileAtomically left by runs that no longer exist.  For a caller that
+// sweeps each folder once and then writes with StaleSweep::Skip.
+void sweepStaleTemporaries(const std::filesystem::path& folder);
+
 // Whether `name` is a temporary file name of writeFileAtomically, and the
 // process id it carries (0 for the names of earlier versions, which carry
 // none).

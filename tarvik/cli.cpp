@@ -7,12 +7,15 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string_view>
+#include <thread>
 #include <unistd.h>
 
 namespace tarvikcli {
@@ -68,6 +71,8 @@ const char* const kStripHelp =
     "                         with the dialog's check box \"unfold\" checked\n"
     "  --outdir DIR           write the results into DIR\n"
     "  --force                overwrite existing results\n"
+    "  --jobs N               correct N files at once (default: one per processor);\n"
+    "                         results and messages come in the order of the files\n"
     "\n"
     "The response data come from RES/ of the current folder, else from the\n"
     "installed data: the response tables, or for unfold RES/detector.txt and\n"
@@ -345,6 +350,73 @@ void writeResult(const fs::path& out, const std::string& bytes, bool force, Writ
     written.files.insert(key);
 }
 
+// Runs work(i) for every i below n on up to `jobs` threads and hands each
+// outcome to deliver(i, outcome) on the calling thread, in the order of i:
+// messages, result files and failures come out as from one file after the
+// other.  work must not throw.
+template <class Outcome, class Work, class Deliver>
+void inInputOrder(std::size_t n, unsigned jobs, Work work, Deliver deliver)
+{
+    if (jobs <= 1 || n <= 1) {
+        for (std::size_t i = 0; i < n; ++i) deliver(i, work(i));
+        return;
+    }
+    std::vector<std::optional<Outcome>> outcomes(n);
+    std::mutex m;
+    std::condition_variable ready;
+    std::size_t next = 0;  // the next input a worker takes
+    std::size_t taken = 0; // outcomes the caller has delivered
+    // A worker stays at most this many inputs ahead of the delivery, which
+    // bounds the results held in memory.
+    const std::size_t ahead = 4 * static_cast<std::size_t>(jobs);
+    std::condition_variable room;
+    const auto worker = [&] {
+        for (;;) {
+            std::size_t i = 0;
+            {
+                std::unique_lock lock(m);
+                room.wait(lock, [&] { return next >= n || next < taken + ahead; });
+                if (next >= n) return;
+                i = next++;
+            }
+            Outcome o = work(i);
+            {
+                const std::lock_guard lock(m);
+                outcomes[i] = std::move(o);
+            }
+            ready.notify_all();
+        }
+    };
+    std::vector<std::thread> threads;
+    const unsigned count = static_cast<unsigned>(std::min<std::size_t>(jobs, n));
+    for (unsigned t = 0; t < count; ++t) threads.emplace_back(worker);
+    for (std::size_t i = 0; i < n; ++i) {
+        Outcome o;
+        {
+            std::unique_lock lock(m);
+            ready.wait(lock, [&] { return outcomes[i].has_value(); });
+            o = std::move(*outcomes[i]);
+            outcomes[i].reset();
+            taken = i + 1;
+        }
+        room.notify_all();
+        deliver(i, std::move(o));
+    }
+    for (std::thread& t : threads) t.join();
+}
+
+// --jobs N: how many files are worked on at once (default: one per processor).
+unsigned jobsOf(const Parsed& p)
+{
+    if (auto j = p.one("jobs")) {
+        const double v = number(*j, "--jobs");
+        if (!(v >= 1 && v <= 256 && v == std::floor(v))) throw UsageError("--jobs must be a whole number from 1 to 256");
+        return static_cast<unsigned>(v);
+    }
+    const unsigned hw = std::thread::hardware_concurrency();
+    return hw == 0 ? 1 : std::min(hw, 16u);
+}
+
 std::vector<std::string> comments(const Parsed& p)
 {
     auto it = p.values.find("comment");
@@ -361,7 +433,7 @@ int cmdStrip(const std::vector<std::string>& args, const Locations& where, const
 {
     const Parsed p = parse(args, 2,
                            {{"kv", 1}, {"kev-per-channel", 1}, {"first-line", 1}, {"comment", 1}, {"method", 1},
-                            {"outdir", 1}},
+                            {"outdir", 1}, {"jobs", 1}},
                            {"force"});
     if (p.help) { std::fputs(kStripHelp, io.out); return 0; }
     StripSettings s;
@@ -381,18 +453,78 @@ int cmdStrip(const std::vector<std::string>& args, const Locations& where, const
     ResponseTables tables(fs::is_directory("RES", ec) ? fs::path("RES") : where.dataDir / "RES");
     Progress progress(io, "strip", p.files.size());
     Written written;
-    for (const std::string& f : p.files) {
-        try {
-            requireMethod(s.method);
+    const bool force = p.has("force");
+    // Where each result goes, and which input is the first of the call to
+    // name its result file (a later one with the same result is written only
+    // when the earlier failed).  Each result folder is swept for stale
+    // temporary files once, before any result is written.
+    std::vector<fs::path> outs, keys;
+    std::vector<bool> first;
+    {
+        std::map<fs::path, fs::path> folderKeys;
+        std::set<fs::path> claimed;
+        for (const std::string& f : p.files) {
             const fs::path out = resultPath(f, outdir, ".mca1");
-            if (!p.has("force") && pathExists(out)) throw FileFailure(out.string() + " exists (use --force to overwrite)");
-            const StripRun run = stripFile(f, s, tables);
-            writeResult(out, run.result, p.has("force"), written);
-            progress.done(f, out.string());
-        } catch (const std::exception& e) {
-            progress.failed(f, readableError(e));
+            const fs::path folder = out.parent_path().empty() ? fs::path(".") : out.parent_path();
+            auto it = folderKeys.find(folder);
+            if (it == folderKeys.end()) {
+                it = folderKeys.emplace(folder, fs::weakly_canonical(folder, ec)).first;
+                fixedio::sweepStaleTemporaries(folder);
+            }
+            outs.push_back(out);
+            keys.push_back(it->second / out.filename());
+            first.push_back(claimed.insert(keys.back()).second);
         }
     }
+    // The corrections, and the writing of results no other input of the
+    // call names, run side by side; each file is reported, and a result
+    // named twice settled, in the order of the files given.
+    struct Outcome {
+        std::optional<StripRun> run;  // corrected but not yet written
+        bool written = false;
+        std::string failure;
+    };
+    const auto existing = [&](const fs::path& out) {
+        if (!force && pathExists(out)) throw FileFailure(out.string() + " exists (use --force to overwrite)");
+    };
+    inInputOrder<Outcome>(
+        p.files.size(), jobsOf(p),
+        [&](std::size_t i) {
+            Outcome o;
+            try {
+                requireMethod(s.method);
+                // An input whose result another input names first is checked
+                // when its turn comes, once the earlier one has been written.
+                if (first[i]) existing(outs[i]);
+                o.run = stripFile(p.files[i], s, tables);
+                if (first[i]) {
+                    existing(outs[i]);
+                    fixedio::writeFileAtomically(outs[i], o.run->result, fixedio::StaleSweep::Skip);
+                    o.run.reset();
+                    o.written = true;
+                }
+            } catch (const std::exception& e) {
+                o.run.reset();
+                o.failure = readableError(e);
+            }
+            return o;
+        },
+        [&](std::size_t i, Outcome o) {
+            const std::string& f = p.files[i];
+            try {
+                if (!o.failure.empty()) throw FileFailure(o.failure);
+                if (!o.written) {
+                    existing(outs[i]);
+                    if (written.files.count(keys[i]))
+                        throw FileFailure("another input of this call has the same result " + outs[i].string());
+                    fixedio::writeFileAtomically(outs[i], o.run->result, fixedio::StaleSweep::Skip);
+                }
+                written.files.insert(keys[i]);
+                progress.done(f, outs[i].string());
+            } catch (const std::exception& e) {
+                progress.failed(f, readableError(e));
+            }
+        });
     return progress.finish();
 }
 

@@ -71,6 +71,7 @@ void requireMethod(Method m)
 
 const tvstrip::UnfoldResponse& ResponseTables::unfoldResponse()
 {
+    const std::lock_guard lock(mutex_);
     if (unfold_) return *unfold_;
     if (unfoldFailure_) throw FileFailure(*unfoldFailure_);
     try {
@@ -87,6 +88,7 @@ const tvstrip::UnfoldResponse& ResponseTables::unfoldResponse()
 
 const tvstrip::ResponseTable& ResponseTables::operator()(int code)
 {
+    const std::lock_guard lock(mutex_);
     if (auto it = cache_.find(code); it != cache_.end()) return it->second;
     // The same name the stripping program passes through its scratch file.
     const fs::path relative = fixedio::exchangePath(tvstrip::responseFileName(code));

@@ -14,6 +14,7 @@
 
 #include <filesystem>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -43,6 +44,9 @@ public:
 
 private:
     std::filesystem::path folder_;
+    // Several files of a batch are corrected at once: the cache is shared.
+    // A table, once in the map, stays where it is.
+    std::mutex mutex_;
     std::map<int, tvstrip::ResponseTable> cache_;
     std::optional<tvstrip::UnfoldResponse> unfold_;
     std::optional<std::string> unfoldFailure_;

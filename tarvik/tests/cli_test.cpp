@@ -80,6 +80,54 @@ TEST(TarvikStrip, AFailingFileDoesNotStopTheOthers)
     fs::remove_all(w);
 }
 
+// Files corrected side by side must come out as one after the other: the
+// same messages in the same order, the same exit status and the same files,
+// with failures, an existing result and three inputs naming one result (the
+// second written only because the first failed, the third finding it).
+TEST(TarvikStrip, SideBySideGivesWhatOneAfterTheOtherGives)
+{
+    std::map<int, std::pair<Result, std::map<std::string, std::string>>> runs;
+    for (const int jobs : {1, 3}) {
+        const fs::path w = withDemo("jobs" + std::to_string(jobs));
+        const fs::path d = w / "Tarvik_data";
+        fs::create_directories(w / "a");
+        fs::create_directories(w / "b");
+        fs::create_directories(w / "out");
+        std::string files;
+        for (int i = 0; i < 12; ++i) {
+            const std::string name = "s" + std::to_string(i) + ".csv";
+            if (i % 5 == 3) spit(d / name, "not a spectrum\r\n");
+            else fs::copy_file(d / kDemo, d / name);
+            files += " Tarvik_data/" + name;
+        }
+        spit(w / "a" / "twice.csv", "not a spectrum either\r\n");  // fails: b/twice.csv takes the name
+        fs::copy_file(d / kDemo, w / "b" / "twice.csv");
+        fs::copy_file(d / kDemo, w / "twice.csv");                  // the name is taken now
+        spit(w / "out" / "s7.mca1", "kept");
+        const Result r = runIn(w, tarvikExe() + " strip --jobs " + std::to_string(jobs) +
+                                      " --kv 80 --kev-per-channel 0.1 --outdir out" + files +
+                                      " a/twice.csv b/twice.csv twice.csv");
+        std::map<std::string, std::string> out;
+        for (const auto& e : fs::directory_iterator(w / "out")) out[e.path().filename().string()] = slurp(e.path());
+        runs[jobs] = {r, out};
+        fs::remove_all(w);
+    }
+    const auto& [one, oneFiles] = runs[1];
+    const auto& [three, threeFiles] = runs[3];
+    EXPECT_EQ(one.status, 1);
+    EXPECT_EQ(three.status, one.status);
+    EXPECT_EQ(three.err, one.err);
+    EXPECT_EQ(three.out, one.out);
+    EXPECT_EQ(threeFiles, oneFiles);
+    // What the run itself must show: failures by name, the kept result.
+    EXPECT_NE(one.err.find("5 of 15 failed:"), std::string::npos) << one.err;
+    EXPECT_NE(one.err.find("  twice.csv: out/twice.mca1 exists"), std::string::npos) << one.err;
+    EXPECT_NE(one.err.find("  Tarvik_data/s7.csv: out/s7.mca1 exists"), std::string::npos) << one.err;
+    EXPECT_EQ(oneFiles.at("s7.mca1"), "kept");
+    EXPECT_EQ(oneFiles.count("twice.mca1"), 1u);
+    EXPECT_EQ(oneFiles.size(), 11u);  // nine results, s7 kept, twice.mca1 once, nothing else
+}
+
 // A working folder whose RES holds the shipped response tables but the
 // unfolding's response data only as `unfoldRsp` (nothing when empty).
 fs::path withUnfoldData(const std::string& name, const std::optional<std::string>& unfoldRsp)
