@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <cstdio>
 #include <string>
 
@@ -123,10 +124,14 @@ void stripChannels(WorkingSpectrum& s, const StripPlan& plan, const TableLoader&
     for (int m = 1; m <= kChannels; ++m)
         bins[static_cast<std::size_t>(m)] = channelBin(m, w);
 
-    // Continuum fractions q = R(b) / T and P = q rounded to single, per bin
-    // of the channel being corrected (the same bin serves several channels).
-    std::array<double, kResponseBins + 2> fractionQ{};
-    std::array<float, kResponseBins + 2> fractionP{};
+    // The channels of one bin lie side by side: the lowest channel of the
+    // run of channels that shares channel m's bin.
+    std::array<int, kChannels + 1> runStart{};
+    for (int m = 1; m <= kChannels; ++m)
+        runStart[static_cast<std::size_t>(m)] =
+            m > 1 && bins[static_cast<std::size_t>(m - 1)] == bins[static_cast<std::size_t>(m)]
+                ? runStart[static_cast<std::size_t>(m - 1)]
+                : m;
 
     const ResponseTable* table = nullptr;
     int lastCode = 0;
@@ -184,27 +189,38 @@ void stripChannels(WorkingSpectrum& s, const StripPlan& plan, const TableLoader&
         }
 
         if (last > 1) {
+            // The continuum: every channel m below L loses C x ratio x P of
+            // its bin, P = R(b) / T rounded to single, where R(b) / T is
+            // above the smallest fraction.  Bin by bin from the top, the
+            // channels of a bin in one pass.
             const double rc = static_cast<double>(plan.ratio) * cd;
-            const int topBin = bins[static_cast<std::size_t>(last - 1)];
-            for (int b = bins[1]; b <= topBin; ++b) {
-                const double q = static_cast<double>(responseAt(r, b)) / td;
-                fractionQ[static_cast<std::size_t>(b)] = q;
-                fractionP[static_cast<std::size_t>(b)] = static_cast<float>(q);
-            }
-            for (int m = last - 1; m >= 1; --m) {
-                const std::size_t b = static_cast<std::size_t>(bins[static_cast<std::size_t>(m)]);
-                const float p = fractionP[b];
+            for (int top = last - 1; top >= 1;) {
+                const std::size_t b = static_cast<std::size_t>(bins[static_cast<std::size_t>(top)]);
+                const int low = std::max(runStart[static_cast<std::size_t>(top)], 1);
+                const double q = static_cast<double>(responseAt(r, static_cast<int>(b))) / td;
+                const float p = static_cast<float>(q);
                 if (!std::isfinite(p)) [[unlikely]]
                     overflow("in the continuum fraction R(" + std::to_string(b) + ") / T of channel " +
                              std::to_string(j) + " (T = " + number(td) + ")");
-                if (fractionQ[b] > static_cast<double>(kMinFraction)) {
-                    float& target = s[static_cast<std::size_t>(m)];
-                    const float v = static_cast<float>(static_cast<double>(target) - rc * static_cast<double>(p));
-                    if (!std::isfinite(v)) [[unlikely]]
+                if (q > static_cast<double>(kMinFraction)) {
+                    const double d = rc * static_cast<double>(p);
+                    bool finite = true;
+                    for (int m = low; m <= top; ++m) {
+                        float& target = s[static_cast<std::size_t>(m)];
+                        const float v = static_cast<float>(static_cast<double>(target) - d);
+                        target = v;
+                        finite &= std::fabs(v) <= std::numeric_limits<float>::max();
+                    }
+                    if (!finite) [[unlikely]] {
+                        // Reported at the highest such channel, the first
+                        // one reached going down.
+                        int m = top;
+                        while (std::fabs(s[static_cast<std::size_t>(m)]) <= std::numeric_limits<float>::max()) --m;
                         overflow("while subtracting the continuum of channel " + std::to_string(j) +
                                  " from channel " + std::to_string(m));
-                    target = v;
+                    }
                 }
+                top = low - 1;
             }
         }
     }

@@ -3,6 +3,8 @@
 // subtractions a channel makes, the final pass, and the refused inputs.
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <algorithm>
 #include <cmath>
 #include <functional>
@@ -377,6 +379,21 @@ TEST(StripOverflowTest, OverflowStopsTheRunAndSaysWhatWasComputed)
         FAIL() << "overflow not detected";
     } catch (const StripArithmeticError& e) {
         EXPECT_NE(std::string(e.what()).find("continuum"), std::string::npos) << e.what();
+    }
+
+    // A subtraction that leaves single precision: the message names the
+    // highest such channel, the first one the correction reaches going down.
+    ResponseTable flat = uniformTable(1.0e6f);
+    s = WorkingSpectrum{};
+    s[200] = 1.0e35f;
+    for (int m : {120, 151, 152}) s[static_cast<std::size_t>(m)] = -std::numeric_limits<float>::max();
+    RecordingLoader flatLoader{flat, {}};
+    try {
+        stripChannels(s, plan, std::ref(flatLoader), {});
+        FAIL() << "overflow not detected";
+    } catch (const StripArithmeticError& e) {
+        EXPECT_NE(std::string(e.what()).find("continuum of channel 200 from channel 152"), std::string::npos)
+            << e.what();
     }
 }
 

@@ -13,7 +13,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -80,6 +83,50 @@ void BM_TvstripPerFile(benchmark::State& state)
     fs::remove_all(work);
 }
 BENCHMARK(BM_TvstripPerFile)->Unit(benchmark::kMillisecond);
+
+// One `tarvik strip` call on a batch of copies of the demo spectrum, as a
+// script runs it (results into a folder of their own, --force), the
+// program's own default of parallel work; time per file in `per_file_ms`.
+void BM_TarvikStripBatch(benchmark::State& state)
+{
+    const auto files = static_cast<std::size_t>(state.range(0));
+    const fs::path work = fs::temp_directory_path() / ("tarvik_batch_" + std::to_string(getpid()));
+    fs::create_directories(work / "in");
+    fs::create_directories(work / "out");
+    fs::create_directory_symlink(kData / "RES", work / "RES");
+    std::vector<std::string> args = {"tarvik", "strip", "--kv", "80", "--kev-per-channel", "0.1",
+                                     "--outdir", "out", "--force"};
+    for (std::size_t i = 0; i < files; ++i) {
+        const std::string name = "s" + std::to_string(i) + ".csv";
+        fs::copy_file(kData / "Tarvik_data" / kDemo, work / "in" / name);
+        args.push_back("in/" + name);
+    }
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    for (auto _ : state) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int null = open("/dev/null", O_WRONLY);
+            dup2(null, 1);
+            dup2(null, 2);
+            if (chdir(work.c_str()) != 0) _exit(127);
+            execv(TARVIK_EXECUTABLE, argv.data());
+            _exit(127);
+        }
+        int st = 0;
+        waitpid(pid, &st, 0);
+        if (!WIFEXITED(st) || WEXITSTATUS(st) != 0) {
+            state.SkipWithError("tarvik strip failed");
+            break;
+        }
+    }
+    const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
+    state.counters["per_file_ms"] = elapsed.count() / static_cast<double>(state.iterations() * files);
+    fs::remove_all(work);
+}
+BENCHMARK(BM_TarvikStripBatch)->Arg(1000)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 } // namespace
 
