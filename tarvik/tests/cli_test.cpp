@@ -95,7 +95,9 @@ TEST(TarvikStrip, SideBySideGivesWhatOneAfterTheOtherGives)
         fs::create_directories(w / "out");
         std::string files;
         for (int i = 0; i < 12; ++i) {
-            const std::string name = "s" + std::to_string(i) + ".csv";
+            std::string name = "s";
+            name += std::to_string(i);
+            name += ".csv";
             if (i % 5 == 3) spit(d / name, "not a spectrum\r\n");
             else fs::copy_file(d / kDemo, d / name);
             files += " Tarvik_data/" + name;
