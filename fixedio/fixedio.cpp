@@ -151,43 +151,8 @@ namespace {
 template <typename T>
 T fromCanonical(const char* first, const char* last)
 {
-    // "[-]digits[.digits]" whose digits form an integer m held exactly in T
-    // and whose power of ten 10^k is exact in T too: m / 10^k, one division
-    // of two exact values, is the correctly rounded value that from_chars
-    // would find, at a fraction of its cost (most response-table fields).
-    {
-        constexpr std::uint64_t exactMantissa = std::uint64_t{1} << std::numeric_limits<T>::digits;
-        constexpr int exactPowers = std::is_same_v<T, float> ? 10 : 22;
-        const char* p = first;
-        const bool negative = p != last && *p == '-';
-        if (negative) ++p;
-        std::uint64_t m = 0;
-        int digits = 0, fraction = -1;
-        bool plain = true, large = false;
-        for (; p != last; ++p) {
-            if (*p >= '0' && *p <= '9') {
-                if (m > exactMantissa)
-                    large = true;  // stays too large whatever follows
-                else
-                    m = m * 10 + static_cast<std::uint64_t>(*p - '0');
-                ++digits;
-                if (fraction >= 0) ++fraction;
-            } else if (*p == '.' && fraction < 0) {
-                fraction = 0;
-            } else {
-                plain = false;
-                break;
-            }
-        }
-        const int k = fraction < 0 ? 0 : fraction;
-        if (plain && !large && digits > 0 && m <= exactMantissa && k <= exactPowers) {
-            static constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                                1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                                1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-            const T v = static_cast<T>(m) / static_cast<T>(powers[k]);
-            return negative ? -v : v;
-        }
-    }
+    // The text is a number from_chars reads in full: the canonical form, or
+    // a plain field too long for the one-pass reading in parseReal.
     T value{};
     auto [ptr, ec] = std::from_chars(first, last, value);
     if (ec == std::errc::result_out_of_range) {
