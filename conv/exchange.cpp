@@ -2,6 +2,9 @@
 
 #include "fixedio/sjis.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace tvconv {
 
 namespace {
@@ -112,8 +115,72 @@ std::vector<std::string> readResultHeader(fixedio::LineReader& in)
     return lines;
 }
 
+namespace {
+
+constexpr std::size_t recordColumns = 20;
+
+// `value` right-aligned in `width` columns when 0 ≤ value < 10^width.
+bool putWhole(char* field, int width, std::int64_t value)
+{
+    if (value < 0) return false;
+    for (int k = width - 1; k >= 0; --k) {
+        field[k] = static_cast<char>('0' + value % 10);
+        value /= 10;
+        if (value == 0) {
+            std::fill(field, field + k, ' ');
+            return true;
+        }
+    }
+    return false;
+}
+
+// F7.2 of a single-precision energy from 0 to below 9999.995 (any other goes
+// the general way).  v = m·2^e with m below 2^24, so 100·v = 100m·2^e is
+// rounded exactly, a tie away from zero; a zero integer part is not written.
+bool putEnergy(char* field, float energy)
+{
+    if (!(energy >= 0.0f) || !(energy < 9999.0f)) return false;
+    int e = 0;
+    const float fraction = std::frexp(energy, &e);  // energy = fraction·2^e, fraction in [0.5, 1)
+    const std::uint64_t hundredM = 100 * static_cast<std::uint64_t>(std::ldexp(fraction, 24));
+    const int shift = 24 - e;  // 100·v = hundredM / 2^shift
+    std::uint64_t scaled;
+    if (energy == 0.0f) {
+        scaled = 0;
+    } else if (shift <= 0) {
+        scaled = hundredM << -shift;
+    } else if (shift >= 63) {
+        scaled = 0;  // below 2^-30: rounds to .00
+    } else {
+        scaled = hundredM >> shift;
+        if (((hundredM >> (shift - 1)) & 1) != 0) ++scaled;  // the first dropped bit: half or more
+    }
+    if (scaled > 999999) return false;
+    const std::uint64_t whole = scaled / 100;
+    const std::uint64_t hundredths = scaled % 100;
+    field[6] = static_cast<char>('0' + hundredths % 10);
+    field[5] = static_cast<char>('0' + hundredths / 10);
+    field[4] = '.';
+    if (whole == 0) std::fill(field, field + 4, ' ');
+    else putWhole(field, 4, static_cast<std::int64_t>(whole));
+    return true;
+}
+
+// The 20 columns of a record written directly, where every field fits
+// plainly; false leaves it to the general formatting (overflow asterisks
+// and all).
+bool plainRecord(char (&text)[recordColumns], int channel, float energy, std::int32_t count)
+{
+    text[4] = ' ';
+    text[12] = ' ';
+    return putWhole(text, 4, channel) && putEnergy(text + 5, energy) && putWhole(text + 13, 7, count);
+}
+
+} // namespace
+
 std::string formatRecord(int channel, float energy, std::int32_t count)
 {
+    if (char text[recordColumns]; plainRecord(text, channel, energy, count)) return std::string(text, recordColumns);
     return fixedio::formatI(channel, 4) + " " + fixedio::formatF(static_cast<double>(energy), 7, 2) + " " +
            fixedio::formatI(count, 7);
 }
@@ -121,10 +188,15 @@ std::string formatRecord(int channel, float energy, std::int32_t count)
 std::string formatResult(const std::vector<std::string>& header, float width, const Spectrum& counts)
 {
     fixedio::LineWriter out;
+    out.reserve(header.size() * 62 + static_cast<std::size_t>(channelCount) * 22);
     for (const std::string& line : header) out.line(line);
     for (int i = 1; i <= channelCount; ++i) {
         const float energy = static_cast<float>(static_cast<double>(i) * static_cast<double>(width));
-        out.line(formatRecord(i, energy, counts[static_cast<std::size_t>(i - 1)]));
+        const std::int32_t count = counts[static_cast<std::size_t>(i - 1)];
+        if (char text[recordColumns]; plainRecord(text, i, energy, count))
+            out.line(std::string_view(text, recordColumns));
+        else
+            out.line(formatRecord(i, energy, count));
     }
     return out.content();
 }

@@ -140,6 +140,8 @@ class LineWriter {
 public:
     // Appends one line and its CR LF.
     void line(std::string_view text);
+    // Room for `bytes` of content without growing the buffer again.
+    void reserve(std::size_t bytes) { content_.reserve(bytes); }
     const std::string& content() const { return content_; }
 
 private:

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <filesystem>
+#include <random>
 #include <string>
 
 namespace tvconv {
@@ -135,6 +137,36 @@ TEST(ResultFile, RecordLayout)
     EXPECT_EQ(formatRecord(10, float(10 * double(0.15f)), 0), "  10    1.50       0");
     EXPECT_EQ(formatRecord(1024, 10240.0f, 10000000), "1024 ******* *******");
     EXPECT_EQ(formatRecord(1024, 9999.99f, 9999999), "1024 9999.99 9999999");
+}
+
+TEST(ResultFile, RecordsWrittenDirectlyAreThoseOfTheGeneralFormatting)
+{
+    // Records of the plain kind are written without the general field
+    // formatting; both must give the same 20 columns for every value.
+    const auto general = [](int channel, float energy, std::int32_t count) {
+        return fixedio::formatI(channel, 4) + " " + fixedio::formatF(double(energy), 7, 2) + " " +
+               fixedio::formatI(count, 7);
+    };
+    std::mt19937 rng(1209);
+    std::vector<float> energies = {0.0f, -0.0f, 0.005f, 0.125f, 0.375f, 1.005f, 2.675f, 9998.995f, 9999.0f,
+                                   9999.994f, 9999.995f, 9999.996f, 1e-30f, 1e-45f, -0.004f, -1.0f, 3e9f};
+    for (float w : {0.03f, 0.05f, 0.1f, 0.15f, 0.2f, 0.3f, 1.0f / 3.0f, 9.77f})
+        for (int i = 1; i <= 1024; ++i) energies.push_back(float(double(i) * double(w)));
+    std::uniform_int_distribution<std::uint32_t> bits(0, 0x461c4000);  // floats from 0 to 10000
+    for (int k = 0; k < 200000; ++k) energies.push_back(std::bit_cast<float>(bits(rng)));
+    // Ties at the second decimal: multiples of 1/8 between whole hundredths.
+    for (int k = 0; k < 80000; ++k) energies.push_back(float(k) / 8.0f + 0.005f * float(k % 3 == 0));
+    std::uniform_int_distribution<std::int32_t> count(-100, 12'000'000);
+    std::size_t n = 0;
+    for (float e : energies) {
+        const int channel = int(n % 1024) + 1;
+        const std::int32_t c = n % 7 == 0 ? std::int32_t(n % 9999999) : count(rng);
+        ASSERT_EQ(formatRecord(channel, e, c), general(channel, e, c)) << "energy " << e << ", count " << c;
+        ++n;
+    }
+    EXPECT_EQ(formatRecord(0, 1.0f, 1), general(0, 1.0f, 1));
+    EXPECT_EQ(formatRecord(12345, 1.0f, 1), general(12345, 1.0f, 1));
+    EXPECT_EQ(formatRecord(-1, 1.0f, 1), general(-1, 1.0f, 1));
 }
 
 TEST(ResultFile, HeaderAndRecords)
