@@ -1,9 +1,16 @@
 #include "conversion.h"
 
+#include "vecmath.h"
+
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
+#include <memory>
 #include <string>
+
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define TVCONV_WIDE_LOOPS 1
+#endif
 
 namespace tvconv {
 
@@ -108,6 +115,23 @@ public:
         return single(std::exp(dlv_[j] * wide(f) + lv_[j - 1]));
     }
 
+    // The terms of scattering(t[k], J) that come from the table, J found by
+    // row() from rows[k], which is then set to J.  Starting each search
+    // from the row of a nearby earlier target (the same angle step of the
+    // channel before) makes it a single comparison as a rule.
+    void rowTerms(const float* t, std::size_t n, std::uint32_t* rows, double* luBelow, double* dluAt, double* dlvAt,
+                  double* lvBelow) const
+    {
+        for (std::size_t k = 0; k < n; ++k) {
+            const std::size_t j = row(t[k], rows[k]);
+            rows[k] = static_cast<std::uint32_t>(j);
+            luBelow[k] = lu_[j - 1];
+            dluAt[k] = dlu_[j];
+            dlvAt[k] = dlv_[j];
+            lvBelow[k] = lv_[j - 1];
+        }
+    }
+
     float last() const { return u_.back(); }
 
 private:
@@ -157,6 +181,97 @@ std::array<AngleStep, angleSteps> makeAngleSteps()
     }
     return steps;
 }
+
+// The total cross-sections of a few channels at a time, each the sum over
+// φ = 1°..180°, worked out in passes over the steps: the logarithms and
+// exponentials of the scattering-function lookups go several at a time,
+// and the channels' running sums, each rounded after every addition, are
+// carried side by side.  Every value, and the order of each sum, is that of
+// taking the steps one by one.
+class AngleSums {
+public:
+    static constexpr std::size_t batch = 8;
+
+    explicit AngleSums(const LogLogTable& sTable) : sTable_(sTable), steps_(makeAngleSteps()) {}
+
+    // sigma[c] for the primary energies e1d[c], c < count ≤ batch.
+    void operator()(const double* e1d, float* sigma, std::size_t count)
+    {
+#if TVCONV_WIDE_LOOPS
+        if (vecmath::vectorPath()) {
+            sumsWide(e1d, sigma, count);
+            return;
+        }
+#endif
+        sums(e1d, sigma, count);
+    }
+
+private:
+#if TVCONV_WIDE_LOOPS
+    // The same passes compiled for AVX2: the loops then go four values at
+    // a time.  Only basic operations, each rounded as before, and no fused
+    // multiply-adds (the build forbids contracting), so the values are the same.
+    __attribute__((target("avx2,fma"))) void sumsWide(const double* e1d, float* sigma, std::size_t count)
+    {
+        sums(e1d, sigma, count);
+    }
+#endif
+
+    [[gnu::always_inline]] inline void sums(const double* e1d, float* sigma, std::size_t count)
+    {
+        for (std::size_t c = 0; c < count; ++c) stepTerms(e1d[c], c);
+        float sum[batch] = {};
+        for (std::size_t j = 0; j < angleSteps; ++j) {
+            const double* term = &term_[j * batch];
+            for (std::size_t c = 0; c < batch; ++c) sum[c] = single(term[c] + wide(sum[c]));
+        }
+        for (std::size_t c = 0; c < count; ++c) sigma[c] = sum[c];
+    }
+
+    // The terms of channel slot c's sum.
+    [[gnu::always_inline]] inline void stepTerms(double e1d, std::size_t c)
+    {
+        constexpr std::size_t n = angleSteps;
+        const double e1Over511 = e1d / kRest;
+        const double lambda = kLambda / e1d;
+        for (std::size_t j = 0; j < n; ++j) {
+            const AngleStep& st = steps_[j];
+            ep_[j] = wide(single(e1d / (st.oneMinusCos * e1Over511 + 1.0)));
+            x_[j] = single(st.sinHalf / lambda);
+        }
+        // x rises from channel to channel: each step's row search starts
+        // from its row in the channel before.
+        sTable_.rowTerms(x_.data(), n, rows_.data(), luBelow_.data(), dluAt_.data(), dlvAt_.data(), lvBelow_.data());
+        vecmath::logOfFloats(x_.data(), logX_.data(), n);
+        for (std::size_t j = 0; j < n; ++j)
+            arg_[j] = dlvAt_[j] * ((logX_[j] - luBelow_[j]) / dluAt_[j]) + lvBelow_[j];
+        vecmath::expToFloats(arg_.data(), s_.data(), n);
+        for (std::size_t j = 0; j < n; ++j) {
+            const AngleStep& st = steps_[j];
+            const double ep = ep_[j];
+            const double ratio = ep / e1d;
+            term_[j * batch + c] =
+                (e1d / ep + ratio - st.sinPhiSq) * st.sinPhi * squared(ratio) * wide(s_[j]) * kPi * kTwo;
+        }
+    }
+
+    template <typename T>
+    using PerStep = std::array<T, angleSteps>;
+    template <typename T>
+    static PerStep<T> filled(T v)
+    {
+        PerStep<T> a;
+        a.fill(v);
+        return a;
+    }
+
+    const LogLogTable& sTable_;
+    const PerStep<AngleStep> steps_;
+    PerStep<float> x_, s_;
+    PerStep<std::uint32_t> rows_ = filled(std::uint32_t{1});
+    PerStep<double> ep_, luBelow_, dluAt_, dlvAt_, lvBelow_, logX_, arg_;
+    std::array<double, angleSteps * batch> term_{};  // step j of slot c at j·batch + c
+};
 
 // 1 − cos θ and sin(θ / 2.0) of one angle, worked out once for every
 // channel: the formulas below take exactly these values, so a conversion
@@ -369,7 +484,7 @@ Spectrum convertSpectrum(const ConversionInput& in, const ScattererData& d, cons
     const LogLogTable sTable(tables.x, tables.s);
     const LogLogTable cTable(tables.energy, tables.scatterCoeff);
     const LogLogTable muTable(tables.energy, tables.mu);
-    const std::array<AngleStep, angleSteps> steps = makeAngleSteps();
+    const auto angleSums = std::make_unique<AngleSums>(sTable);
 
     const double w = wide(in.channelWidth);
     const auto count = [&](int i) { return in.counts[static_cast<std::size_t>(i - 1)]; };
@@ -386,9 +501,20 @@ Spectrum convertSpectrum(const ConversionInput& in, const ScattererData& d, cons
     // 3. End channel.
     const int k = endChannel(in.counts);
 
-    // 4. Channels 21..K onto the primary grid.
+    // 4. Channels 21..K onto the primary grid.  The total cross-sections
+    // are worked out a batch of channels ahead.
     std::array<float, channelCount> primary{};
+    std::array<float, AngleSums::batch> sigmaAhead{};
     for (int i = firstConvertedChannel; i <= k; ++i) {
+        const std::size_t slot = static_cast<std::size_t>(i - firstConvertedChannel) % AngleSums::batch;
+        if (slot == 0) {
+            std::array<double, AngleSums::batch> e1Ahead{};
+            const std::size_t count = std::min<std::size_t>(AngleSums::batch, static_cast<std::size_t>(k - i + 1));
+            for (std::size_t c = 0; c < count; ++c)
+                e1Ahead[c] = wide(primaryEnergyFor(channelEnergies(i + static_cast<int>(c), in.channelWidth).centre,
+                                                   angle.oneMinusCosTheta));
+            (*angleSums)(e1Ahead.data(), sigmaAhead.data(), count);
+        }
         if (progress) progress(i);
         // The channel named in an error message, built only when one is thrown.
         const auto where = [i] { return channelText(i); };
@@ -406,19 +532,7 @@ Spectrum convertSpectrum(const ConversionInput& in, const ScattererData& d, cons
         const float diff = single((e1d / e0d + e0d / e1d - sinThetaSq) * squared(e0d / e1d) * wide(sTheta));
 
         // Total cross-section: the sum over φ = 1°..180°, x rising with φ.
-        const double e1Over511 = e1d / kRest;
-        const double lambda = kLambda / e1d;
-        float sigma = 0.0f;
-        std::size_t row = 1;
-        for (const AngleStep& st : steps) {
-            const double ep = wide(single(e1d / (st.oneMinusCos * e1Over511 + 1.0)));
-            const float x = single(st.sinHalf / lambda);
-            row = sTable.row(x, row);
-            const double s = wide(sTable.scattering(x, row));
-            const double ratio = ep / e1d;
-            const double term = (e1d / ep + ratio - st.sinPhiSq) * st.sinPhi * squared(ratio) * s * kPi * kTwo;
-            sigma = single(term + wide(sigma));
-        }
+        const float sigma = sigmaAhead[slot];
         if (!finitePositive(sigma))
             throw ConversionError(where() + ": the total cross-section came out as " + num(sigma) +
                                   " (overflow or no scattering at all); the angular weight cannot be formed");

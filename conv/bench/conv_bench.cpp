@@ -1,6 +1,7 @@
 // Speed of the whole conversion of a full spectrum: W = 0.1 keV per channel,
 // counts up to channel 1024 (K = 1024), 180 angle steps per channel.
 #include "conv/conversion.h"
+#include "conv/vecmath.h"
 #include "conv/unfold.h"
 
 #include <benchmark/benchmark.h>
@@ -88,6 +89,41 @@ void BM_InterpolateScatteringFunction(benchmark::State& state)
     }
 }
 BENCHMARK(BM_InterpolateScatteringFunction);
+
+// The logarithms and exponentials of one channel's angle sum (180 of each,
+// x from 0.005 to 6 1/A) by the four-lane routines (arg 1) and by the
+// library one at a time (arg 0).
+void BM_AngleSumLogs(benchmark::State& state)
+{
+    vecmath::allowVectorPath(state.range(0) != 0);
+    std::vector<float> x(angleSteps);
+    std::vector<double> out(angleSteps);
+    for (std::size_t j = 0; j < x.size(); ++j) x[j] = 0.005f * std::pow(1200.0f, float(j) / float(x.size() - 1));
+    for (auto _ : state) {
+        vecmath::logOfFloats(x.data(), out.data(), x.size());
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    vecmath::allowVectorPath(true);
+    state.SetItemsProcessed(state.iterations() * std::int64_t(x.size()));
+}
+BENCHMARK(BM_AngleSumLogs)->Arg(0)->Arg(1);
+
+void BM_AngleSumExps(benchmark::State& state)
+{
+    vecmath::allowVectorPath(state.range(0) != 0);
+    std::vector<double> a(angleSteps);
+    std::vector<float> out(angleSteps);
+    for (std::size_t j = 0; j < a.size(); ++j) a[j] = 1.8 - 14.0 * double(j) / double(a.size() - 1);
+    for (auto _ : state) {
+        vecmath::expToFloats(a.data(), out.data(), a.size());
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    vecmath::allowVectorPath(true);
+    state.SetItemsProcessed(state.iterations() * std::int64_t(a.size()));
+}
+BENCHMARK(BM_AngleSumExps)->Arg(0)->Arg(1);
 
 // A working folder for a whole run as the front end starts it: 80 kV,
 // 0.1 keV per channel, carbon at 90 degrees, 10 mm, with the shipped

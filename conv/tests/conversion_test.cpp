@@ -1,4 +1,6 @@
 #include "conv/conversion.h"
+#include "conv/scatterer.h"
+#include "conv/vecmath.h"
 #include "test_tables.h"
 
 #include <gtest/gtest.h>
@@ -214,16 +216,26 @@ TEST(LogLogInterpolation, PowerLawsAndTableRows)
 
 TEST(ConvertSpectrum, FastPathIsBitIdenticalToTheStepByStepConversion)
 {
-    const ScattererData d = syntheticScatterer();
+    // The synthetic tables and the shipped scatterers, with the four-lane
+    // logarithms and exponentials (where the processor has them) and
+    // without.
+    const std::vector<ScattererData> scatterers = {syntheticScatterer(),
+                                                   readScattererFile(std::string(TARVIK_DATA_DIR) + "/Carbon.dat"),
+                                                   readScattererFile(std::string(TARVIK_DATA_DIR) + "/PMMA.dat")};
     std::mt19937 rng(2024);
     std::uniform_int_distribution<int> angle(1, 180), last(290, 1024);
     std::uniform_real_distribution<float> width(0.03f, 0.2f), length(0.0f, 0.6f);
-    for (int t = 0; t < 6; ++t) {
-        ConversionInput in = typicalInput(width(rng), angle(rng), length(rng), last(rng), rng());
-        SCOPED_TRACE("W = " + std::to_string(in.channelWidth) + ", A = " + std::to_string(in.angle));
-        const Spectrum fast = convertSpectrum(in, d);
-        EXPECT_EQ(fast, referenceConvert(in, d));
+    for (const bool vector : {true, false}) {
+        vecmath::allowVectorPath(vector);
+        for (const ScattererData& d : scatterers)
+            for (int t = 0; t < 4; ++t) {
+                ConversionInput in = typicalInput(width(rng), angle(rng), length(rng), last(rng), rng());
+                SCOPED_TRACE(d.file + ", W = " + std::to_string(in.channelWidth) + ", A = " +
+                             std::to_string(in.angle) + (vector ? ", four lanes" : ", one at a time"));
+                EXPECT_EQ(convertSpectrum(in, d), referenceConvert(in, d));
+            }
     }
+    vecmath::allowVectorPath(true);
 }
 
 TEST(ConvertSpectrum, ProgressForEveryConvertedChannelInOrder)
