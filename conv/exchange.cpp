@@ -198,7 +198,7 @@ std::string formatResult(const std::vector<std::string>& header, float width, co
         else
             out.line(formatRecord(i, energy, count));
     }
-    return out.content();
+    return out.take();
 }
 
 } // namespace tvconv

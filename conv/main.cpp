@@ -26,6 +26,10 @@ namespace {
 // Console text is collected and written out before each wait for Enter.
 class Console {
 public:
+    // Room for a line per channel from the start: the buffer is not
+    // copied again and again as it grows.
+    Console() { buffer_.reserve(static_cast<std::size_t>(tvconv::channelCount) * 20); }
+
     void line(std::string_view text)
     {
         buffer_.append(text);

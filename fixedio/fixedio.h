@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace fixedio {
@@ -143,6 +144,8 @@ public:
     // Room for `bytes` of content without growing the buffer again.
     void reserve(std::size_t bytes) { content_.reserve(bytes); }
     const std::string& content() const { return content_; }
+    // The content, moved out: the writer is empty afterwards.
+    std::string take() { return std::move(content_); }
 
 private:
     std::string content_;

@@ -80,7 +80,7 @@ std::string formatResult(const StripJob& job, const Counts& corrected)
     out.line("  Ch.   KeV    Counts");
     for (int i = 1; i <= kChannels; ++i)
         out.line(formatChannelRecord(i, job.kevPerChannel, corrected[static_cast<std::size_t>(i - 1)]));
-    return out.content();
+    return out.take();
 }
 
 } // namespace tvstrip
