@@ -77,16 +77,17 @@ void ResponseTableFiles::leaveScratch()
 
 const ResponseTable& ResponseTableFiles::operator()(int code)
 {
-    if (auto it = cache_.find(code); it != cache_.end())
-        return it->second;
+    if (haveCurrent_ && code == currentCode_)
+        return current_;
 
     // The name of the table passes through the scratch file Dataname.kat:
     // its line as written there, of which the first 30 characters without
     // trailing blanks are the name opened.
     fixedio::LineWriter w;
     w.line(responseFileName(code));
-    scratchLine_ = w.content();
-    auto scratch = fixedio::LineReader::fromText(kTableNameFileName, scratchLine_);
+    if (loaded_.insert(code).second)
+        scratchLine_ = w.content();
+    auto scratch = fixedio::LineReader::fromText(kTableNameFileName, w.content());
     const std::string name = fixedio::trimTrailing(fixedio::textField(scratch.line("the name of a response table"), 30));
     const fs::path relative = fixedio::exchangePath(name);
     const fs::path file = tableRoot_ / relative;
@@ -105,7 +106,11 @@ const ResponseTable& ResponseTableFiles::operator()(int code)
         throw fixedio::Error(relative.generic_string() + ": cannot read the response table");
     }
     auto in = fixedio::LineReader::fromText(relative.generic_string(), std::move(text), !complete);
-    return cache_.emplace(code, readResponseTable(in)).first->second;
+    haveCurrent_ = false;  // until the new table is read whole
+    current_ = readResponseTable(in);
+    currentCode_ = code;
+    haveCurrent_ = true;
+    return current_;
 }
 
 int runStripping(const fs::path& workDir, const Console& console)

@@ -7,17 +7,19 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <map>
+#include <set>
 #include <string>
 
 #include "strip/response_table.h"
 
 namespace tvstrip {
 
-// Reads response tables from the folder RES of a working folder, each code
-// once.  The name of every table to open passes through the scratch file
-// Dataname.kat (its first 30 characters are the name opened), which stays in
-// the working folder with the name of the last table loaded.
+// Reads response tables from the folder RES of a working folder.  The name
+// of every table to open passes through the scratch file Dataname.kat (its
+// first 30 characters are the name opened), which stays in the working
+// folder with the name of the last table loaded.  Only the table asked for
+// last is held: the correction asks for each code once, from the top down,
+// and keeping every table touched some 170 KB of fresh memory per run.
 class ResponseTableFiles {
 public:
     // The scratch file is kept in `workDir`; the folder RES is read from
@@ -27,10 +29,12 @@ public:
     ResponseTableFiles(const ResponseTableFiles&) = delete;
     ResponseTableFiles& operator=(const ResponseTableFiles&) = delete;
 
-    // The table of an energy code.  Throws fixedio::Error naming the file
-    // when it is missing or cannot be read.
+    // The table of an energy code, valid until a table of another code is
+    // asked for.  Throws fixedio::Error naming the file when it is missing
+    // or cannot be read.  A code asked for again after another is read
+    // again but, as the first time was the one that loaded it, leaves the
+    // scratch line as it is.
     const ResponseTable& operator()(int code);
-    int filesRead() const { return static_cast<int>(cache_.size()); }
 
     // Leaves Dataname.kat holding the line of the last table loaded (nothing
     // when no table was loaded).  Throws fixedio::Error when it cannot be
@@ -41,7 +45,10 @@ public:
 private:
     std::filesystem::path workDir_;
     std::filesystem::path tableRoot_;
-    std::map<int, ResponseTable> cache_;
+    std::set<int> loaded_;
+    int currentCode_ = 0;
+    bool haveCurrent_ = false;
+    ResponseTable current_{};
     std::string scratchLine_;
 };
 

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "fixedio/fixedio.h"
+#include "strip/driver.h"
 #include "strip/exchange.h"
 #include "strip/response_table.h"
 #include "strip/stripping.h"
@@ -241,6 +242,27 @@ TEST_F(TvstripRunTest, WritesTheResultByteForByteAndTalksAsExpected)
     EXPECT_EQ(scratch.substr(scratch.size() - 9), "kev.dat\r\n");
     // Nothing but the result in the data folder.
     EXPECT_EQ(std::distance(fs::directory_iterator(work / "Tarvik_data"), fs::directory_iterator()), 1);
+}
+
+TEST_F(TvstripRunTest, TableFilesHoldTheLastTableAndNameTheLastNewOne)
+{
+    // Only the table asked for last is held; a code asked for again is read
+    // again, and the scratch file keeps naming the last code read first.
+    ResponseTableFiles tables(work);
+    const ResponseTable t800 = loadResponseTable(work / "RES" / "800kev.dat");
+    const ResponseTable t795 = loadResponseTable(work / "RES" / "795kev.dat");
+    EXPECT_EQ(tables(800), t800);
+    EXPECT_EQ(&tables(800), &tables(800));
+    EXPECT_EQ(tables(795), t795);
+    EXPECT_EQ(tables(800), t800);
+    tables.leaveScratch();
+    EXPECT_EQ(readFile(work / "Dataname.kat"), "RES\\795kev.dat\r\n");
+    // A missing table stops the loading and is the name left behind.
+    fs::remove(work / "RES" / "790kev.dat");
+    EXPECT_THROW(tables(790), fixedio::Error);
+    EXPECT_EQ(tables(795), t795);
+    tables.leaveScratch();
+    EXPECT_EQ(readFile(work / "Dataname.kat"), "RES\\790kev.dat\r\n");
 }
 
 TEST_F(TvstripRunTest, EndOfInputCountsAsEnterAndTypedTextIsIgnored)
