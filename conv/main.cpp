@@ -14,6 +14,7 @@
 #include "fixedio/files.h"
 #include "fixedio/installed.h"
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -134,7 +135,11 @@ int main(int argc, char** argv)
                          std::to_string(u.firstPrimary) + " to " + std::to_string(u.lastPrimary));
         } else {
             primary = tvconv::convertSpectrum(request.input, scatterer,
-                                              [&](int channel) { console.line(" Channel No = " + std::to_string(channel)); });
+                                              [&](int channel) {
+                                                  char text[32] = " Channel No = ";
+                                                  char* end = std::to_chars(text + 14, text + sizeof text, channel).ptr;
+                                                  console.line(std::string_view(text, static_cast<std::size_t>(end - text)));
+                                              });
         }
         fixedio::writeFileAtomically(request.resultPath,
                                      tvconv::formatResult(header, request.input.channelWidth, primary));

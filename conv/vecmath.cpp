@@ -69,7 +69,7 @@ const LogTable& logTable()
 {
     static const LogTable table = [] {
         LogTable t{};
-        const long double unit = std::ldexp(1.0L, 41);
+        const double unit = std::ldexp(1.0, 41);
         for (int i = 0; i < logParts; ++i) {
             const std::uint64_t first = logOffset + (std::uint64_t(i) << (52 - logBits));
             const double lo = std::bit_cast<double>(first);
@@ -82,7 +82,8 @@ const LogTable& logTable()
             const long double mid = (static_cast<long double>(lo) + static_cast<long double>(hi)) / 2;
             p.invc = clearLowBits(static_cast<double>(1.0L / mid), 32);
             const long double l = -std::log(static_cast<long double>(p.invc));
-            p.head = static_cast<double>(std::nearbyint(l * unit) / unit);
+            // Cut (exactly) to a multiple of 2^-41.
+            p.head = std::trunc(static_cast<double>(l) * unit) / unit;
             p.tail = static_cast<double>(l - static_cast<long double>(p.head));
         }
         const long double ln2 = std::log(2.0L);
