@@ -134,24 +134,19 @@ bool putWhole(char* field, int width, std::int64_t value)
     return false;
 }
 
-// F7.2 of a single-precision energy from 0 to below 9999.995 (any other goes
-// the general way).  v = m·2^e with m below 2^24, so 100·v = 100m·2^e is
-// rounded exactly, a tie away from zero; a zero integer part is not written.
+// F7.2 of a single-precision energy from 0 to below 9999 (any other goes
+// the general way).  v = m·2^e with m below 2^24 and e at most 14, so
+// 100·v = 100m / 2^(24 − e) is rounded exactly, a tie away from zero; a
+// zero integer part is not written.
 bool putEnergy(char* field, float energy)
 {
     if (!(energy >= 0.0f) || !(energy < 9999.0f)) return false;
     int e = 0;
-    const float fraction = std::frexp(energy, &e);  // energy = fraction·2^e, fraction in [0.5, 1)
+    const float fraction = std::frexp(energy, &e);  // energy = fraction·2^e, fraction 0 or in [0.5, 1)
     const std::uint64_t hundredM = 100 * static_cast<std::uint64_t>(std::ldexp(fraction, 24));
-    const int shift = 24 - e;  // 100·v = hundredM / 2^shift
-    std::uint64_t scaled;
-    if (energy == 0.0f) {
-        scaled = 0;
-    } else if (shift <= 0) {
-        scaled = hundredM << -shift;
-    } else if (shift >= 63) {
-        scaled = 0;  // below 2^-30: rounds to .00
-    } else {
+    const int shift = 24 - e;  // at least 10
+    std::uint64_t scaled = 0;  // below 2^-30 the value rounds to .00
+    if (shift < 63) {
         scaled = hundredM >> shift;
         if (((hundredM >> (shift - 1)) & 1) != 0) ++scaled;  // the first dropped bit: half or more
     }

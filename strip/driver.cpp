@@ -77,7 +77,7 @@ void ResponseTableFiles::leaveScratch()
 
 const ResponseTable& ResponseTableFiles::operator()(int code)
 {
-    if (haveCurrent_ && code == currentCode_)
+    if (currentCode_ == code)
         return current_;
 
     // The name of the table passes through the scratch file Dataname.kat:
@@ -106,10 +106,9 @@ const ResponseTable& ResponseTableFiles::operator()(int code)
         throw fixedio::Error(relative.generic_string() + ": cannot read the response table");
     }
     auto in = fixedio::LineReader::fromText(relative.generic_string(), std::move(text), !complete);
-    haveCurrent_ = false;  // until the new table is read whole
+    currentCode_.reset();  // until the new table is read whole
     current_ = readResponseTable(in);
     currentCode_ = code;
-    haveCurrent_ = true;
     return current_;
 }
 

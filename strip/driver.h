@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <string>
 
@@ -46,8 +47,7 @@ private:
     std::filesystem::path workDir_;
     std::filesystem::path tableRoot_;
     std::set<int> loaded_;
-    int currentCode_ = 0;
-    bool haveCurrent_ = false;
+    std::optional<int> currentCode_;  // of current_, once a table was read whole
     ResponseTable current_{};
     std::string scratchLine_;
 };
