@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "fixedio/files.h"
-#include "generator/detector.h"
-#include "generator/physics_data.h"
+#include "detector/detector.h"
+#include "detector/physics_data.h"
 #include "generator/profile.h"
-#include "generator/random.h"
+#include "detector/random.h"
 #include "generator/response.h"
 #include "generator/scatterer.h"
 #include "generator/spectra.h"
@@ -38,9 +38,9 @@ double secondsSince(std::chrono::steady_clock::time_point t0)
 void generateResponseTables(const GenerateOptions& o, std::ostream& progress)
 {
     std::filesystem::create_directories(o.out / "RES");
-    DetectorConfig config;
+    tvdet::DetectorConfig config;
     config.chargeLoss = o.chargeLoss;
-    const Detector detector(config);
+    const tvdet::Detector detector(config);
     ResponseOptions ro;
     ro.seed = o.seed;
     ro.threads = o.threads;
@@ -89,7 +89,7 @@ struct DemoCase {
 std::int64_t poissonTotal(double mean, std::uint64_t seed)
 {
     // At this size a Poisson number is normal to far better than its own noise.
-    Rng rng(seed);
+    tvdet::Rng rng(seed);
     return static_cast<std::int64_t>(std::llround(mean + std::sqrt(mean) * rng.normal()));
 }
 
@@ -98,9 +98,9 @@ std::int64_t poissonTotal(double mean, std::uint64_t seed)
 void generateDemoSpectra(const GenerateOptions& o, std::ostream& progress)
 {
     std::filesystem::create_directories(o.out / "Tarvik_data");
-    DetectorConfig config;
+    tvdet::DetectorConfig config;
     config.chargeLoss = true;  // a real detector loses charge
-    const Detector detector(config);
+    const tvdet::Detector detector(config);
     TubeModel tube;
     const PhotonSpectrum primary = tubeSpectrum(tube);
     const double theta = std::numbers::pi / 2.0;
@@ -117,18 +117,18 @@ void generateDemoSpectra(const GenerateOptions& o, std::ostream& progress)
         const DemoCase& dc = cases[c];
         const PhotonSpectrum& source = dc.scattered ? scattered : primary;
         MeasurementOptions mo;
-        mo.seed = streamSeed(o.seed, 0xde30, c);
+        mo.seed = tvdet::streamSeed(o.seed, 0xde30, c);
         mo.threads = o.threads;
         // A pilot run sets the measuring time so that the highest channel
         // holds about peakTarget counts.
         const std::int64_t pilotPhotons = 1000000;
         MeasurementOptions pilotOptions = mo;
-        pilotOptions.seed = streamSeed(o.seed, 0x9170, c);
+        pilotOptions.seed = tvdet::streamSeed(o.seed, 0x9170, c);
         const ChannelCounts pilot = measureSpectrum(detector, source, pilotPhotons, pilotOptions);
         std::int64_t highest = 1;
         for (auto n : pilot) highest = std::max(highest, n);
         const double mean = static_cast<double>(pilotPhotons) * peakTarget / static_cast<double>(highest);
-        const std::int64_t photons = poissonTotal(mean, streamSeed(o.seed, 0x7015, c));
+        const std::int64_t photons = poissonTotal(mean, tvdet::streamSeed(o.seed, 0x7015, c));
         progress << dc.file << ": " << photons << " photons" << std::endl;
         const ChannelCounts counts = measureSpectrum(detector, source, photons, mo, [&](std::int64_t n) {
             if (n % 2000000 < mo.photonsPerChunk || n == photons)
@@ -155,7 +155,7 @@ void generateDemoSpectra(const GenerateOptions& o, std::ostream& progress)
             "Resolution: FWHM^2 = 0.243 + 0.00246 E + (0.00348 E)^2",
             "Counting noise: Poisson",
             fmt("Channels: 1024 x %.1f keV", mo.kevPerChannel),
-            "Physics data: xraylib " + xrl::libraryVersion(),
+            "Physics data: xraylib " + tvdet::xrl::libraryVersion(),
             "Records: channel / energy (keV) / count",
             "Photons simulated: " + std::to_string(photons),
             "Counts recorded: " + std::to_string(sum),

@@ -17,8 +17,8 @@
 #include <vector>
 
 #include "generator/generate.h"
-#include "generator/parallel.h"
-#include "generator/unfold_data.h"
+#include "detector/parallel.h"
+#include "detector/unfold_data.h"
 #include "strip/detector_profile.h"
 #include "generator/roundtrip.h"
 #ifdef TVGEN_HAVE_CONVCHECK
@@ -68,7 +68,7 @@ void usage()
 int main(int argc, char** argv)
 {
     tvgen::GenerateOptions o;
-    o.threads = tvgen::defaultThreads();
+    o.threads = tvdet::defaultThreads();
     bool tables = false, scatterers = false, demo = false;
     std::string roundTripFolder;
     bool ideal = false;
@@ -78,7 +78,7 @@ int main(int argc, char** argv)
     std::vector<int> kilovolts{50, 80, 120};
     bool kvGiven = false, unfoldData = false, methods = false;
     std::string detectorFile;
-    tvgen::UnfoldDataOptions uo;
+    tvdet::UnfoldDataOptions uo;
     tvgen::MethodBenchOptions mb;
     auto numberList = [](const std::string& v, auto convert) {
         std::vector<decltype(convert(std::string()))> out;
@@ -169,7 +169,7 @@ int main(int argc, char** argv)
         return 2;
     }
     // The profile is checked before anything is simulated or written.
-    tvstrip::DetectorProfile profile = tvgen::defaultDetectorProfile();
+    tvstrip::DetectorProfile profile = tvdet::defaultDetectorProfile();
     std::string profileText = tvstrip::formatDetectorProfile(
         profile, "The shipped detector: CdTe 3 mm x 3 mm x 1 mm behind 100 um Be\n"
                  "(values and sources in generator/README.md).");
@@ -191,7 +191,7 @@ int main(int argc, char** argv)
         if (demo) tvgen::generateDemoSpectra(o, std::cerr);
         if (unfoldData || (tables && !o.chargeLoss && o.firstCode == 50 && o.lastCode == 1510)) {
             uo.threads = o.threads;
-            tvgen::generateUnfoldData(profile, profileText, o.out, uo, std::cerr);
+            tvdet::generateUnfoldData(profile, profileText, o.out, uo, std::cerr);
         }
         if (!roundTripFolder.empty()) {
 #ifdef TVGEN_HAVE_TVSTRIP

@@ -4,7 +4,7 @@
 #include <stdexcept>
 
 #include "fixedio/fixedio.h"
-#include "generator/physics_data.h"
+#include "detector/physics_data.h"
 
 namespace tvgen {
 
@@ -25,12 +25,12 @@ std::vector<double> profileMomenta()
 ProfileTable buildProfileTable(const ScattererMaterial& m, const std::vector<double>& pz)
 {
     ProfileTable t;
-    t.restEnergyKeV = xrl::electronRestEnergy();
-    t.kevAngstrom = xrl::kevAngstrom();
-    t.momentumAtomic = xrl::electronMomentumAtomic();
+    t.restEnergyKeV = tvdet::xrl::electronRestEnergy();
+    t.kevAngstrom = tvdet::xrl::kevAngstrom();
+    t.momentumAtomic = tvdet::xrl::electronMomentumAtomic();
     for (double p : pz) {
         double j = 0;
-        for (auto [Z, n] : m.atoms) j += n * xrl::comptonProfile(Z, p);
+        for (auto [Z, n] : m.atoms) j += n * tvdet::xrl::comptonProfile(Z, p);
         t.pz.push_back(p);
         t.profile.push_back(j);
     }

@@ -4,7 +4,7 @@
 #include <stdexcept>
 
 #include "fixedio/fixedio.h"
-#include "generator/random.h"
+#include "detector/random.h"
 
 namespace tvgen {
 
@@ -35,17 +35,17 @@ double ResponseRun::peakUncertainty() const
     return std::sqrt((1.0 - p) / (static_cast<double>(photons) * p));
 }
 
-ResponseRun simulateResponse(const Detector& detector, int code, const ResponseOptions& options,
+ResponseRun simulateResponse(const tvdet::Detector& detector, int code, const ResponseOptions& options,
                              const std::function<void(std::int64_t)>& progress)
 {
     const double energy = codeEnergy(code);
     ResponseRun run;
     run.code = code;
     run.counts.assign(kSimulatedBins, 0);
-    auto work = [&](int chunk, Histogram& h) {
-        Rng rng(streamSeed(options.seed, static_cast<std::uint64_t>(code), static_cast<std::uint64_t>(chunk)));
+    auto work = [&](int chunk, tvdet::Histogram& h) {
+        tvdet::Rng rng(tvdet::streamSeed(options.seed, static_cast<std::uint64_t>(code), static_cast<std::uint64_t>(chunk)));
         for (int n = 0; n < options.photonsPerChunk; ++n) {
-            const PhotonResult r = detector.simulate(energy, rng);
+            const tvdet::PhotonResult r = detector.simulate(energy, rng);
             if (r.interacted && !r.escape) ++h[kSimulatedBins];  // absorbed whole
             if (r.collected <= 0) continue;
             const int b = responseBin(r.collected);
@@ -56,7 +56,7 @@ ResponseRun simulateResponse(const Detector& detector, int code, const ResponseO
     int target = options.minChunks;
     for (;;) {
         const int before = chunks;
-        const Histogram h = runChunks(before, target, kSimulatedBins + 1, options.threads, work, [&](int finished) {
+        const tvdet::Histogram h = tvdet::runChunks(before, target, kSimulatedBins + 1, options.threads, work, [&](int finished) {
             if (progress) progress(static_cast<std::int64_t>(before + finished) * options.photonsPerChunk);
         });
         for (std::size_t b = 0; b < kSimulatedBins; ++b) run.counts[b] += h[b];

@@ -9,8 +9,8 @@
 #include <functional>
 #include <string>
 
-#include "generator/detector.h"
-#include "generator/parallel.h"
+#include "detector/detector.h"
+#include "detector/parallel.h"
 
 namespace tvgen {
 
@@ -35,7 +35,7 @@ std::string responseFileName(int code);
 struct ResponseRun {
     int code = 0;
     std::int64_t photons = 0;     // photons incident on the window
-    Histogram counts;             // per response bin, 0..kSimulatedBins-1
+    tvdet::Histogram counts;             // per response bin, 0..kSimulatedBins-1
     std::int64_t fullAbsorption = 0;  // photons that left all their energy in the crystal
     // Counts in the full-energy bins k-1 and k (also when they lie beyond the table).
     std::int64_t peakCounts() const;
@@ -58,7 +58,7 @@ struct ResponseOptions {
 // Simulates photons of the code's energy in chunks until the full-energy
 // peak is known to the wanted precision.  `progress` receives the photons
 // simulated so far.
-ResponseRun simulateResponse(const Detector& detector, int code, const ResponseOptions& options,
+ResponseRun simulateResponse(const tvdet::Detector& detector, int code, const ResponseOptions& options,
                              const std::function<void(std::int64_t)>& progress = {});
 
 // R(1..300) scaled to 500000 incident photons (R[0] unused, 0).

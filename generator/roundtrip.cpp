@@ -8,10 +8,10 @@
 #include <ostream>
 #include <string>
 
-#include "generator/detector.h"
-#include "generator/random.h"
+#include "detector/detector.h"
+#include "detector/random.h"
 #include "generator/spectra.h"
-#include "generator/unfold_data.h"
+#include "detector/unfold_data.h"
 #include "strip/response_table.h"
 #include "strip/stripping.h"
 #include "strip/unfold.h"
@@ -39,9 +39,9 @@ PhotonSpectrum fromChannels(const tvstrip::Counts& n, double w)
 std::vector<RoundTripResult> roundTrip(const std::filesystem::path& resFolder, const std::vector<int>& kilovolts,
                                        int threads, std::ostream& progress, bool ideal)
 {
-    DetectorConfig config;
+    tvdet::DetectorConfig config;
     config.chargeLoss = !ideal;
-    const Detector detector(config);
+    const tvdet::Detector detector(config);
     std::map<int, tvstrip::ResponseTable> tables;
     auto load = [&](int code) -> const tvstrip::ResponseTable& {
         auto it = tables.find(code);
@@ -57,7 +57,7 @@ std::vector<RoundTripResult> roundTrip(const std::filesystem::path& resFolder, c
         tube.kilovolts = kv;
         const PhotonSpectrum truth = tubeSpectrum(tube);
         MeasurementOptions mo;
-        mo.seed = streamSeed(777, static_cast<std::uint64_t>(kv), 0);
+        mo.seed = tvdet::streamSeed(777, static_cast<std::uint64_t>(kv), 0);
         mo.threads = threads;
         mo.kevPerChannel = w;
         mo.broadening = !ideal;
@@ -197,7 +197,7 @@ void roundTripMethods(const std::filesystem::path& resFolder, const MethodBenchO
                       std::ostream& progress)
 {
     const tvstrip::UnfoldResponse response = tvstrip::loadUnfoldResponse(resFolder);
-    const Detector detector(detectorConfig(response.profile));
+    const tvdet::Detector detector(tvdet::detectorConfig(response.profile));
     std::map<int, tvstrip::ResponseTable> tables;
     auto load = [&](int code) -> const tvstrip::ResponseTable& {
         auto it = tables.find(code);
@@ -220,12 +220,12 @@ void roundTripMethods(const std::filesystem::path& resFolder, const MethodBenchO
             // The analyser's range ends at 1024 channels: compare what it can show.
             const double top = std::min<double>(kv, tvstrip::kChannels * static_cast<double>(wf));
             MeasurementOptions mo;
-            mo.seed = streamSeed(4242, static_cast<std::uint64_t>(kv), wi);
+            mo.seed = tvdet::streamSeed(4242, static_cast<std::uint64_t>(kv), wi);
             mo.threads = o.threads;
             mo.kevPerChannel = wf;
             mo.energyScale = 1.0 / detector.peakCollection();
             mo.fwhm = [&](double e) { return response.profile.fwhmKeV(e); };
-            Rng poisson(streamSeed(4243, static_cast<std::uint64_t>(kv), wi));
+            tvdet::Rng poisson(tvdet::streamSeed(4243, static_cast<std::uint64_t>(kv), wi));
             const double mean = static_cast<double>(o.photons);
             const auto photons = static_cast<std::int64_t>(std::llround(mean + std::sqrt(mean) * poisson.normal()));
             const ChannelCounts measured = measureSpectrum(detector, truth, photons, mo);

@@ -11,12 +11,12 @@
 
 #include "conv/conversion.h"
 #include "conv/unfold.h"
-#include "generator/detector.h"
-#include "generator/physics_data.h"
-#include "generator/random.h"
+#include "detector/detector.h"
+#include "detector/physics_data.h"
+#include "detector/random.h"
 #include "generator/scatterer.h"
 #include "generator/spectra.h"
-#include "generator/unfold_data.h"
+#include "detector/unfold_data.h"
 #include "strip/response_table.h"
 #include "strip/stripping.h"
 #include "strip/unfold.h"
@@ -46,12 +46,12 @@ std::vector<Element> elementsOf(const ScattererMaterial& m)
     for (auto [Z, n] : m.atoms) {
         Element e;
         e.Z = Z;
-        e.weight = n * xrl::atomicWeight(Z);
+        e.weight = n * tvdet::xrl::atomicWeight(Z);
         const int steps = static_cast<int>(std::lround(kProfileEnd / kProfileStep));
         e.cumulative.assign(static_cast<std::size_t>(steps) + 1, 0.0);
-        double prev = xrl::comptonProfile(Z, 0.0);
+        double prev = tvdet::xrl::comptonProfile(Z, 0.0);
         for (int k = 1; k <= steps; ++k) {
-            const double j = xrl::comptonProfile(Z, k * kProfileStep);
+            const double j = tvdet::xrl::comptonProfile(Z, k * kProfileStep);
             e.cumulative[static_cast<std::size_t>(k)] =
                 e.cumulative[static_cast<std::size_t>(k - 1)] + 0.5 * (j + prev) * kProfileStep;
             prev = j;
@@ -85,7 +85,7 @@ struct Scatterer {
     double mu(double e) const
     {
         double m = 0;
-        for (auto [Z, f] : fractions) m += f * xrl::total(Z, e);
+        for (auto [Z, f] : fractions) m += f * tvdet::xrl::total(Z, e);
         return m * material.density;
     }
 };
@@ -106,8 +106,8 @@ Scatterer prepare(const ScattererMaterial& m)
 std::vector<double> scatteredFine(const PhotonSpectrum& primary, const Scatterer& sc, double theta, double length)
 {
     std::vector<double> fine(kFineBins, 0.0);
-    const double mec2 = xrl::electronRestEnergy();
-    const double pAtomic = xrl::electronMomentumAtomic();
+    const double mec2 = tvdet::xrl::electronRestEnergy();
+    const double pAtomic = tvdet::xrl::electronMomentumAtomic();
     const double c = std::cos(theta);
     for (std::size_t n = 0; n < primary.weight.size(); ++n) {
         const double e = primary.energyKeV[n];
@@ -118,8 +118,8 @@ std::vector<double> scatteredFine(const PhotonSpectrum& primary, const Scatterer
         const double ec = e / (1.0 + e / mec2 * (1.0 - c));
         const int centre = static_cast<int>(std::ceil(ec / kFine)) - 1;
         for (const Element& el : sc.elements) {
-            const double coh = xrl::coherentDcs(el.Z, e, theta) * el.weight;
-            const double inc = xrl::incoherentDcs(el.Z, e, theta) * el.weight;
+            const double coh = tvdet::xrl::coherentDcs(el.Z, e, theta) * el.weight;
+            const double inc = tvdet::xrl::incoherentDcs(el.Z, e, theta) * el.weight;
             if (own >= 0 && own < kFineBins)
                 fine[static_cast<std::size_t>(own)] += w * coh * std::exp(-sc.muFine[static_cast<std::size_t>(own)] * length * 0.5);
             auto share = [&](int edge) {  // below the upper edge of fine bin `edge`
@@ -209,10 +209,10 @@ std::vector<ConversionCheckRow> conversionCheck(const ConversionCheckOptions& o,
     // full-energy peak at the photon energy) and the profile's resolution.
     // Both corrections of the measurement see this same spectrum.
     std::optional<tvstrip::UnfoldResponse> response;
-    std::optional<Detector> detector;
+    std::optional<tvdet::Detector> detector;
     if (o.detector) {
         response = tvstrip::loadUnfoldResponse(o.dataFolder / "RES");
-        detector.emplace(detectorConfig(response->profile));
+        detector.emplace(tvdet::detectorConfig(response->profile));
     }
     std::map<int, tvstrip::ResponseTable> tables;
     auto load = [&](int code) -> const tvstrip::ResponseTable& {
@@ -262,7 +262,7 @@ std::vector<ConversionCheckRow> conversionCheck(const ConversionCheckOptions& o,
                                     photons.weight.push_back(fine[static_cast<std::size_t>(k)]);
                                 }
                             MeasurementOptions mo;
-                            mo.seed = streamSeed(4242, static_cast<std::uint64_t>(kv * 1000 + angle),
+                            mo.seed = tvdet::streamSeed(4242, static_cast<std::uint64_t>(kv * 1000 + angle),
                                                  static_cast<std::uint64_t>(length * 10 + (m.name == "PMMA" ? 100 : 0) + 1000 * wi));
                             mo.threads = o.threads;
                             mo.kevPerChannel = w;
@@ -270,7 +270,7 @@ std::vector<ConversionCheckRow> conversionCheck(const ConversionCheckOptions& o,
                             mo.fwhm = [&](double e) { return response->profile.fwhmKeV(e); };
                             // The photon number is itself a Poisson draw, so every
                             // channel is an independent Poisson count.
-                            Rng poisson(streamSeed(4243, static_cast<std::uint64_t>(kv * 1000 + angle),
+                            tvdet::Rng poisson(tvdet::streamSeed(4243, static_cast<std::uint64_t>(kv * 1000 + angle),
                                                    static_cast<std::uint64_t>(length * 10 + (m.name == "PMMA" ? 100 : 0) + 1000 * wi)));
                             const double meanPhotons = static_cast<double>(o.detectorPhotons);
                             const auto nPhotons = static_cast<std::int64_t>(

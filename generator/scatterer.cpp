@@ -4,7 +4,7 @@
 #include <stdexcept>
 
 #include "fixedio/fixedio.h"
-#include "generator/physics_data.h"
+#include "detector/physics_data.h"
 
 namespace tvgen {
 
@@ -14,9 +14,9 @@ ScattererMaterial pmma() { return {"PMMA", 1.19, {{6, 5}, {1, 8}, {8, 2}}}; }
 std::vector<std::pair<int, double>> massFractions(const ScattererMaterial& m)
 {
     double total = 0;
-    for (auto [Z, n] : m.atoms) total += n * xrl::atomicWeight(Z);
+    for (auto [Z, n] : m.atoms) total += n * tvdet::xrl::atomicWeight(Z);
     std::vector<std::pair<int, double>> w;
-    for (auto [Z, n] : m.atoms) w.emplace_back(Z, n * xrl::atomicWeight(Z) / total);
+    for (auto [Z, n] : m.atoms) w.emplace_back(Z, n * tvdet::xrl::atomicWeight(Z) / total);
     return w;
 }
 
@@ -58,9 +58,9 @@ ScattererTable buildScattererTable(const ScattererMaterial& m, const std::vector
         CoefficientRow r;
         r.energyMeV = mev;
         for (auto [Z, f] : w) {
-            r.coherent += f * xrl::rayleigh(Z, kev);
-            r.incoherent += f * xrl::compton(Z, kev);
-            r.photo += f * xrl::photo(Z, kev);
+            r.coherent += f * tvdet::xrl::rayleigh(Z, kev);
+            r.incoherent += f * tvdet::xrl::compton(Z, kev);
+            r.photo += f * tvdet::xrl::photo(Z, kev);
         }
         t.coefficients.push_back(r);
     }
@@ -69,9 +69,9 @@ ScattererTable buildScattererTable(const ScattererMaterial& m, const std::vector
         r.x = x;
         double f2 = 0;
         for (auto [Z, n] : m.atoms) {
-            const double f = xrl::formFactor(Z, x);
+            const double f = tvdet::xrl::formFactor(Z, x);
             f2 += n * f * f;
-            r.incoherent += n * xrl::scatteringFunction(Z, x);
+            r.incoherent += n * tvdet::xrl::scatteringFunction(Z, x);
         }
         r.formFactor = std::sqrt(f2);
         t.scattering.push_back(r);

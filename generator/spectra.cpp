@@ -6,9 +6,10 @@
 #include <stdexcept>
 
 #include "fixedio/fixedio.h"
-#include "generator/parallel.h"
-#include "generator/physics_data.h"
-#include "generator/random.h"
+#include "detector/parallel.h"
+#include "detector/unfold_data.h"
+#include "detector/physics_data.h"
+#include "detector/random.h"
 
 namespace tvgen {
 
@@ -36,7 +37,7 @@ double PhotonSpectrum::meanEnergy() const
 
 double aluminiumTransmission(double e, double cm)
 {
-    return std::exp(-xrl::total(kAl, e) * xrl::elementDensity(kAl) * cm);
+    return std::exp(-tvdet::xrl::total(kAl, e) * tvdet::xrl::elementDensity(kAl) * cm);
 }
 
 PhotonSpectrum tubeSpectrum(const TubeModel& tube)
@@ -53,8 +54,8 @@ PhotonSpectrum tubeSpectrum(const TubeModel& tube)
         s.energyKeV.push_back(e);
         s.weight.push_back(w);
     }
-    if (e0 > xrl::kEdge(kW)) {
-        const auto lines = xrl::kLines(kW);
+    if (e0 > tvdet::xrl::kEdge(kW)) {
+        const auto lines = tvdet::xrl::kLines(kW);
         double rates = 0;
         for (const auto& l : lines) rates += l.radiativeRate;
         for (const auto& l : lines) {
@@ -69,31 +70,31 @@ PhotonSpectrum tubeSpectrum(const TubeModel& tube)
 PhotonSpectrum comptonScattered(const PhotonSpectrum& primary, double theta, const ScattererMaterial& material)
 {
     PhotonSpectrum s;
-    const double hc = xrl::kevAngstrom();
-    const double mec2 = xrl::electronRestEnergy();
+    const double hc = tvdet::xrl::kevAngstrom();
+    const double mec2 = tvdet::xrl::electronRestEnergy();
     for (std::size_t i = 0; i < primary.weight.size(); ++i) {
         const double e = primary.energyKeV[i];
         const double x = std::sin(theta / 2.0) * e / hc;
         double sf = 0;
-        for (auto [Z, n] : material.atoms) sf += n * xrl::scatteringFunction(Z, x);
+        for (auto [Z, n] : material.atoms) sf += n * tvdet::xrl::scatteringFunction(Z, x);
         const double scattered = e / (1.0 + e / mec2 * (1.0 - std::cos(theta)));
         s.energyKeV.push_back(scattered);
-        s.weight.push_back(primary.weight[i] * xrl::kleinNishina(e, theta) * sf);
+        s.weight.push_back(primary.weight[i] * tvdet::xrl::kleinNishina(e, theta) * sf);
     }
     return s;
 }
 
 double halfValueLayerMm(const PhotonSpectrum& s)
 {
-    const auto air = xrl::nistCompound("Air, Dry (near sea level)");
+    const auto air = tvdet::xrl::nistCompound("Air, Dry (near sea level)");
     std::vector<double> kerma(s.weight.size()), mu(s.weight.size());
-    const double rhoAl = xrl::elementDensity(kAl);
+    const double rhoAl = tvdet::xrl::elementDensity(kAl);
     for (std::size_t i = 0; i < s.weight.size(); ++i) {
         double muen = 0;
         for (std::size_t j = 0; j < air.elements.size(); ++j)
-            muen += air.massFractions[j] * xrl::energyAbsorption(air.elements[j], s.energyKeV[i]);
+            muen += air.massFractions[j] * tvdet::xrl::energyAbsorption(air.elements[j], s.energyKeV[i]);
         kerma[i] = s.weight[i] * s.energyKeV[i] * muen;
-        mu[i] = xrl::total(kAl, s.energyKeV[i]) * rhoAl / 10.0;  // per mm
+        mu[i] = tvdet::xrl::total(kAl, s.energyKeV[i]) * rhoAl / 10.0;  // per mm
     }
     auto kermaAt = [&](double mm) {
         double k = 0;
@@ -112,10 +113,11 @@ double halfValueLayerMm(const PhotonSpectrum& s)
 
 double resolutionFwhm(double e)
 {
-    return std::sqrt(kFwhm2Constant + kFwhm2Linear * e + (kFwhmProportional * e) * (kFwhmProportional * e));
+    return std::sqrt(tvdet::kFwhm2Constant + tvdet::kFwhm2Linear * e +
+                     (tvdet::kFwhmProportional * e) * (tvdet::kFwhmProportional * e));
 }
 
-ChannelCounts measureSpectrum(const Detector& detector, const PhotonSpectrum& spectrum, std::int64_t photons,
+ChannelCounts measureSpectrum(const tvdet::Detector& detector, const PhotonSpectrum& spectrum, std::int64_t photons,
                               const MeasurementOptions& options,
                               const std::function<void(std::int64_t)>& progress)
 {
@@ -127,15 +129,15 @@ ChannelCounts measureSpectrum(const Detector& detector, const PhotonSpectrum& sp
     const double sigmaPerFwhm = 1.0 / (2.0 * std::sqrt(2.0 * std::log(2.0)));
     const std::int64_t per = options.photonsPerChunk;
     const int chunks = static_cast<int>((photons + per - 1) / per);
-    auto work = [&](int chunk, Histogram& h) {
-        Rng rng(streamSeed(options.seed, 0x5eed, static_cast<std::uint64_t>(chunk)));
+    auto work = [&](int chunk, tvdet::Histogram& h) {
+        tvdet::Rng rng(tvdet::streamSeed(options.seed, 0x5eed, static_cast<std::uint64_t>(chunk)));
         const std::int64_t n = std::min<std::int64_t>(per, photons - static_cast<std::int64_t>(chunk) * per);
         for (std::int64_t k = 0; k < n; ++k) {
             const double u = rng.uniform() * sum;
             auto it = std::upper_bound(cumulative.begin(), cumulative.end(), u);
             const std::size_t i = std::min<std::size_t>(static_cast<std::size_t>(it - cumulative.begin()),
                                                         cumulative.size() - 1);
-            const PhotonResult r = detector.simulate(spectrum.energyKeV[i], rng);
+            const tvdet::PhotonResult r = detector.simulate(spectrum.energyKeV[i], rng);
             if (r.collected <= 0) continue;
             const double recorded = r.collected * options.energyScale;
             const double fwhm = !options.broadening ? 0.0
@@ -147,7 +149,7 @@ ChannelCounts measureSpectrum(const Detector& detector, const PhotonSpectrum& sp
             if (channel >= 1 && channel <= kSpectrumChannels) ++h[static_cast<std::size_t>(channel) - 1];
         }
     };
-    const Histogram h = runChunks(0, chunks, kSpectrumChannels, options.threads, work, [&](int finished) {
+    const tvdet::Histogram h = tvdet::runChunks(0, chunks, kSpectrumChannels, options.threads, work, [&](int finished) {
         if (progress) progress(std::min<std::int64_t>(photons, static_cast<std::int64_t>(finished) * per));
     });
     ChannelCounts c{};

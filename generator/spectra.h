@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "generator/detector.h"
+#include "detector/detector.h"
 #include "generator/scatterer.h"
 
 namespace tvgen {
@@ -50,11 +50,8 @@ PhotonSpectrum comptonScattered(const PhotonSpectrum& primary, double theta, con
 // that halves the sum of N(E)·E·(μen/ρ)air(E).
 double halfValueLayerMm(const PhotonSpectrum& s);
 
-// Detector resolution of the demo spectra and the shipped detector profile:
-// FWHM² = a + b·E + (c·E)² keV² with the terms below.
-inline constexpr double kFwhm2Constant = 0.243;    // keV²
-inline constexpr double kFwhm2Linear = 0.00246;    // keV
-inline constexpr double kFwhmProportional = 0.00348;
+// Detector resolution of the demo spectra and the shipped detector profile
+// (tvdet::kFwhm2Constant, kFwhm2Linear, kFwhmProportional).
 double resolutionFwhm(double energyKeV);
 
 inline constexpr int kSpectrumChannels = 1024;
@@ -76,7 +73,7 @@ struct MeasurementOptions {
 // Measures `photons` photons drawn from the spectrum: detector model, then
 // Gaussian broadening of the collected energy, then channel i for energies
 // in ((i-1)·w, i·w].
-ChannelCounts measureSpectrum(const Detector& detector, const PhotonSpectrum& spectrum, std::int64_t photons,
+ChannelCounts measureSpectrum(const tvdet::Detector& detector, const PhotonSpectrum& spectrum, std::int64_t photons,
                               const MeasurementOptions& options,
                               const std::function<void(std::int64_t)>& progress = {});
 

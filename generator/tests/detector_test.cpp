@@ -5,12 +5,13 @@
 
 #include <cmath>
 
-#include "generator/detector.h"
-#include "generator/medium.h"
-#include "generator/physics_data.h"
+#include "detector/detector.h"
+#include "detector/medium.h"
+#include "detector/physics_data.h"
 #include "generator/response.h"
 
 namespace tvgen {
+using namespace tvdet;
 namespace {
 
 DetectorConfig bareCrystal()

@@ -8,8 +8,8 @@
 
 #include "fixedio/files.h"
 #include "fixedio/fixedio.h"
-#include "generator/detector.h"
-#include "generator/physics_data.h"
+#include "detector/detector.h"
+#include "detector/physics_data.h"
 #include "generator/response.h"
 #include "generator/scatterer.h"
 #include "generator/spectra.h"
@@ -61,8 +61,8 @@ std::vector<std::string> crlfLines(const std::string& content)
 
 ResponseRun smallRun(int code)
 {
-    DetectorConfig c;
-    const Detector d(c);
+    tvdet::DetectorConfig c;
+    const tvdet::Detector d(c);
     ResponseOptions o;
     o.photonsPerChunk = 20000;
     o.minChunks = 2;
@@ -132,7 +132,7 @@ TEST(ScattererFileTest, TablesCoverEveryConversionTarget)
 TEST(ScattererFileTest, PmmaMassFractionsAgreeWithTheNistCompound)
 {
     const auto w = massFractions(pmma());
-    const auto nist = xrl::nistCompound("Polymethyl Methacralate (Lucite, Perspex)");
+    const auto nist = tvdet::xrl::nistCompound("Polymethyl Methacralate (Lucite, Perspex)");
     EXPECT_NEAR(nist.density, pmma().density, 1e-9);
     for (std::size_t j = 0; j < nist.elements.size(); ++j)
         for (auto [Z, f] : w)
@@ -161,9 +161,9 @@ TEST(ScattererFileTest, ConversionProgramReadsValuesMatchingThePhysicsData)
             EXPECT_NEAR(row.energy, kev, 1e-4 * kev);
             double coh = 0, inc = 0, ph = 0;
             for (auto [Z, f] : w) {
-                coh += f * xrl::rayleigh(Z, kev);
-                inc += f * xrl::compton(Z, kev);
-                ph += f * xrl::photo(Z, kev);
+                coh += f * tvdet::xrl::rayleigh(Z, kev);
+                inc += f * tvdet::xrl::compton(Z, kev);
+                ph += f * tvdet::xrl::photo(Z, kev);
             }
             EXPECT_NEAR(row.c1, coh, 0.0051 * coh) << m.name << " " << kev << " keV";
             EXPECT_NEAR(row.c2, inc, 0.0051 * inc) << m.name << " " << kev << " keV";
@@ -175,7 +175,7 @@ TEST(ScattererFileTest, ConversionProgramReadsValuesMatchingThePhysicsData)
         for (std::size_t i = 0; i < d.scattering.size(); ++i) {
             const auto& row = d.scattering[i];
             double s = 0;
-            for (auto [Z, n] : m.atoms) s += n * xrl::scatteringFunction(Z, row.x);
+            for (auto [Z, n] : m.atoms) s += n * tvdet::xrl::scatteringFunction(Z, row.x);
             EXPECT_NEAR(row.s, s, 5.1e-5 * s) << m.name << " x=" << row.x;
         }
         // At large momentum transfer every electron scatters incoherently.
@@ -207,8 +207,8 @@ TEST(MeasuredSpectrumTest, AnalyserCsvLayout)
 
 TEST(MeasuredSpectrumTest, LinePeakSitsAtItsEnergyWithTheDetectorResolution)
 {
-    DetectorConfig c;
-    const Detector d(c);
+    tvdet::DetectorConfig c;
+    const tvdet::Detector d(c);
     MeasurementOptions o;
     o.photonsPerChunk = 20000;
     o.threads = 2;

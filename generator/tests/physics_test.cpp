@@ -6,13 +6,14 @@
 #include <cmath>
 #include <numbers>
 
-#include "generator/kgroups.h"
-#include "generator/medium.h"
-#include "generator/physics_data.h"
+#include "detector/kgroups.h"
+#include "detector/medium.h"
+#include "detector/physics_data.h"
 #include "generator/scatterer.h"
 #include "generator/spectra.h"
 
 namespace tvgen {
+using namespace tvdet;
 namespace {
 
 TEST(KGroupTest, RateWeightedEnergiesAreTheEscapeEnergiesOfTheStripping)

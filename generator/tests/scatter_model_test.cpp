@@ -12,7 +12,7 @@
 
 #include "conv/unfold.h"
 #include "fixedio/files.h"
-#include "generator/physics_data.h"
+#include "detector/physics_data.h"
 #include "generator/profile.h"
 #include "generator/scatterer.h"
 
@@ -42,7 +42,7 @@ double perFormulaUnit(const ScattererMaterial& m, double e, double theta, bool c
 {
     double s = 0;
     for (auto [Z, n] : m.atoms)
-        s += n * xrl::atomicWeight(Z) * (coherent ? xrl::coherentDcs(Z, e, theta) : xrl::incoherentDcs(Z, e, theta));
+        s += n * tvdet::xrl::atomicWeight(Z) * (coherent ? tvdet::xrl::coherentDcs(Z, e, theta) : tvdet::xrl::incoherentDcs(Z, e, theta));
     return s;
 }
 
@@ -80,9 +80,9 @@ TEST(ScatterModelPhysics, SharesFollowTheDifferentialCrossSections)
 // here with the physics library's constants.
 double pzOf(double e, double scattered, double theta)
 {
-    const double mc2 = xrl::electronRestEnergy();
+    const double mc2 = tvdet::xrl::electronRestEnergy();
     const double q = std::sqrt(e * e + scattered * scattered - 2 * e * scattered * std::cos(theta));
-    return -xrl::electronMomentumAtomic() * (e - scattered - e * scattered * (1 - std::cos(theta)) / mc2) / q;
+    return -tvdet::xrl::electronMomentumAtomic() * (e - scattered - e * scattered * (1 - std::cos(theta)) / mc2) / q;
 }
 
 TEST(ScatterModelPhysics, DopplerWidthOfAMonoenergeticLine)
@@ -90,11 +90,11 @@ TEST(ScatterModelPhysics, DopplerWidthOfAMonoenergeticLine)
     const ScattererMaterial carbon = graphite();
     const tvconv::ScatterModelData d = writtenModel(carbon);
     // Half maximum of carbon's profile.
-    const double j0 = xrl::comptonProfile(6, 0.0);
+    const double j0 = tvdet::xrl::comptonProfile(6, 0.0);
     double lo = 0, hi = 10;
     for (int k = 0; k < 60; ++k) {
         const double mid = 0.5 * (lo + hi);
-        (xrl::comptonProfile(6, mid) > 0.5 * j0 ? lo : hi) = mid;
+        (tvdet::xrl::comptonProfile(6, mid) > 0.5 * j0 ? lo : hi) = mid;
     }
     const double pzHalf = 0.5 * (lo + hi);
     for (auto [angle, e] : {std::pair{90, 60.0}, std::pair{120, 40.0}, std::pair{150, 90.0}}) {

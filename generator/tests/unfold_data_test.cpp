@@ -8,14 +8,15 @@
 #include <cmath>
 #include <numeric>
 
-#include "generator/detector.h"
-#include "generator/physics_data.h"
+#include "detector/detector.h"
+#include "detector/physics_data.h"
 #include "generator/spectra.h"
-#include "generator/unfold_data.h"
+#include "detector/unfold_data.h"
 #include "strip/response_table.h"
 #include "strip/unfold_response.h"
 
 namespace tvgen {
+using namespace tvdet;
 namespace {
 
 const std::filesystem::path kShippedRes = std::filesystem::path(TARVIK_SOURCE_DIR) / "data" / "RES";

@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-namespace tvgen {
+namespace tvdet {
 
 using Histogram = std::vector<std::int64_t>;
 
@@ -55,4 +55,4 @@ inline int defaultThreads()
     return n == 0 ? 1 : static_cast<int>(n);
 }
 
-} // namespace tvgen
+} // namespace tvdet

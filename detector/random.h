@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <numbers>
 
-namespace tvgen {
+namespace tvdet {
 
 class Rng {
 public:
@@ -63,4 +63,4 @@ inline std::uint64_t streamSeed(std::uint64_t base, std::uint64_t a, std::uint64
     return x;
 }
 
-} // namespace tvgen
+} // namespace tvdet

@@ -11,11 +11,18 @@
 #include <string>
 #include <vector>
 
-#include "generator/detector.h"
+#include "detector/detector.h"
 #include "strip/detector_profile.h"
 #include "strip/unfold_response.h"
 
-namespace tvgen {
+namespace tvdet {
+
+// Resolution of today's detector, used for the demo spectra and the shipped
+// profile: FWHM² = a + b·E + (c·E)² keV² with the terms below (model
+// parameters of the demo, not a measurement).
+inline constexpr double kFwhm2Constant = 0.243;    // keV²
+inline constexpr double kFwhm2Linear = 0.00246;    // keV
+inline constexpr double kFwhmProportional = 0.00348;
 
 // Today's detector (DetectorConfig's values, the demo spectra's resolution).
 tvstrip::DetectorProfile defaultDetectorProfile();
@@ -46,4 +53,4 @@ std::vector<std::uint32_t> simulateLoss(const Detector& detector, double energyK
 void generateUnfoldData(const tvstrip::DetectorProfile& profile, const std::string& profileText,
                         const std::filesystem::path& out, const UnfoldDataOptions& options, std::ostream& progress);
 
-} // namespace tvgen
+} // namespace tvdet

@@ -1,12 +1,12 @@
-#include "generator/medium.h"
+#include "detector/medium.h"
 
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
-#include "generator/physics_data.h"
+#include "detector/physics_data.h"
 
-namespace tvgen {
+namespace tvdet {
 
 namespace {
 constexpr int kPerConstituent = 4;
@@ -95,4 +95,4 @@ double attenuationCoefficient(const std::vector<Constituent>& constituents, doub
     return density * sum;
 }
 
-} // namespace tvgen
+} // namespace tvdet

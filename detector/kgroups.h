@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "generator/physics_data.h"
+#include "detector/physics_data.h"
 
-namespace tvgen {
+namespace tvdet {
 
 struct KGroup {
     std::string name;      // "Cd K-alpha", ...
@@ -25,4 +25,4 @@ std::array<KGroup, 2> groupKLines(const std::string& symbol, int Z, const std::v
 // The four groups of CdTe in the order Cd K-alpha, Cd K-beta, Te K-alpha, Te K-beta.
 std::array<KGroup, 4> cdTeKGroups();
 
-} // namespace tvgen
+} // namespace tvdet

@@ -21,11 +21,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "generator/kgroups.h"
-#include "generator/medium.h"
-#include "generator/random.h"
+#include "detector/kgroups.h"
+#include "detector/medium.h"
+#include "detector/random.h"
 
-namespace tvgen {
+namespace tvdet {
 
 struct DetectorConfig {
     double widthCm = 0.3;       // crystal extent across the beam (x and y)
@@ -93,4 +93,4 @@ private:
     double lambdaE_, lambdaH_;
 };
 
-} // namespace tvgen
+} // namespace tvdet

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace tvgen {
+namespace tvdet {
 
 class PhysicsDataError : public std::runtime_error {
 public:
@@ -88,4 +88,4 @@ struct Compound {
 Compound nistCompound(const std::string& name);
 
 } // namespace xrl
-} // namespace tvgen
+} // namespace tvdet

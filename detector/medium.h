@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <vector>
 
-namespace tvgen {
+namespace tvdet {
 
 struct Constituent {
     int Z = 0;
@@ -68,4 +68,4 @@ private:
 // physics data: density times the mass-fraction-weighted total cross section.
 double attenuationCoefficient(const std::vector<Constituent>& constituents, double density, double energyKeV);
 
-} // namespace tvgen
+} // namespace tvdet

@@ -1,4 +1,4 @@
-#include "generator/physics_data.h"
+#include "detector/physics_data.h"
 
 #include <cmath>
 #include <numbers>
@@ -6,7 +6,7 @@
 
 #include <xraylib.h>
 
-namespace tvgen::xrl {
+namespace tvdet::xrl {
 
 namespace {
 
@@ -175,4 +175,4 @@ Compound nistCompound(const std::string& name)
     return c;
 }
 
-} // namespace tvgen::xrl
+} // namespace tvdet::xrl

@@ -1,4 +1,4 @@
-#include "generator/unfold_data.h"
+#include "detector/unfold_data.h"
 
 #include <algorithm>
 #include <chrono>
@@ -7,12 +7,11 @@
 #include <ostream>
 
 #include "fixedio/files.h"
-#include "generator/parallel.h"
-#include "generator/physics_data.h"
-#include "generator/random.h"
-#include "generator/spectra.h"
+#include "detector/parallel.h"
+#include "detector/physics_data.h"
+#include "detector/random.h"
 
-namespace tvgen {
+namespace tvdet {
 
 tvstrip::DetectorProfile defaultDetectorProfile()
 {
@@ -119,4 +118,4 @@ void generateUnfoldData(const tvstrip::DetectorProfile& profile, const std::stri
              << (out / "RES" / tvstrip::kUnfoldResponseName).string() << std::endl;
 }
 
-} // namespace tvgen
+} // namespace tvdet

@@ -1,12 +1,12 @@
-#include "generator/detector.h"
+#include "detector/detector.h"
 
 #include <algorithm>
 #include <cmath>
 #include <numbers>
 
-#include "generator/physics_data.h"
+#include "detector/physics_data.h"
 
-namespace tvgen {
+namespace tvdet {
 
 namespace {
 
@@ -266,4 +266,4 @@ PhotonResult Detector::simulate(double e0, Rng& rng) const
     }
 }
 
-} // namespace tvgen
+} // namespace tvdet

@@ -1,6 +1,6 @@
-#include "generator/kgroups.h"
+#include "detector/kgroups.h"
 
-namespace tvgen {
+namespace tvdet {
 
 std::array<KGroup, 2> groupKLines(const std::string& symbol, int Z, const std::vector<xrl::Line>& lines)
 {
@@ -25,4 +25,4 @@ std::array<KGroup, 4> cdTeKGroups()
     return {cd[0], cd[1], te[0], te[1]};
 }
 
-} // namespace tvgen
+} // namespace tvdet
