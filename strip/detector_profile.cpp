@@ -52,6 +52,41 @@ constexpr NumberKey kNumberKeys[] = {
      "the proportional term of the resolution"},
 };
 
+// Keys a profile may leave out.
+struct OptionalKey {
+    const char* key;
+    std::optional<double> DetectorProfile::*field;
+    double lower, upper;  // sensible range; lower is excluded when `positive`
+    bool positive;
+    const char* what;
+};
+
+constexpr OptionalKey kOptionalKeys[] = {
+    {"energy_gain_kev_per_channel", &DetectorProfile::energyGainKevPerChannel, 0.0, 10.0, true,
+     "the energy gain of the analyser"},
+    {"energy_offset_keV", &DetectorProfile::energyOffsetKeV, -100.0, 100.0, false,
+     "the energy offset of the analyser"},
+    {"pulse_pair_resolving_time_us", &DetectorProfile::pulsePairResolvingTimeUs, 0.0, 1000.0, true,
+     "the pulse-pair resolving time"},
+};
+
+double parseNumber(const std::string& v, const std::string& where, const char* what, const char* key)
+{
+    double x = 0;
+    const auto r = std::from_chars(v.data(), v.data() + v.size(), x);
+    if (v.empty() || r.ec != std::errc{} || r.ptr != v.data() + v.size() || !std::isfinite(x))
+        throw ProfileError(where + what + " (" + key + ") must be a number, found \"" + v + "\"");
+    return x;
+}
+
+std::string shortest(double v)
+{
+    char buf[64];
+    // Shortest text that reads back as the same double.
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
 std::string inQuotes(std::string_view s)
 {
     std::string q;
@@ -146,10 +181,7 @@ DetectorProfile parseDetectorProfile(std::string_view text, const std::string& f
     for (const NumberKey& k : kNumberKeys) {
         const auto [v, line] = take(k.key);
         const auto where = fileName + ", line " + std::to_string(line) + ": ";
-        double x = 0;
-        const auto r = std::from_chars(v.data(), v.data() + v.size(), x);
-        if (v.empty() || r.ec != std::errc{} || r.ptr != v.data() + v.size() || !std::isfinite(x))
-            throw ProfileError(where + k.what + " (" + k.key + ") must be a number, found " + inQuotes(v));
+        const double x = parseNumber(v, where, k.what, k.key);
         if (k.rule == Rule::Positive && !(x > 0))
             throw ProfileError(where + k.what + " (" + k.key + ") must be above 0, found " + v);
         if (k.rule == Rule::NonNegative && x < 0)
@@ -162,6 +194,24 @@ DetectorProfile parseDetectorProfile(std::string_view text, const std::string& f
         }
         p.*(k.field) = x;
     }
+    for (const OptionalKey& k : kOptionalKeys) {
+        const auto it = values.find(k.key);
+        if (it == values.end())
+            continue;
+        const auto [v, line] = it->second;
+        values.erase(it);
+        const auto where = fileName + ", line " + std::to_string(line) + ": ";
+        const double x = parseNumber(v, where, k.what, k.key);
+        if (k.positive && !(x > k.lower))
+            throw ProfileError(where + k.what + " (" + k.key + ") must be above 0, found " + v);
+        if (x < k.lower || x > k.upper)
+            throw ProfileError(where + k.what + " (" + k.key + ") = " + v + " lies outside " + shortest(k.lower) +
+                               " to " + shortest(k.upper) + ", not a detector this system can model");
+        p.*(k.field) = x;
+    }
+    if (p.energyGainKevPerChannel.has_value() != p.energyOffsetKeV.has_value())
+        throw ProfileError(fileName + ": the energy scale needs both energy_gain_kev_per_channel and "
+                                      "energy_offset_keV, the profile has only one of them");
     if (!values.empty()) {
         const auto& [key, v] = *values.begin();
         throw ProfileError(fileName + ", line " + std::to_string(v.second) + ": unknown key " + key);
@@ -204,12 +254,11 @@ std::string formatDetectorProfile(const DetectorProfile& p, std::string_view com
     }
     out += "material = " + p.material + "\n";
     out += "window_material = " + p.windowMaterial + "\n";
-    for (const NumberKey& k : kNumberKeys) {
-        char buf[64];
-        // Shortest text that reads back as the same double.
-        const auto r = std::to_chars(buf, buf + sizeof buf, p.*(k.field));
-        out += std::string(k.key) + " = " + std::string(buf, r.ptr) + "\n";
-    }
+    for (const NumberKey& k : kNumberKeys)
+        out += std::string(k.key) + " = " + shortest(p.*(k.field)) + "\n";
+    for (const OptionalKey& k : kOptionalKeys)
+        if (const auto& v = p.*(k.field))
+            out += std::string(k.key) + " = " + shortest(*v) + "\n";
     return out;
 }
 

@@ -19,9 +19,19 @@
 //   fwhm2_constant_keV2         a  \  FWHM(E)^2 = a + b*E + (c*E)^2,
 //   fwhm2_linear_keV            b   > E in keV (electronic noise, charge
 //   fwhm_proportional           c  /  statistics, a share proportional to E)
+//
+// Optional keys (a profile without them describes the detector alone):
+//
+//   energy_gain_kev_per_channel \  the analyser's energy scale, as fitted to
+//   energy_offset_keV           /   line sources: channel i records the
+//                                   calibrated energies (offset + (i-1)*gain,
+//                                   offset + i*gain]; both or neither
+//   pulse_pair_resolving_time_us    two pulses closer than this are recorded
+//                                   as one (pulse pile-up)
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -50,11 +60,16 @@ struct DetectorProfile {
     double fwhm2Constant = 0;      // keV²
     double fwhm2Linear = 0;        // keV
     double fwhmProportional = 0;   // dimensionless
+    // The analyser's energy scale, when the profile was fitted with one.
+    std::optional<double> energyGainKevPerChannel;
+    std::optional<double> energyOffsetKeV;
+    std::optional<double> pulsePairResolvingTimeUs;
 
     // FWHM of the energy resolution at E keV.
     double fwhmKeV(double energyKeV) const;
     // A fingerprint of everything that shapes the simulated response (not
-    // the resolution, which is applied when the data are used).
+    // the resolution, the energy scale or the resolving time, which are
+    // applied when the data are used).
     std::uint64_t transportFingerprint() const;
 };
 
@@ -62,7 +77,8 @@ struct DetectorProfile {
 // ProfileError for a missing, repeated or unknown key, a value that is not
 // a number, and an impossible value (a size, density, mu-tau, bias or the
 // constant resolution term not above 0; a negative window or resolution
-// term; a material the simulation does not model).
+// term; a material the simulation does not model; an energy gain without an
+// offset or the other way round).
 DetectorProfile parseDetectorProfile(std::string_view text, const std::string& fileName);
 
 // Reads a profile file.  Throws ProfileError naming the file when it cannot

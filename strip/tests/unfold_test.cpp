@@ -126,6 +126,47 @@ TEST(DetectorProfileTest, RefusesMissingRepeatedAndUnknownKeys)
     EXPECT_THROW(loadDetectorProfile("/nonexistent/detector.txt"), ProfileError);
 }
 
+TEST(DetectorProfileTest, EnergyScaleAndResolvingTimeAreOptionalAndOutsideTheFingerprint)
+{
+    const DetectorProfile plain = testProfile();
+    EXPECT_FALSE(plain.energyGainKevPerChannel || plain.energyOffsetKeV || plain.pulsePairResolvingTimeUs);
+    // A profile without the keys is written without them: old files keep their bytes.
+    EXPECT_EQ(formatDetectorProfile(plain).find("energy_"), std::string::npos);
+
+    const std::string text = std::string(kProfileText) +
+                             "energy_gain_kev_per_channel = 0.1012\nenergy_offset_keV = -0.35\n"
+                             "pulse_pair_resolving_time_us = 1.2\n";
+    const DetectorProfile p = parseDetectorProfile(text, "fitted.txt");
+    EXPECT_EQ(p.energyGainKevPerChannel, 0.1012);
+    EXPECT_EQ(p.energyOffsetKeV, -0.35);
+    EXPECT_EQ(p.pulsePairResolvingTimeUs, 1.2);
+    EXPECT_EQ(p.transportFingerprint(), plain.transportFingerprint());
+    const DetectorProfile back = parseDetectorProfile(formatDetectorProfile(p), "back.txt");
+    EXPECT_EQ(back.energyGainKevPerChannel, p.energyGainKevPerChannel);
+    EXPECT_EQ(back.energyOffsetKeV, p.energyOffsetKeV);
+    EXPECT_EQ(back.pulsePairResolvingTimeUs, p.pulsePairResolvingTimeUs);
+
+    auto message = [](const std::string& t) {
+        try {
+            parseDetectorProfile(t, "p.txt");
+        } catch (const ProfileError& e) {
+            return std::string(e.what());
+        }
+        return std::string("accepted");
+    };
+    const std::string base(kProfileText);
+    EXPECT_NE(message(base + "energy_gain_kev_per_channel = 0.1\n").find("both"), std::string::npos);
+    EXPECT_NE(message(base + "energy_offset_keV = 0.1\n").find("both"), std::string::npos);
+    EXPECT_NE(message(base + "energy_gain_kev_per_channel = 0\nenergy_offset_keV = 0\n").find("above 0"),
+              std::string::npos);
+    EXPECT_NE(message(base + "energy_gain_kev_per_channel = 0.1\nenergy_offset_keV = 500\n").find("500"),
+              std::string::npos);
+    EXPECT_NE(message(base + "pulse_pair_resolving_time_us = fast\n").find("line"), std::string::npos);
+    EXPECT_NE(message(base + "pulse_pair_resolving_time_us = 1\npulse_pair_resolving_time_us = 2\n")
+                  .find("second time"),
+              std::string::npos);
+}
+
 // ---------------------------------------------------------- response data
 
 TEST(ResponseDataTest, ReadsWhatItWrites)
