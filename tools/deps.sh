@@ -3,7 +3,8 @@
 # Run as root (or through sudo).  Does nothing when everything is present.
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libbenchmark-dev
-          qt6-base-dev qt6-svg-dev qt6-translations-l10n libxrl-dev
+          qt6-base-dev qt6-svg-dev qt6-translations-l10n qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
+          libxrl-dev
           fonts-ipafont-gothic fonts-ipafont-mincho fonts-liberation
           xvfb xauth xterm poppler-utils)
 missing=()

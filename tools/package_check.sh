@@ -19,7 +19,8 @@ trap '$SUDO env DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq tarvik-cdte
 for f in /usr/bin/Tarvik_CdTe /usr/bin/tvstrip /usr/bin/tvconv /usr/share/tarvik/RES/800kev.dat \
          /usr/share/tarvik/Carbon.dat /usr/share/tarvik/PMMA.dat /usr/share/applications/tarvik-cdte.desktop \
          /usr/share/icons/hicolor/scalable/apps/tarvik.svg /usr/share/man/man1/tvstrip.1.gz \
-         /usr/share/man/man1/tvconv.1.gz /usr/share/man/man1/Tarvik_CdTe.1.gz; do
+         /usr/share/man/man1/tvconv.1.gz /usr/share/man/man1/Tarvik_CdTe.1.gz \
+         /usr/share/tarvik/translations/tarvik_en.qm; do
   [ -e "$f" ] || { echo "package check: $f is not installed" >&2; exit 1; }
 done
 
@@ -57,6 +58,12 @@ fi
 status=0
 (cd "$tmp/installed" && QT_QPA_PLATFORM=offscreen timeout 5 /usr/bin/Tarvik_CdTe >/dev/null 2>&1) || status=$?
 [ "$status" -eq 124 ] || { echo "package check: Tarvik_CdTe ended with status $status" >&2; exit 1; }
+# In English, with the installed translation: no note that it fell back to Japanese.
+status=0
+(cd "$tmp/installed" && QT_QPA_PLATFORM=offscreen timeout 5 /usr/bin/Tarvik_CdTe --lang en >/dev/null 2>"$tmp/en.err") ||
+  status=$?
+[ "$status" -eq 124 ] && ! grep -q "Japanese" "$tmp/en.err" ||
+  { echo "package check: Tarvik_CdTe --lang en: status $status, $(cat "$tmp/en.err")" >&2; exit 1; }
 
 compared=0
 for result in "$tmp"/built/*/Tarvik_data/*.mca1 "$tmp"/built/*/Tarvik_data/*.mca2; do

@@ -4,6 +4,7 @@
 #include "resultname.h"
 #include "sjis/sjis.h"
 #include "spectrumfiles.h"
+#include "texts.h"
 #include "values.h"
 
 #include <fstream>
@@ -20,24 +21,25 @@ Notice plain(std::string text) { return {BoxKind::Plain, std::move(text)}; }
 // within the 60 bytes that the console programs keep.
 std::optional<Notice> checkResultName(const std::string& name, std::string_view extension) {
     auto bytes = sjis::encodedLength(resultPathFor(name, extension));
-    if (!bytes) return warning("ファイル名に使用できない文字が含まれています !");
+    if (!bytes) return warning(translate("DialogChecks", "ファイル名に使用できない文字が含まれています !"));
     if (*bytes > kMaxResultPathBytes) {
         std::size_t room = kMaxResultPathBytes - kDataFolder.size() - 1 - extension.size();
-        return warning("ファイル名が長すぎます。半角 " + std::to_string(room) + " 文字（全角 " +
-                       std::to_string(room / 2) + " 文字）以内にして下さい");
+        return warning(withArgs(translate("DialogChecks", "ファイル名が長すぎます。半角 %1 文字（全角 %2 文字）以内にして下さい"),
+                                {std::to_string(room), std::to_string(room / 2)}));
     }
     return std::nullopt;
 }
 
 std::optional<Notice> checkComments(const std::string& c1, const std::string& c2) {
-    if (!sjis::fromUtf8(c1) || !sjis::fromUtf8(c2)) return warning("コメント／メモに使用できない文字が含まれています");
+    if (!sjis::fromUtf8(c1) || !sjis::fromUtf8(c2))
+        return warning(translate("DialogChecks", "コメント／メモに使用できない文字が含まれています"));
     return std::nullopt;
 }
 
 std::optional<Notice> checkDataFolder(const std::filesystem::path& workDir) {
     std::error_code ec;
     if (!std::filesystem::is_directory(workDir / kDataFolder, ec))
-        return warning("データフォルダ Tarvik_data が見つかりません\n結果を書き込むことができません");
+        return warning(translate("DialogChecks", "データフォルダ Tarvik_data が見つかりません\n結果を書き込むことができません"));
     return std::nullopt;
 }
 
@@ -46,8 +48,8 @@ std::optional<Notice> checkCounts(const Counts& counts) {
     for (int ch = 1; ch <= kChannels; ++ch) {
         double c = counts[static_cast<std::size_t>(ch)];
         if (c >= 999999.5 || c <= -0.5)
-            return warning("チャネル " + std::to_string(ch) + " のカウント " + numberAsText(c) +
-                           " が 0 ～ 999999 の範囲外のため処理できません");
+            return warning(withArgs(translate("DialogChecks", "チャネル %1 のカウント %2 が 0 ～ 999999 の範囲外のため処理できません"),
+                                    {std::to_string(ch), numberAsText(c)}));
     }
     return std::nullopt;
 }
@@ -62,7 +64,7 @@ bool canOpenForReading(const std::filesystem::path& p) {
 GoOutcome startProgram(const std::string& program, const std::filesystem::path& workDir,
                        UserPrompt& prompt, ProgramLauncher& launcher) {
     if (auto failure = launcher.start(program, workDir)) {
-        prompt.tell(warning(program + " を起動できません\n" + *failure));
+        prompt.tell(warning(withArgs(translate("DialogChecks", "%1 を起動できません\n%2"), {program, *failure})));
         return GoOutcome::Refused;
     }
     return GoOutcome::Started;
@@ -94,23 +96,23 @@ StripClick stripFileClicked(AppState& state, const std::string& folder, const st
 }
 
 std::optional<Notice> checkStripValues(const StripEntries& e) {
-    if (e.selectedFile.empty()) return warning("ファイルを選択して下さい");
-    if (e.text4.empty()) return warning("ファイル名が入力されていません");
-    if (e.text3.empty()) return warning("Ｘ線管電圧が入力されていません");
-    if (e.text6.empty()) return warning("スペクトルデータの先頭行が入力されていません");
-    if (hasForbiddenCharacter(e.text4)) return warning("ファイル名に禁止文字が含まれています !");
+    if (e.selectedFile.empty()) return warning(translate("DialogChecks", "ファイルを選択して下さい"));
+    if (e.text4.empty()) return warning(translate("DialogChecks", "ファイル名が入力されていません"));
+    if (e.text3.empty()) return warning(translate("DialogChecks", "Ｘ線管電圧が入力されていません"));
+    if (e.text6.empty()) return warning(translate("DialogChecks", "スペクトルデータの先頭行が入力されていません"));
+    if (hasForbiddenCharacter(e.text4)) return warning(translate("DialogChecks", "ファイル名に禁止文字が含まれています !"));
 
     // Values that tvstrip cannot work with.  "####" writes nothing for a
     // voltage below 0.5 and the result shows 1000 kV or more as "***".
     double v = leadingNumber(e.text3);
-    if (v < 0.5 || v >= 999.5) return warning("Ｘ線管電圧には 0.5 ～ 999 kV の値を入力して下さい");
+    if (v < 0.5 || v >= 999.5) return warning(translate("DialogChecks", "Ｘ線管電圧には 0.5 ～ 999 kV の値を入力して下さい"));
     // "0.000" must leave a width above zero, and the result header has 6 columns.
     double w = leadingNumber(e.text5);
     if (w < 0.0005 || w >= 99.9995)
-        return warning("エネルギー幅 / チャネル には 0.001 ～ 99.999 keV の値を入力して下さい");
+        return warning(translate("DialogChecks", "エネルギー幅 / チャネル には 0.001 ～ 99.999 keV の値を入力して下さい"));
     // tvstrip takes 17 header lines into the result.
     if (leadingNumber(e.text6) < 18)
-        return warning("スペクトルデータの先頭行には 18 以上の値を入力して下さい\n（先頭行より前に 17 行以上のヘッダーが必要です）");
+        return warning(translate("DialogChecks", "スペクトルデータの先頭行には 18 以上の値を入力して下さい\n（先頭行より前に 17 行以上のヘッダーが必要です）"));
     if (auto n = checkResultName(e.text4, ".mca1")) return n;
     return checkComments(e.text1, e.text2);
 }
@@ -155,7 +157,7 @@ GoOutcome stripGo(AppState& state, const StripEntries& e, const std::filesystem:
     takeStripEntries(state, e);
 
     if (canOpenForReading(localPath(workDir, state.resultPath)) &&
-        !prompt.askYesNo({BoxKind::Question, "同名のファイルが既に存在します。上書きしますか？"}))
+        !prompt.askYesNo({BoxKind::Question, translate("DialogChecks", "同名のファイルが既に存在します。上書きしますか？")}))
         return GoOutcome::Declined;
 
     // Read and check everything before the first exchange file is written.
@@ -200,10 +202,10 @@ ConvertClick convertFileClicked(AppState& state, const std::string& folder, cons
 }
 
 std::optional<Notice> checkConvertValues(const ConvertEntries& e) {
-    if (e.selectedFile.empty()) return plain("目的のファイルをクリックして下さい");
-    if (e.text4.empty()) return plain("変換後のファイル名を入力して下さい");
-    if (e.text5.empty()) return plain("散乱角度を入力して下さい");
-    if (hasForbiddenCharacter(e.text4)) return warning("変換後のファイル名に禁止文字が含まれています !");
+    if (e.selectedFile.empty()) return plain(translate("DialogChecks", "目的のファイルをクリックして下さい"));
+    if (e.text4.empty()) return plain(translate("DialogChecks", "変換後のファイル名を入力して下さい"));
+    if (e.text5.empty()) return plain(translate("DialogChecks", "散乱角度を入力して下さい"));
+    if (hasForbiddenCharacter(e.text4)) return warning(translate("DialogChecks", "変換後のファイル名に禁止文字が含まれています !"));
     if (auto n = checkResultName(e.text4, ".mca2")) return n;
     return checkComments(e.text1, e.text2);
 }
@@ -262,7 +264,7 @@ GoOutcome convertGo(AppState& state, const ConvertEntries& e, const std::filesys
 
 std::optional<Notice> checkSettingsEntries(const std::string& text1, const std::string& text2,
                                            const std::string& text3) {
-    if (text1.empty() || text2.empty() || text3.empty()) return warning(" 名称を入力して下さい ");
+    if (text1.empty() || text2.empty() || text3.empty()) return warning(translate("DialogChecks", " 名称を入力して下さい "));
     return std::nullopt;
 }
 

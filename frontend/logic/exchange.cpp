@@ -1,6 +1,7 @@
 #include "exchange.h"
 
 #include "sjis/sjis.h"
+#include "texts.h"
 #include "values.h"
 
 #include <charconv>
@@ -13,9 +14,11 @@ namespace {
 constexpr std::string_view kCrLf = "\r\n";
 }
 
-std::string sjisOrThrow(std::string_view utf8, std::string_view what) {
+std::string sjisOrThrow(std::string_view utf8, const char* what) {
     auto s = sjis::fromUtf8(utf8);
-    if (!s) throw ExchangeError(std::string(what) + "に Shift_JIS で書けない文字が含まれています");
+    if (!s)
+        throw ExchangeError(withArgs(translate("ExchangeFiles", "%1に Shift_JIS で書けない文字が含まれています"),
+                                     {translate("ExchangeFiles", what)}));
     return *s;
 }
 
@@ -64,9 +67,9 @@ std::string tempFileContent(const AppState& state) {
         out += s;
         out += kCrLf;
     };
-    line(sjisOrThrow(state.resultPath, "ファイル名"));
-    line(sjisOrThrow(state.commentLine1, "コメント１"));
-    line(sjisOrThrow(state.commentLine2, "コメント２"));
+    line(sjisOrThrow(state.resultPath, TARVIK_TEXT("ExchangeFiles", "ファイル名")));
+    line(sjisOrThrow(state.commentLine1, TARVIK_TEXT("ExchangeFiles", "コメント１")));
+    line(sjisOrThrow(state.commentLine2, TARVIK_TEXT("ExchangeFiles", "コメント２")));
     line(formatPattern(valueOr0(state.tubeVoltage), "####"));
     line(formatPattern(valueOr0(state.kevPerChannel), "0.000"));
     out += countBlock(state.counts);
@@ -77,9 +80,9 @@ std::string tempFileContent(const AppState& state) {
 std::string comDatContent(std::string_view comment1, std::string_view comment2,
                           const std::vector<std::string>& rawLines3to22) {
     std::string out;
-    out += sjisOrThrow(comment1, "コメント１");
+    out += sjisOrThrow(comment1, TARVIK_TEXT("ExchangeFiles", "コメント１"));
     out += kCrLf;
-    out += sjisOrThrow(comment2, "コメント２");
+    out += sjisOrThrow(comment2, TARVIK_TEXT("ExchangeFiles", "コメント２"));
     out += kCrLf;
     out += comTxtContent(rawLines3to22);
     return out;
@@ -92,7 +95,7 @@ std::string tempFile2Content(const AppState& state, double angleDegrees, double 
         out += s;
         out += kCrLf;
     };
-    line(sjisOrThrow(state.resultPath, "ファイル名"));
+    line(sjisOrThrow(state.resultPath, TARVIK_TEXT("ExchangeFiles", "ファイル名")));
     line(formatPattern(angleDegrees, "000"));
     line(formatPattern(lengthCm, "00.00"));
     line(scattererFile);
@@ -109,7 +112,8 @@ void writeFileBytes(const std::filesystem::path& file, std::string_view bytes) {
     if (o) o.close();
     if (!o) {
         auto name = file.filename().u8string();
-        throw ExchangeError(std::string(name.begin(), name.end()) + " を書き込めません");
+        throw ExchangeError(
+            withArgs(translate("ExchangeFiles", "%1 を書き込めません"), {std::string(name.begin(), name.end())}));
     }
 }
 

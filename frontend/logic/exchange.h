@@ -33,8 +33,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// UTF-8 text as Shift_JIS bytes; throws ExchangeError naming `what`.
-std::string sjisOrThrow(std::string_view utf8, std::string_view what);
+// UTF-8 text as Shift_JIS bytes; throws ExchangeError naming `what` (a text
+// marked with TARVIK_TEXT in the context "ExchangeFiles").
+std::string sjisOrThrow(std::string_view utf8, const char* what);
 
 // Counts of channels 1..1024 with " 000000": 102 lines of ten fields and a
 // line of four, each with CR LF.

@@ -1,5 +1,6 @@
 #include "spectrumfiles.h"
 
+#include "texts.h"
 #include "values.h"
 
 namespace tarvik {
@@ -14,7 +15,7 @@ TextFileReader openSpectrum(const std::filesystem::path& file) {
     try {
         return TextFileReader(file);
     } catch (const FileReadError&) {
-        throw SpectrumFileError("データファイルを開けません\n" + shown(file));
+        throw SpectrumFileError(translate("SpectrumFiles", "データファイルを開けません") + "\n" + shown(file));
     }
 }
 
@@ -34,8 +35,10 @@ void readCountRecords(TextFileReader& reader, Counts& counts, const std::filesys
             reader.readField();
             counts[static_cast<std::size_t>(ch)] = reader.readNumberField();
         } catch (const FileReadError&) {
-            throw SpectrumFileError("データファイルが途中で終わっています（チャネル " +
-                                    std::to_string(ch) + " 以降のデータがありません）\n" + shown(file));
+            throw SpectrumFileError(
+                withArgs(translate("SpectrumFiles", "データファイルが途中で終わっています（チャネル %1 以降のデータがありません）"),
+                         {std::to_string(ch)}) +
+                "\n" + shown(file));
         }
     }
 }
@@ -46,7 +49,8 @@ MeasuredSpectrum readMeasuredFile(const std::filesystem::path& file, double firs
     try {
         for (int i = 1; i <= firstDataLine - 1; ++i) m.headerLines.push_back(r.readRawLine());
     } catch (const FileReadError&) {
-        throw SpectrumFileError("データファイルがスペクトルデータの先頭行より前で終わっています\n" + shown(file));
+        throw SpectrumFileError(translate("SpectrumFiles", "データファイルがスペクトルデータの先頭行より前で終わっています") +
+                                "\n" + shown(file));
     }
     readCountRecords(r, m.counts, file);
     return m;
@@ -61,8 +65,9 @@ ResultPreview readResultPreview(const std::filesystem::path& file) {
         p.tubeVoltage = r.readNumberField();
         p.kevPerChannel = r.readNumberField();
     } catch (const FileReadError&) {
-        throw SpectrumFileError("データファイルの先頭部分（コメント、管電圧、エネルギー幅）が欠けています\n" +
-                                shown(file));
+        throw SpectrumFileError(
+            translate("SpectrumFiles", "データファイルの先頭部分（コメント、管電圧、エネルギー幅）が欠けています") + "\n" +
+            shown(file));
     }
     while (!r.atEnd()) p.remainingLines.push_back(r.readLine());
     return p;
@@ -76,7 +81,8 @@ ResultSpectrum readResultFile(const std::filesystem::path& file) {
         r.readRawLine();
         for (int line = 3; line <= 22; ++line) s.headerLines3to22.push_back(r.readRawLine());
     } catch (const FileReadError&) {
-        throw SpectrumFileError("データファイルのヘッダー（22 行）が途中で終わっています\n" + shown(file));
+        throw SpectrumFileError(translate("SpectrumFiles", "データファイルのヘッダー（22 行）が途中で終わっています") + "\n" +
+                                shown(file));
     }
     readCountRecords(r, s.counts, file);
     return s;

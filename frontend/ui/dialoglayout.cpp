@@ -8,6 +8,7 @@
 #include "widgethelpers.h"
 
 #include <QCloseEvent>
+#include <QCoreApplication>
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -54,8 +55,8 @@ QPushButton* goButton(QWidget* parent, const QString& caption) {
 }
 
 QPushButton* cancelButton(QWidget* parent) {
-    QPushButton* b = button(parent, "Command2", QStringLiteral("キャンセル"), meiryo(11));
-    b->setToolTip(QStringLiteral(" やーめた "));
+    QPushButton* b = button(parent, "Command2", QCoreApplication::translate("tarvik::ui", "キャンセル"), meiryo(11));
+    b->setToolTip(QCoreApplication::translate("tarvik::ui", " やーめた "));
     b->setMinimumSize(130, 40);
     return b;
 }
@@ -144,7 +145,7 @@ void ProgramDialog::startInDataFolder(FileChooser* chooser, int& opened, const s
     if (chooser->setFolder(QString::fromStdString((workDir / kDataFolder).string())))
         opened = 1;
     else
-        showWarning(this, QStringLiteral("データフォルダ Tarvik_data が見つかりません"));
+        showWarning(this, tr("データフォルダ Tarvik_data が見つかりません"));
 }
 
 } // namespace tarvik

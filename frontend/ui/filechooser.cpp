@@ -29,7 +29,7 @@ FileChooser::FileChooser(const QString& patterns, QWidget* parent)
     path_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     dir_ = new QListWidget(this);
     dir_->setObjectName(QStringLiteral("Dir1"));
-    dir_->setToolTip(QStringLiteral("ダブルクリックでフォルダを開く"));
+    dir_->setToolTip(tr("ダブルクリックでフォルダを開く"));
     file_ = new QListWidget(this);
     file_->setObjectName(QStringLiteral("File1"));
     file_->setSelectionMode(QAbstractItemView::SingleSelection);

@@ -1,5 +1,6 @@
 #include "exchange.h"
 #include "forms.h"
+#include "language_qt.h"
 #include "messagebox.h"
 #include "pictures.h"
 #include "settings.h"
@@ -8,9 +9,11 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QVBoxLayout>
 
@@ -28,38 +31,38 @@ Form1::Form1(AppState& state, ProgramLauncher& launcher, const std::filesystem::
     setWindowTitle(QStringLiteral("Tarvik_CdTe"));
 
     auto* picture = new EmblemPicture(this);
-    picture->setToolTip(QStringLiteral("　施設名をダブルクリックすると変更できます　"));
+    picture->setToolTip(tr("　施設名をダブルクリックすると変更できます　"));
 
-    QLabel* title = label(this, "Label6", QStringLiteral("実測X線スペクトルデータ処理"), meiryo(16, true));
+    QLabel* title = label(this, "Label6", tr("実測X線スペクトルデータ処理"), meiryo(16, true));
     title->setStyleSheet(QStringLiteral("color: #12285c;"));
 
-    Label3 = label(this, "Label3", QStringLiteral("施設名"), meiryo(14, true));
-    Label3->setToolTip(QStringLiteral("　ダブルクリックで変更可　"));
+    Label3 = label(this, "Label3", tr("施設名"), meiryo(14, true));
+    Label3->setToolTip(tr("　ダブルクリックで変更可　"));
     Label3->setMinimumWidth(320);
     Label3->installEventFilter(this);
 
     const QFont info = meiryo(10.5);
-    QLabel* label2 = label(this, "Label2", QStringLiteral("測定器"), info);
+    QLabel* label2 = label(this, "Label2", tr("測定器"), info);
     Label8 = label(this, "Label8", QString::fromUtf8(kDefaultAnalyser.data(), kDefaultAnalyser.size()), info);
-    Label8->setToolTip(QStringLiteral("　ダブルクリックで変更　"));
-    QLabel* label7 = label(this, "Label7", QStringLiteral("検出器"), info);
+    Label8->setToolTip(tr("　ダブルクリックで変更　"));
+    QLabel* label7 = label(this, "Label7", tr("検出器"), info);
     Label10 = label(this, "Label10", QString::fromUtf8(kDefaultDetector.data(), kDefaultDetector.size()), info);
-    Label10->setToolTip(QStringLiteral("　ダブルクリックで変更　"));
+    Label10->setToolTip(tr("　ダブルクリックで変更　"));
     QLabel* label9 = label(this, "Label9", QStringLiteral("CdTe ( 3mm×3mm×1mm )"), info);
-    QLabel* label4 = label(this, "Label4", QStringLiteral("（1024 channnel 設定）"), info);
+    QLabel* label4 = label(this, "Label4", tr("（1024 channnel 設定）"), info);
 
     QLabel* menuLabel = label(this, "Label1", QStringLiteral("MENU"), meiryo(12, true));
     menuLabel->setAlignment(Qt::AlignCenter);
     const QFont buttons = meiryo(12);
-    Command2 = button(this, "Command2", QStringLiteral("Stripping 補正"), buttons);
-    Command5 = button(this, "Command5", QStringLiteral("散乱線 → 一次線スペクトル 変換"), buttons);
-    Command3 = button(this, "Command3", QStringLiteral("スペクトル表示"), buttons);
-    Command4 = button(this, "Command4", QStringLiteral("終  了"), buttons);
+    Command2 = button(this, "Command2", tr("Stripping 補正"), buttons);
+    Command5 = button(this, "Command5", tr("散乱線 → 一次線スペクトル 変換"), buttons);
+    Command3 = button(this, "Command3", tr("スペクトル表示"), buttons);
+    Command4 = button(this, "Command4", tr("終  了"), buttons);
     for (QPushButton* b : {Command2, Command5, Command3, Command4}) b->setMinimumHeight(40);
 
     const QFont note = meiryo(10);
-    QLabel* label11 = label(this, "Label11", QStringLiteral("測定データを補正せずに csv 形式で保存し、"), note);
-    QLabel* label12 = label(this, "Label12", QStringLiteral("Tarvik_dataフォルダにコピーしておいて下さい。"), note);
+    QLabel* label11 = label(this, "Label11", tr("測定データを補正せずに csv 形式で保存し、"), note);
+    QLabel* label12 = label(this, "Label12", tr("Tarvik_dataフォルダにコピーしておいて下さい。"), note);
     for (QLabel* l : {label11, label12}) l->setStyleSheet(QStringLiteral("color: #7a1f1f;"));
 
     // header: emblem, title, facility and equipment
@@ -138,7 +141,8 @@ void Form1::load() {
                      QString::fromUtf8(kDefaultKevPerChannel.data(), kDefaultKevPerChannel.size()),
                      read.problem.empty()
                          ? QString()
-                         : QString::fromStdString(read.problem + "\n設定を入力して OK を押して下さい。"));
+                         : QString::fromStdString(read.problem) + QLatin1Char('\n') +
+                               tr("設定を入力して OK を押して下さい。"));
 }
 
 Form2& Form1::form2() {
@@ -182,7 +186,7 @@ void Form1::openDisplay() {
         });
     static_cast<Form5*>(display_)->openFromMenu();
 #else
-    showWarning(this, QStringLiteral("スペクトル表示はこの版では使用できません"));
+    showWarning(this, tr("スペクトル表示はこの版では使用できません"));
 #endif
 }
 
@@ -215,7 +219,7 @@ void Form1::exitProgram() {
 Form7::Form7(AppState& state, const std::filesystem::path& workDir, Form1& menu)
     : state_(state), workDir_(workDir), menu_(menu) {
     setObjectName(QStringLiteral("Form7"));
-    setWindowTitle(QStringLiteral("施設名称"));
+    setWindowTitle(tr("施設名称"));
     const QFont lf = meiryo(11);
     const QFont tf = msGothic(11.25);
     Text1 = textBox(this, "Text1", tf);
@@ -232,20 +236,37 @@ Form7::Form7(AppState& state, const std::filesystem::path& workDir, Form1& menu)
     auto* grid = new QGridLayout;
     grid->setHorizontalSpacing(12);
     grid->setVerticalSpacing(8);
-    grid->addWidget(label(this, "Label1", QStringLiteral("施 設 名"), lf), 0, 0);
+    grid->addWidget(label(this, "Label1", tr("施 設 名"), lf), 0, 0);
     grid->addWidget(Text1, 0, 1, 1, 2);
-    grid->addWidget(label(this, "Label2", QStringLiteral("測定器名"), lf), 1, 0);
+    grid->addWidget(label(this, "Label2", tr("測定器名"), lf), 1, 0);
     grid->addWidget(Text2, 1, 1, 1, 2);
-    grid->addWidget(label(this, "Label3", QStringLiteral("検出器名"), lf), 2, 0);
+    grid->addWidget(label(this, "Label3", tr("検出器名"), lf), 2, 0);
     grid->addWidget(Text3, 2, 1, 1, 2);
     const QFont small = meiryo(9.5);
     grid->addWidget(label(this, "Label9", QStringLiteral("CdTe ( 3mm×3mm×1mm )"), small), 3, 1, 1, 2);
-    grid->addWidget(label(this, "Label4", QStringLiteral("1024 channnel 固定"), small), 4, 1, 1, 2);
-    grid->addWidget(label(this, "Label5", QStringLiteral("1 チャネル当たりのエネルギー幅"), lf), 5, 0, 1, 2);
+    grid->addWidget(label(this, "Label4", tr("1024 channnel 固定"), small), 4, 1, 1, 2);
+    grid->addWidget(label(this, "Label5", tr("1 チャネル当たりのエネルギー幅"), lf), 5, 0, 1, 2);
     auto* kev = new QHBoxLayout;
     kev->addWidget(Text4);
     kev->addWidget(label(this, "Label6", QStringLiteral("keV"), lf));
     kev->addStretch();
+    // The language, in the free space at the right end of the keV row; no
+    // taller than the row, so that nothing else moves.
+    LanguageBox = new QComboBox(this);
+    LanguageBox->setObjectName(QStringLiteral("LanguageBox"));
+    LanguageBox->setFont(meiryo(9.5));
+    for (Language l : {Language::Japanese, Language::English})
+        LanguageBox->addItem(languageName(l), static_cast<int>(l));
+    LanguageBox->setMaximumHeight(Text4->sizeHint().height());
+    const QString languageTip = tr("ウィンドウの表示言語（次回の起動から）。\n"
+                                   "起動時に Tarvik_CdTe --lang en / ja でも指定できます。");
+    LanguageBox->setToolTip(languageTip);
+    QLabel* languageLabel = label(this, "LabelLanguage", tr("表示言語"), meiryo(9.5));
+    languageLabel->setToolTip(languageTip);
+    languageLabel->setBuddy(LanguageBox);
+    kev->addWidget(languageLabel);
+    kev->addSpacing(6);
+    kev->addWidget(LanguageBox);
     grid->addLayout(kev, 5, 2);
 
     auto* buttons = new QHBoxLayout;
@@ -285,6 +306,7 @@ void Form7::openWith(const QString& facility, const QString& analyser, const QSt
     Text2->setText(analyser);
     Text3->setText(detector);
     Text4->setText(kev);
+    LanguageBox->setCurrentIndex(LanguageBox->findData(static_cast<int>(keptLanguage())));
     show();
     raise();
     activateWindow();
@@ -306,10 +328,26 @@ void Form7::ok() {
     menu_.Label3->setText(Text1->text());
     state_.kevPerChannel = leadingNumber(t4);
     hide();
+
+    // A new language is kept for the next start, and the user told so in it.
+    const auto chosen = static_cast<Language>(LanguageBox->currentData().toInt());
+    if (chosen != keptLanguage()) {
+        try {
+            writeLanguageSetting(workDir_ / kLanguageFile, chosen);
+            QMessageBox box(QMessageBox::NoIcon, kBoxTitle, nextStartNote(chosen), QMessageBox::Ok, &menu_);
+            box.exec();
+        } catch (const ExchangeError& e) {
+            showWarning(&menu_, QString::fromStdString(e.what()));
+        }
+    }
+}
+
+Language Form7::keptLanguage() const {
+    return readLanguageSetting(workDir_ / kLanguageFile).language.value_or(Language::Japanese);
 }
 
 void Form7::cancel() {
-    menu_.Label3->setText(QStringLiteral("ゲストユーザー"));
+    menu_.Label3->setText(tr("ゲストユーザー"));
     hide();
 }
 

@@ -23,12 +23,12 @@ Form3::Form3(AppState& state, ProgramLauncher& launcher, const std::filesystem::
     : ProgramDialog(mainMenu), state_(state), launcher_(launcher), workDir_(workDir),
       showAngleInfo_(std::move(showAngleInfo)) {
     setObjectName(QStringLiteral("Form3"));
-    setWindowTitle(QStringLiteral("Scatter →Primary"));
+    setWindowTitle(tr("Scatter →Primary"));
 
     const QFont lf = meiryo(10);
-    QLabel* title = label(this, "Label1", QStringLiteral("Scatter → Primary 変換"), meiryo(14, true));
+    QLabel* title = label(this, "Label1", tr("Scatter → Primary 変換"), meiryo(14, true));
     title->setStyleSheet(QStringLiteral("color: #12285c;"));
-    QLabel* heading = label(this, "Label12", QStringLiteral("データファイルを選択"), meiryo(11, true));
+    QLabel* heading = label(this, "Label12", tr("データファイルを選択"), meiryo(11, true));
     chooser = new FileChooser(QString::fromUtf8(kStrippedPattern.data(), kStrippedPattern.size()), this);
     chooser->setMinimumWidth(380);
 
@@ -41,7 +41,7 @@ Form3::Form3(AppState& state, ProgramLauncher& launcher, const std::filesystem::
     Text6 = numberBox(this, "Text6");
     Text4 = textBox(this, "Text4", msGothic());
 
-    auto* frame = new QGroupBox(QStringLiteral("散乱体"), this);
+    auto* frame = new QGroupBox(tr("散乱体"), this);
     frame->setObjectName(QStringLiteral("Frame1"));
     frame->setFont(lf);
     Option1 = new QRadioButton(QStringLiteral("Carbon"), frame);
@@ -55,12 +55,12 @@ Form3::Form3(AppState& state, ProgramLauncher& launcher, const std::filesystem::
     frameLay->addStretch();
     Option1->setChecked(true);
 
-    Check1 = methodBox(this, QStringLiteral("高精度変換 (unfold)"),
-                       QStringLiteral("散乱体中のコヒーレント散乱、コンプトン線のドップラー広がりと減弱を模擬し、"
-                                      "一次線スペクトルを逆に解いて（アンフォールディング）求めます。"));
-    Command1 = goButton(this, QStringLiteral("変換 Go"));
+    Check1 = methodBox(this, tr("高精度変換 (unfold)"),
+                       tr("散乱体中のコヒーレント散乱、コンプトン線のドップラー広がりと減弱を模擬し、"
+                          "一次線スペクトルを逆に解いて（アンフォールディング）求めます。"));
+    Command1 = goButton(this, tr("変換 Go"));
     Command2 = cancelButton(this);
-    Command3 = button(this, "Command3", QStringLiteral("散乱角度について"), meiryo(10));
+    Command3 = button(this, "Command3", tr("散乱角度について"), meiryo(10));
     Command3->setMinimumHeight(40);
 
     auto* left = new QVBoxLayout;
@@ -69,31 +69,31 @@ Form3::Form3(AppState& state, ProgramLauncher& launcher, const std::filesystem::
     left->addWidget(heading);
     left->addWidget(chooser, 1);
     left->addSpacing(4);
-    left->addWidget(label(this, "Label5", QStringLiteral("このデータのコメント／メモ（書き換え可）"), lf));
+    left->addWidget(label(this, "Label5", tr("このデータのコメント／メモ（書き換え可）"), lf));
     left->addWidget(Text1);
     left->addWidget(Text2);
 
     QGridLayout* grid = entryGrid();
-    grid->addWidget(label(this, "Label10", QStringLiteral("このデータのＸ線管電圧"), lf), 0, 0);
+    grid->addWidget(label(this, "Label10", tr("このデータのＸ線管電圧"), lf), 0, 0);
     grid->addWidget(Text3, 0, 1);
     grid->addWidget(label(this, "Label7", QStringLiteral("kV"), lf), 0, 2);
     grid->addWidget(frame, 1, 0, 1, 4);
-    grid->addLayout(twoPartCaption(this, "Label8", QStringLiteral("散乱体自身による"), "Label13",
-                                   QStringLiteral("自己減弱長（約）"), lf),
+    grid->addLayout(twoPartCaption(this, "Label8", tr("散乱体自身による"), "Label13",
+                                   tr("自己減弱長（約）"), lf),
                     2, 0);
     grid->addWidget(Text6, 2, 1);
     grid->addWidget(label(this, "Label9", QStringLiteral("mm"), lf), 2, 2);
-    grid->addWidget(label(this, "Label3", QStringLiteral("散乱角度"), lf), 3, 0);
+    grid->addWidget(label(this, "Label3", tr("散乱角度"), lf), 3, 0);
     grid->addWidget(Text5, 3, 1);
-    grid->addWidget(label(this, "Label6", QStringLiteral("度"), lf), 3, 2);
+    grid->addWidget(label(this, "Label6", tr("度"), lf), 3, 2);
     left->addSpacing(4);
     left->addLayout(grid);
     left->addSpacing(4);
-    left->addWidget(label(this, "Label2", QStringLiteral("変換後のファイル名（拡張子は書かない）"), lf));
+    left->addWidget(label(this, "Label2", tr("変換後のファイル名（拡張子は書かない）"), lf));
     left->addWidget(Text4);
 
     auto* right = new QVBoxLayout;
-    right->addWidget(label(this, "Label11", QStringLiteral("データファイルの内容"), lf));
+    right->addWidget(label(this, "Label11", tr("データファイルの内容"), lf));
     right->addWidget(List1, 1);
 
     arrangeDialog(this, left, right, buttonRow({Command1, Command2, Command3}, Check1));

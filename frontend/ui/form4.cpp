@@ -20,10 +20,10 @@ Form4::Form4(AppState& state, ProgramLauncher& launcher, const std::filesystem::
              QWidget* mainMenu)
     : ProgramDialog(mainMenu), state_(state), launcher_(launcher), workDir_(workDir) {
     setObjectName(QStringLiteral("Form4"));
-    setWindowTitle(QStringLiteral("Stripping 補正"));
+    setWindowTitle(tr("Stripping 補正"));
 
     const QFont lf = meiryo(10);
-    QLabel* heading = label(this, "Label1", QStringLiteral("補正するスペクトルデータファイルを選択"), meiryo(11, true));
+    QLabel* heading = label(this, "Label1", tr("補正するスペクトルデータファイルを選択"), meiryo(11, true));
     chooser = new FileChooser(QString::fromUtf8(kMeasuredPattern.data(), kMeasuredPattern.size()), this);
     chooser->setMinimumWidth(360);
 
@@ -36,23 +36,23 @@ Form4::Form4(AppState& state, ProgramLauncher& launcher, const std::filesystem::
     Text1 = textBox(this, "Text1", msGothic());
     Text2 = textBox(this, "Text2", msGothic());
 
-    Check1 = methodBox(this, QStringLiteral("高精度補正 (unfold)"),
-                       QStringLiteral("チャネルごとのストリッピングではなく、電荷損失と分解能を含む検出器の応答全体を"
-                                      "逆に解いて（アンフォールディング）補正します。"));
-    Command1 = goButton(this, QStringLiteral("補正 GO"));
+    Check1 = methodBox(this, tr("高精度補正 (unfold)"),
+                       tr("チャネルごとのストリッピングではなく、電荷損失と分解能を含む検出器の応答全体を"
+                          "逆に解いて（アンフォールディング）補正します。"));
+    Command1 = goButton(this, tr("補正 GO"));
     Command2 = cancelButton(this);
 
     // entries under the chooser
     QGridLayout* entries = entryGrid();
-    entries->addLayout(twoPartCaption(this, "Label10", QStringLiteral("このデータの"), "Label6",
-                                      QStringLiteral("Ｘ線管電圧"), lf),
+    entries->addLayout(twoPartCaption(this, "Label10", tr("このデータの"), "Label6",
+                                      tr("Ｘ線管電圧"), lf),
                        0, 0);
     entries->addWidget(Text3, 0, 1);
     entries->addWidget(label(this, "Label7", QStringLiteral("kV"), lf), 0, 2);
-    entries->addWidget(label(this, "Label4", QStringLiteral("エネルギー幅 / チャネル"), lf), 1, 0);
+    entries->addWidget(label(this, "Label4", tr("エネルギー幅 / チャネル"), lf), 1, 0);
     entries->addWidget(Text5, 1, 1);
     entries->addWidget(label(this, "Label9", QStringLiteral("keV"), lf), 1, 2);
-    entries->addWidget(label(this, "Label12", QStringLiteral("スペクトルデータの先頭行"), lf), 2, 0);
+    entries->addWidget(label(this, "Label12", tr("スペクトルデータの先頭行"), lf), 2, 0);
     entries->addWidget(Text6, 2, 1);
 
     auto* left = new QVBoxLayout;
@@ -61,23 +61,23 @@ Form4::Form4(AppState& state, ProgramLauncher& launcher, const std::filesystem::
     left->addSpacing(6);
     left->addLayout(entries);
     left->addSpacing(4);
-    left->addWidget(label(this, "Label2", QStringLiteral("補正後のファイル名（拡張子は書かない）"), lf));
+    left->addWidget(label(this, "Label2", tr("補正後のファイル名（拡張子は書かない）"), lf));
     left->addWidget(Text4);
     left->addSpacing(4);
-    left->addWidget(label(this, "Label3", QStringLiteral("コメント／メモ"), lf));
+    left->addWidget(label(this, "Label3", tr("コメント／メモ"), lf));
     auto* c1 = new QHBoxLayout;
-    c1->addWidget(label(this, "Label8", QStringLiteral("１"), lf));
+    c1->addWidget(label(this, "Label8", tr("１"), lf));
     c1->addWidget(Text1);
     auto* c2 = new QHBoxLayout;
-    c2->addWidget(label(this, "Label5", QStringLiteral("２"), lf));
+    c2->addWidget(label(this, "Label5", tr("２"), lf));
     c2->addWidget(Text2);
     left->addLayout(c1);
     left->addLayout(c2);
 
     auto* listCaption = new QHBoxLayout;
-    listCaption->addWidget(label(this, "Label13", QStringLiteral("行"), lf));
+    listCaption->addWidget(label(this, "Label13", tr("行"), lf));
     listCaption->addSpacing(30);
-    listCaption->addWidget(label(this, "Label11", QStringLiteral("データファイルの内容"), lf));
+    listCaption->addWidget(label(this, "Label11", tr("データファイルの内容"), lf));
     listCaption->addStretch();
     auto* right = new QVBoxLayout;
     right->addLayout(listCaption);

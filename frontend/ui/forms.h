@@ -6,6 +6,7 @@
 #pragma once
 
 #include "appstate.h"
+#include "language.h"
 #include "launcher.h"
 
 #include <QWidget>
@@ -16,6 +17,7 @@
 
 class QButtonGroup;
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -30,12 +32,16 @@ class FileChooser;
 
 // "拡張子": what the extensions of the spectrum files mean.
 class Form2 : public QWidget {
+    Q_OBJECT
+
 public:
     explicit Form2(QWidget* parent = nullptr);
 };
 
 // "散乱角度について": why the exact scattering angle matters.
 class Form6 : public QWidget {
+    Q_OBJECT
+
 public:
     explicit Form6(QWidget* parent = nullptr);
 };
@@ -45,6 +51,8 @@ public:
 class Form1;
 
 class Form7 : public QWidget {
+    Q_OBJECT
+
 public:
     Form7(AppState& state, const std::filesystem::path& workDir, Form1& menu);
     // Shows the window with these entries; `notice`, when given, says above
@@ -59,10 +67,15 @@ public:
     QPushButton* Command1;
     QPushButton* Command2;
     QLabel* LabelNotice;  // hidden unless there is something to tell
+    // The windows' language from the next start (Language.txt), right of
+    // the keV per channel.
+    QComboBox* LanguageBox;
 
 private:
     void ok();
     void cancel();
+    // The choice kept in Language.txt (Japanese when there is none).
+    Language keptLanguage() const;
 
     AppState& state_;
     std::filesystem::path workDir_;
@@ -75,6 +88,8 @@ private:
 // the main menu's place; "キャンセル" and the close box return to the menu,
 // and the window keeps its folder and contents for the next opening.
 class ProgramDialog : public QWidget {
+    Q_OBJECT
+
 public:
     explicit ProgramDialog(QWidget* mainMenu) : menu_(mainMenu) {}
 
@@ -95,6 +110,8 @@ private:
 // ---------------- stripping dialog ----------------
 
 class Form4 : public ProgramDialog {
+    Q_OBJECT
+
 public:
     Form4(AppState& state, ProgramLauncher& launcher, const std::filesystem::path& workDir,
           QWidget* mainMenu);
@@ -126,6 +143,8 @@ private:
 // ---------------- conversion dialog ----------------
 
 class Form3 : public ProgramDialog {
+    Q_OBJECT
+
 public:
     Form3(AppState& state, ProgramLauncher& launcher, const std::filesystem::path& workDir,
           QWidget* mainMenu, std::function<void()> showAngleInfo);
@@ -159,6 +178,8 @@ private:
 // ---------------- main menu ----------------
 
 class Form1 : public QWidget {
+    Q_OBJECT
+
 public:
     Form1(AppState& state, ProgramLauncher& launcher, const std::filesystem::path& workDir);
     ~Form1() override;

@@ -2,6 +2,7 @@
 
 #include "fonts.h"
 
+#include <QCoreApplication>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
@@ -135,13 +136,13 @@ void BeamDiagram::paintEvent(QPaintEvent*) {
     p.drawRoundedRect(QRectF(focus.x() - w * 0.05, 0.06 * h, w * 0.10, h * 0.07), 3, 3);
     p.setPen(Qt::black);
     p.drawText(QRectF(at(0.02, 0.03), at(0.25, 0.13)), Qt::AlignRight | Qt::AlignVCenter,
-               QStringLiteral("X線管"));
+               QCoreApplication::translate("tarvik::BeamDiagram", "X線管"));
     p.setBrush(QColor(225, 215, 195));
     p.setPen(QPen(QColor(140, 120, 90), 1));
     p.drawRoundedRect(QRectF(at(0.04, 0.64), at(0.96, 0.70)), 4, 4);
     p.setPen(Qt::black);
     p.drawText(QRectF(at(0.04, 0.70), at(0.30, 0.78)), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("寝台"));
+               QCoreApplication::translate("tarvik::BeamDiagram", "寝台"));
 
     // the beam: a fan along the body axis from the focus to the detector rows
     const double halfWidthBottom = 0.17 * w;
@@ -154,7 +155,7 @@ void BeamDiagram::paintEvent(QPaintEvent*) {
     p.drawLine(focus, QPointF(focus.x(), bottomY + 0.03 * h));
     p.setPen(QColor(170, 80, 20));
     p.drawText(QRectF(focus.x() - 0.20 * w, 0.22 * h, 0.14 * w, 0.07 * h), Qt::AlignRight | Qt::AlignVCenter,
-               QStringLiteral("線束"));
+               QCoreApplication::translate("tarvik::BeamDiagram", "線束"));
 
     // the detector beside the beam, outside it
     const QPointF det = at(0.87, 0.36);
@@ -165,7 +166,7 @@ void BeamDiagram::paintEvent(QPaintEvent*) {
     p.drawRect(QRectF(det.x() - 0.035 * w, det.y() - 0.02 * h, 0.008 * w, 0.04 * h));
     p.setPen(Qt::black);
     p.drawText(QRectF(det.x() - 0.10 * w, det.y() - 0.13 * h, 0.22 * w, 0.07 * h), Qt::AlignCenter,
-               QStringLiteral("検出器"));
+               QCoreApplication::translate("tarvik::BeamDiagram", "検出器"));
 
     // two scatterer positions: on the beam centre and shifted along the axis
     const QPointF sA(focus.x(), planeY);
@@ -180,9 +181,11 @@ void BeamDiagram::paintEvent(QPaintEvent*) {
         Qt::Alignment align;
     };
     const Pos positions[] = {
-        {sA, colA, QStringLiteral("散乱体（線束中心）"), QStringLiteral("θ1"),
+        {sA, colA, QCoreApplication::translate("tarvik::BeamDiagram", "散乱体（線束中心）"),
+         QStringLiteral("θ1"),
          QRectF(0.02 * w, planeY - 0.035 * h, sA.x() - 0.04 * w, 0.07 * h), Qt::AlignRight},
-        {sB, colB, QStringLiteral("散乱体（体軸方向にずらす）"), QStringLiteral("θ2"),
+        {sB, colB, QCoreApplication::translate("tarvik::BeamDiagram", "散乱体（体軸方向にずらす）"),
+         QStringLiteral("θ2"),
          QRectF(sB.x() + 0.10 * w, planeY + 0.005 * h, 0.40 * w, 0.07 * h), Qt::AlignLeft}};
     for (const Pos& q : positions) {
         // incident ray and its continuation, scattered ray to the detector
@@ -226,7 +229,7 @@ void BeamDiagram::paintEvent(QPaintEvent*) {
     p.drawLine(a0, a1);
     arrowHead(p, a1, a0, 7);
     p.drawText(QRectF(at(0.60, 0.80), at(0.95, 0.94)), Qt::AlignRight | Qt::AlignBottom,
-               QStringLiteral("体軸方向"));
+               QCoreApplication::translate("tarvik::BeamDiagram", "体軸方向"));
 }
 
 } // namespace tarvik

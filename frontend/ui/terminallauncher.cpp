@@ -25,7 +25,10 @@ std::optional<std::string> TerminalLauncher::start(const std::string& program,
     const QString dir = QString::fromStdString(workDir.string());
     const QString name = QString::fromStdString(program);
     const auto found = commandFor(name, dir, QCoreApplication::applicationDirPath());
-    if (!found) return "作業フォルダ " + dir.toStdString() + " に " + program + " がありません";
+    if (!found)
+        return QCoreApplication::translate("tarvik::TerminalLauncher", "作業フォルダ %1 に %2 がありません")
+            .arg(dir, name)
+            .toStdString();
     const QString command = *found;
 
     // Both terminals take -T (title) and -e (the command and its arguments).
@@ -52,7 +55,9 @@ std::optional<std::string> TerminalLauncher::start(const std::string& program,
         process.setProcessEnvironment(env);
         if (process.startDetached()) return std::nullopt;
     }
-    return "端末ウィンドウ（x-terminal-emulator、xterm）を起動できません";
+    return QCoreApplication::translate("tarvik::TerminalLauncher",
+                                       "端末ウィンドウ（x-terminal-emulator、xterm）を起動できません")
+        .toStdString();
 }
 
 } // namespace tarvik
