@@ -9,6 +9,14 @@
 
 namespace tarvik {
 
+namespace {
+// A message of display_text in the front end's language.
+DisplayMessage warningMessage(const char* text) {
+    return {DisplayMessage::Kind::Warning, translate("DisplayLogic", text)};
+}
+DisplayMessage plainMessage(const char* text) { return {DisplayMessage::Kind::Plain, translate("DisplayLogic", text)}; }
+} // namespace
+
 std::string DisplayLogic::joinPath(const std::string& folder, const std::string& file) {
     if (folder.empty()) return file;
     if (folder.back() == '/') return folder + file;
@@ -54,7 +62,8 @@ void DisplayLogic::preview(const std::string& folder, const std::string& file, D
     picture.print(" " + st_.commentLine2);
     picture.print("");
     // The voltage as a plain number with its leading and trailing blank.
-    picture.print(" Ｘ線管電圧 = " + axisNumberText(valueOr0(st_.tubeVoltage)) + " [kV]");
+    picture.print(
+        withArgs(translate("DisplayLogic", " Ｘ線管電圧 = %1 [kV]"), {axisNumberText(valueOr0(st_.tubeVoltage))}));
     picture.print("");
     picture.print(" " + annotation);
     picture.setFontName("Times New Roman");
@@ -69,14 +78,14 @@ std::optional<DisplayMessage> DisplayLogic::addSpectrum(const std::string& folde
                                                         DrawSurface& picture) {
     std::optional<DisplayMessage> message;
     if (st_.dataFilePath.empty()) {
-        message = DisplayMessage{DisplayMessage::Kind::Plain, display_text::ClickAFile};
+        message = plainMessage(display_text::ClickAFile);
     } else {
         if (st_.spectrumCount >= kMaxSpectra) return std::nullopt;  // the button is disabled then
         // A width of 0 or less would leave the first-channel and cursor
         // searches without an end; it is refused before anything changes.
         double k = leadingNumber(c_.text6);
         if (!(k > 0) || !std::isfinite(k))
-            return DisplayMessage{DisplayMessage::Kind::Warning, display_text::BadChannelWidth};
+            return warningMessage(display_text::BadChannelWidth);
 
         st_.kevPerChannel = k;
         st_.energyMin = leadingNumber(c_.text4);
@@ -104,7 +113,7 @@ std::optional<DisplayMessage> DisplayLogic::addSpectrum(const std::string& folde
         } catch (const std::exception&) {
             --st_.spectrumCount;
             c_.command1Enabled = true;
-            return DisplayMessage{DisplayMessage::Kind::Warning, display_text::CannotRead};
+            return warningMessage(display_text::CannotRead);
         }
     }
     c_.command4Enabled = true;
@@ -120,16 +129,15 @@ std::optional<DisplayMessage> DisplayLogic::addSpectrum(const std::string& folde
 
 std::optional<DisplayMessage> DisplayLogic::checkDrawable(double energyMin, double energyMax) const {
     if (st_.spectrumCount < 1)
-        return DisplayMessage{DisplayMessage::Kind::Warning, display_text::NothingLoaded};
+        return warningMessage(display_text::NothingLoaded);
     double k = valueOr0(st_.kevPerChannel);
     if (!(k > 0) || !std::isfinite(k))
-        return DisplayMessage{DisplayMessage::Kind::Warning, display_text::BadChannelWidthInUse};
+        return warningMessage(display_text::BadChannelWidthInUse);
     try {
         checkRange(energyMin, energyMax);
     } catch (const GraphError& e) {
-        return DisplayMessage{DisplayMessage::Kind::Warning, e.reason() == GraphError::Reason::EmptyRange
-                                                                 ? display_text::EmptyRange
-                                                                 : display_text::RangeOutOfReach};
+        return warningMessage(e.reason() == GraphError::Reason::EmptyRange ? display_text::EmptyRange
+                                                                           : display_text::RangeOutOfReach);
     }
     return std::nullopt;
 }
@@ -145,7 +153,7 @@ std::optional<DisplayMessage> DisplayLogic::redraw(DrawSurface& picture) {
     } catch (const GraphError&) {
         // Every loaded slot has a count above 0 and the range was checked,
         // so this is not expected; say so rather than leave a broken graph.
-        return DisplayMessage{DisplayMessage::Kind::Warning, display_text::CannotRead};
+        return warningMessage(display_text::CannotRead);
     }
     c_.command5Enabled = true;
     c_.stepButtonsEnabled = false;

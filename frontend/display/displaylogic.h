@@ -8,6 +8,7 @@
 #include "appstate.h"
 #include "drawsurface.h"
 #include "graph.h"
+#include "texts.h"
 
 #include <optional>
 #include <string>
@@ -45,20 +46,22 @@ struct DisplayMessage {
     std::string text;
 };
 
+// The messages in Japanese; translate("DisplayLogic", ...) gives them in the
+// front end's language.
 namespace display_text {
-inline constexpr const char* ClickAFile = "目的のファイル名をクリックして下さい";
-inline constexpr const char* CannotRead = "  このファイルは読めません  ";
-inline constexpr const char* PrinterReady = "プリンターの準備はＯＫですか？";
+inline constexpr const char* ClickAFile = TARVIK_TEXT("DisplayLogic", "目的のファイル名をクリックして下さい");
+inline constexpr const char* CannotRead = TARVIK_TEXT("DisplayLogic", "  このファイルは読めません  ");
+inline constexpr const char* PrinterReady = TARVIK_TEXT("DisplayLogic", "プリンターの準備はＯＫですか？");
 inline constexpr const char* BadChannelWidth =
-    "エネルギー幅 / チャネル には 0 より大きい値を入力して下さい";
+    TARVIK_TEXT("DisplayLogic", "エネルギー幅 / チャネル には 0 より大きい値を入力して下さい");
 inline constexpr const char* BadChannelWidthInUse =
-    "エネルギー幅 / チャネル が 0 以下のため描画できません";
+    TARVIK_TEXT("DisplayLogic", "エネルギー幅 / チャネル が 0 以下のため描画できません");
 inline constexpr const char* NothingLoaded =
-    "表示するスペクトルがありません。\n「グラフの描画」でスペクトルを加えて下さい";
+    TARVIK_TEXT("DisplayLogic", "表示するスペクトルがありません。\n「グラフの描画」でスペクトルを加えて下さい");
 inline constexpr const char* EmptyRange =
-    "表示エネルギー範囲が正しくありません。\n下限と上限に異なる値を入力して下さい";
+    TARVIK_TEXT("DisplayLogic", "表示エネルギー範囲が正しくありません。\n下限と上限に異なる値を入力して下さい");
 inline constexpr const char* RangeOutOfReach =
-    "表示エネルギー範囲が大きすぎます。\n正しい範囲を入力して下さい";
+    TARVIK_TEXT("DisplayLogic", "表示エネルギー範囲が大きすぎます。\n正しい範囲を入力して下さい");
 } // namespace display_text
 
 // Pattern of the file list.

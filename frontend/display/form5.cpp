@@ -15,9 +15,12 @@
 
 #include <QClipboard>
 #include <QDialog>
-#include <QFontDatabase>
 #include <QGuiApplication>
-#include <QPlainTextEdit>
+#include <QHeaderView>
+#include <QTableWidget>
+
+#include <algorithm>
+#include <cctype>
 #endif
 
 #include <QApplication>
@@ -134,6 +137,9 @@ private:
     PictureCanvas* canvas_ = nullptr;
 };
 
+// A message of display_text in the front end's language.
+QString displayText(const char* text) { return QString::fromStdString(translate("DisplayLogic", text)); }
+
 enum class Box { Warning, Plain };
 
 void showBox(QWidget* parent, Box kind, const QString& text) {
@@ -180,8 +186,12 @@ struct Form5::Impl {
     Form5::SaveFileChooser chooseSaveFile;
 #ifdef TARVIK_HAVE_QUALITY
     QDialog* qualityWindow = nullptr;
-    QPlainTextEdit* qualityText = nullptr;
+    QTableWidget* qualityTable = nullptr;
+    QLabel* qualityMark = nullptr;  // the note under the table for a ".csv"
+    std::vector<QualityColumn> qualityColumnsShown;
     void showQuality();
+    void fillQualityTable();
+    void saveQuality();
 #endif
 
     void build();
@@ -237,7 +247,7 @@ std::string Form5::Impl::selectedFile() const {
 void Form5::Impl::build() {
     Form5* w = &self;
     w->setObjectName(QStringLiteral("Form5"));
-    w->setWindowTitle(QStringLiteral("Ｘ線スペクトル表示"));
+    w->setWindowTitle(Form5::tr("Ｘ線スペクトル表示"));
     w->setFixedSize(px(14190), px(9165));
     w->setFocusPolicy(Qt::ClickFocus);
 
@@ -246,7 +256,7 @@ void Form5::Impl::build() {
     const QFont gothic = fontOf(kGothic, 9.75);
     const QFont times = fontOf(kTimes, 12);
 
-    auto* label1 = named(new QLabel(QStringLiteral("スペクトルデータファイル"), w), "Label1");
+    auto* label1 = named(new QLabel(Form5::tr("スペクトルデータファイル"), w), "Label1");
     label1->setFont(buttonFont);
     label1->setStyleSheet(QStringLiteral("color: #0000ff;"));
     label1->setGeometry(tw(360, 0, 2715, 345));
@@ -265,11 +275,11 @@ void Form5::Impl::build() {
     QObject::connect(chooser, &FileChooser::fileClicked, w, [this](const QString& name) { previewFile(name); });
 #endif
 
-    command6 = named(new QPushButton(QStringLiteral("拡張子について"), w), "Command6");
+    command6 = named(new QPushButton(Form5::tr("拡張子について"), w), "Command6");
     command6->setFont(smallFont);
     command6->setGeometry(tw(2040, 4320, 1815, 375));
 
-    auto* label5 = named(new QLabel(QStringLiteral("エネルギー幅 / チャネル"), w), "Label5");
+    auto* label5 = named(new QLabel(Form5::tr("エネルギー幅 / チャネル"), w), "Label5");
     label5->setFont(smallFont);
     label5->setGeometry(tw(480, 4800, 2160, 300));
     text6 = named(new QLineEdit(w), "Text6");
@@ -280,7 +290,7 @@ void Form5::Impl::build() {
     label9->setFont(fontOf(kCentury, 9.75));
     label9->setGeometry(tw(3120, 5280, 345, 240));
 
-    auto* frame = named(new QGroupBox(QStringLiteral("描画色"), w), "Frame1");
+    auto* frame = named(new QGroupBox(Form5::tr("描画色"), w), "Frame1");
     frame->setFont(smallFont);
     frame->setGeometry(tw(600, 5880, 2775, 1095));
     struct OptionInfo {
@@ -290,12 +300,15 @@ void Form5::Impl::build() {
         double left, top;
     };
     const OptionInfo optionInfos[6] = {
-        {"Option1", " 黒", "#000000", 360, 240},   {"Option2", " 青", "#0000ff", 360, 480},
-        {"Option3", " 緑", "#00a000", 360, 720},   {"Option4", "暗シアン", "#008080", 1440, 240},
-        {"Option5", "  赤", "#ff0000", 1440, 480}, {"Option6", "マゼンタ", "#ff00ff", 1440, 720},
+        {"Option1", QT_TRANSLATE_NOOP("Form5", " 黒"), "#000000", 360, 240},
+        {"Option2", QT_TRANSLATE_NOOP("Form5", " 青"), "#0000ff", 360, 480},
+        {"Option3", QT_TRANSLATE_NOOP("Form5", " 緑"), "#00a000", 360, 720},
+        {"Option4", QT_TRANSLATE_NOOP("Form5", "暗シアン"), "#008080", 1440, 240},
+        {"Option5", QT_TRANSLATE_NOOP("Form5", "  赤"), "#ff0000", 1440, 480},
+        {"Option6", QT_TRANSLATE_NOOP("Form5", "マゼンタ"), "#ff00ff", 1440, 720},
     };
     for (int i = 0; i < 6; ++i) {
-        auto* o = named(new QRadioButton(QString::fromUtf8(optionInfos[i].caption), frame), optionInfos[i].name);
+        auto* o = named(new QRadioButton(Form5::tr(optionInfos[i].caption), frame), optionInfos[i].name);
         o->setFont(gothic);
         o->setStyleSheet(QStringLiteral("color: %1;").arg(QString::fromLatin1(optionInfos[i].colour)));
         o->setGeometry(tw(optionInfos[i].left, optionInfos[i].top + 30, 1250, 255));
@@ -305,18 +318,18 @@ void Form5::Impl::build() {
         options[static_cast<std::size_t>(i)] = o;
     }
 
-    auto makeButton = [&](const char* name, const char* caption, QRect geometry, const char* tip) {
-        auto* b = named(new QPushButton(QString::fromUtf8(caption), w), name);
+    auto makeButton = [&](const char* name, const QString& caption, QRect geometry, const QString& tip) {
+        auto* b = named(new QPushButton(caption, w), name);
         b->setFont(buttonFont);
         b->setGeometry(geometry);
         b->setAutoDefault(false);
-        if (tip) b->setToolTip(QString::fromUtf8(tip));
+        if (!tip.isEmpty()) b->setToolTip(tip);
         return b;
     };
-    command1 = makeButton("Command1", "グラフの描画", tw(600, 7080, 2775, 495), nullptr);
-    command2 = makeButton("Command2", "クリア", tw(600, 7680, 2775, 495),
-                          "現在表示されているスペクトルデータを全てクリアします");
-    command3 = makeButton("Command3", "終　了", tw(600, 8280, 2775, 495), "MENUへ戻ります");
+    command1 = makeButton("Command1", Form5::tr("グラフの描画"), tw(600, 7080, 2775, 495), QString());
+    command2 = makeButton("Command2", Form5::tr("クリア"), tw(600, 7680, 2775, 495),
+                          Form5::tr("現在表示されているスペクトルデータを全てクリアします"));
+    command3 = makeButton("Command3", Form5::tr("終　了"), tw(600, 8280, 2775, 495), Form5::tr("MENUへ戻ります"));
 
     // A sunken-looking border around the colour frame and the three buttons.
     const QColor grey(128, 128, 128), white(255, 255, 255);
@@ -360,21 +373,21 @@ void Form5::Impl::build() {
     line5 = new LineShape(picture, "Line5", QColor(255, 0, 0));
     line6 = new LineShape(picture, "Line6", QColor(255, 0, 0));
 
-    label7 = named(new QLabel(QStringLiteral("チャネル　 エネルギー  　カウント"), w), "Label7");
+    label7 = named(new QLabel(Form5::tr("チャネル　 エネルギー  　カウント"), w), "Label7");
     label7->setFont(smallFont);
     label7->setGeometry(tw(5400, 8040, 3105, 300));
-    label6 = named(new QLabel(QStringLiteral("矢印キーでも可"), w), "Label6");
+    label6 = named(new QLabel(Form5::tr("矢印キーでも可"), w), "Label6");
     label6->setFont(smallFont);
     label6->setGeometry(tw(9120, 7995, 1365, 300));
 
-    auto* label2 = named(new QLabel(QStringLiteral("表示エネルギー範囲"), w), "Label2");
+    auto* label2 = named(new QLabel(Form5::tr("表示エネルギー範囲"), w), "Label2");
     label2->setFont(buttonFont);
     label2->setGeometry(tw(5160, 8520, 2055, 345));
     text4 = named(new QLineEdit(w), "Text4");
     text4->setFont(times);
     text4->setAlignment(Qt::AlignCenter);
     text4->setGeometry(tw(7440, 8520, 735, 345));
-    auto* label3 = named(new QLabel(QStringLiteral("～"), w), "Label3");
+    auto* label3 = named(new QLabel(Form5::tr("～"), w), "Label3");
     label3->setFont(smallFont);
     label3->setGeometry(tw(8400, 8520, 255, 225));
     text5 = named(new QLineEdit(w), "Text5");
@@ -388,27 +401,28 @@ void Form5::Impl::build() {
 
     // The count axis, saving and beam quality stand in a column under the
     // picture's left end, clear of the range boxes and the read-out labels.
-    logScale = named(new QCheckBox(QStringLiteral("対数目盛"), w), "LogScale");
+    logScale = named(new QCheckBox(Form5::tr("対数目盛"), w), "LogScale");
     logScale->setFont(smallFont);
-    logScale->setToolTip(QStringLiteral("カウント軸を対数目盛で表示します"));
+    logScale->setToolTip(Form5::tr("カウント軸を対数目盛で表示します"));
     logScale->setGeometry(tw(3990, 8040, 1140, 300));
-    saveButton = named(new QPushButton(QStringLiteral("保 存"), w), "SaveButton");
+    saveButton = named(new QPushButton(Form5::tr("保 存"), w), "SaveButton");
     saveButton->setFont(smallFont);
     saveButton->setAutoDefault(false);
-    saveButton->setToolTip(QStringLiteral("グラフを画像 (PNG / SVG / PDF) に、スペクトルを CSV に保存します"));
+    saveButton->setToolTip(Form5::tr("グラフを画像 (PNG / SVG / PDF) に、スペクトルを CSV に保存します"));
     saveButton->setGeometry(tw(3990, 8370, 1140, 330));
     auto* saveMenu = new QMenu(saveButton);
     saveMenu->setFont(smallFont);
-    QAction* saveGraphAction = saveMenu->addAction(QStringLiteral("グラフを画像で保存 (PNG / SVG / PDF)…"));
+    QAction* saveGraphAction = saveMenu->addAction(Form5::tr("グラフを画像で保存 (PNG / SVG / PDF)…"));
     saveGraphAction->setObjectName(QStringLiteral("SaveGraph"));
-    QAction* saveCsvAction = saveMenu->addAction(QStringLiteral("スペクトルを CSV で保存…"));
+    QAction* saveCsvAction = saveMenu->addAction(Form5::tr("スペクトルを CSV で保存…"));
     saveCsvAction->setObjectName(QStringLiteral("SaveSpectra"));
     saveButton->setMenu(saveMenu);
 #ifdef TARVIK_HAVE_QUALITY
-    qualityButton = named(new QPushButton(QStringLiteral("線質評価"), w), "QualityButton");
+    qualityButton = named(new QPushButton(Form5::tr("線質評価", "the button, 76 pixels wide"), w), "QualityButton");
     qualityButton->setFont(smallFont);
     qualityButton->setAutoDefault(false);
-    qualityButton->setToolTip(QStringLiteral("表示中のスペクトルの半価層・実効エネルギーなどを不確かさ付きで表示します"));
+    qualityButton->setToolTip(
+        Form5::tr("表示中のスペクトルの半価層・実効エネルギーなどを不確かさ付きで表示します"));
     qualityButton->setGeometry(tw(3990, 8730, 1140, 330));
     QObject::connect(qualityButton, &QPushButton::clicked, w, [this] { showQuality(); });
 #endif
@@ -416,8 +430,8 @@ void Form5::Impl::build() {
     QObject::connect(saveGraphAction, &QAction::triggered, w, [this] { saveGraph(); });
     QObject::connect(saveCsvAction, &QAction::triggered, w, [this] { saveSpectra(); });
 
-    command4 = makeButton("Command4", "再描画", tw(10800, 8280, 1215, 615), nullptr);
-    command5 = makeButton("Command5", "印 刷", tw(12600, 8280, 975, 615), "モノクロ印刷");
+    command4 = makeButton("Command4", Form5::tr("再描画"), tw(10800, 8280, 1215, 615), QString());
+    command5 = makeButton("Command5", Form5::tr("印 刷"), tw(12600, 8280, 975, 615), Form5::tr("モノクロ印刷"));
 
     // Text typed into the boxes goes to the window's logic as it is typed.
     QObject::connect(text4, &QLineEdit::textEdited, w, [this](const QString& s) { logic.controls().text4 = s.toStdString(); });
@@ -549,7 +563,7 @@ void Form5::Impl::redraw() {
 }
 
 void Form5::Impl::print() {
-    if (!confirm(&self, QString::fromUtf8(display_text::PrinterReady))) return;
+    if (!confirm(&self, displayText(display_text::PrinterReady))) return;
     if (auto m = logic.preparePrint()) {
         sync();
         show(m);
@@ -559,7 +573,7 @@ void Form5::Impl::print() {
     try {
         printGraphForUser(state, &self, logic.axisForDrawing());
     } catch (const GraphError&) {
-        showBox(&self, Box::Warning, QString::fromUtf8(display_text::EmptyRange));
+        showBox(&self, Box::Warning, displayText(display_text::EmptyRange));
     }
 }
 
@@ -583,72 +597,143 @@ void Form5::Impl::setLogScale(bool on) {
 
 void Form5::Impl::saveGraph() {
     if (auto m = logic.checkExport()) return show(m);
-    const QString path = chooseSaveFile(QStringLiteral("グラフを画像で保存"), QStringLiteral("spectrum.png"),
-                                        QStringLiteral("PNG 画像 (*.png);;SVG 画像 (*.svg);;PDF (*.pdf)"));
+    const QString path = chooseSaveFile(Form5::tr("グラフを画像で保存"), QStringLiteral("spectrum.png"),
+                                        Form5::tr("PNG 画像 (*.png);;SVG 画像 (*.svg);;PDF (*.pdf)"));
     if (path.isEmpty()) return;
     const auto format = graphFileFormatOf(path.toStdString());
     if (!format) {
         showBox(&self, Box::Warning,
-                QStringLiteral("画像の種類はファイル名の拡張子 .png、.svg、.pdf のいずれかで指定して下さい"));
+                Form5::tr("画像の種類はファイル名の拡張子 .png、.svg、.pdf のいずれかで指定して下さい"));
         return;
     }
     std::optional<QString> failure;
     try {
         failure = exportGraph(state, logic.countAxis(), path, *format);
     } catch (const GraphError&) {
-        failure = QString::fromUtf8(display_text::EmptyRange);
+        failure = displayText(display_text::EmptyRange);
     }
     if (failure) showBox(&self, Box::Warning, *failure);
 }
 
 void Form5::Impl::saveSpectra() {
-    if (state.spectrumCount < 1) return show(DisplayMessage{DisplayMessage::Kind::Warning, display_text::NothingLoaded});
-    const QString path = chooseSaveFile(QStringLiteral("スペクトルを CSV で保存"), QStringLiteral("spectra.csv"),
+    if (state.spectrumCount < 1) return showBox(&self, Box::Warning, displayText(display_text::NothingLoaded));
+    const QString path = chooseSaveFile(Form5::tr("スペクトルを CSV で保存"), QStringLiteral("spectra.csv"),
                                         QStringLiteral("CSV (*.csv)"));
     if (path.isEmpty()) return;
     if (auto failure = writeWholeFile(path, spectraCsv(state))) showBox(&self, Box::Warning, *failure);
 }
 
 #ifdef TARVIK_HAVE_QUALITY
-// A small window of its own, not modal, that lists the figures of every
-// loaded spectrum; its text can be selected or copied whole.
+// A small window of its own, not modal: the figures of every loaded spectrum
+// as a table, one column per spectrum, copied whole as tab-separated text or
+// saved as CSV.
 void Form5::Impl::showQuality() {
-    if (state.spectrumCount < 1) return show(DisplayMessage{DisplayMessage::Kind::Warning, display_text::NothingLoaded});
+    if (state.spectrumCount < 1) return showBox(&self, Box::Warning, displayText(display_text::NothingLoaded));
     if (!qualityWindow) {
         qualityWindow = new QDialog(&self);
         qualityWindow->setObjectName(QStringLiteral("QualityWindow"));
-        qualityWindow->setWindowTitle(QStringLiteral("線質評価"));
-        qualityWindow->resize(560, 520);
+        qualityWindow->setWindowTitle(Form5::tr("線質評価"));
+        qualityWindow->setFont(fontOf(kMeiryo, 9.75));
         auto* layout = new QVBoxLayout(qualityWindow);
-        auto* note = new QLabel(QStringLiteral("各値の ± は計数の統計 (ポアソン分布) による標準不確かさです。"),
+        auto* note = new QLabel(Form5::tr("各値の ± は計数の統計 (ポアソン分布) による標準不確かさです。"),
                                 qualityWindow);
         note->setWordWrap(true);
         layout->addWidget(note);
-        qualityText = new QPlainTextEdit(qualityWindow);
-        qualityText->setObjectName(QStringLiteral("QualityText"));
-        qualityText->setReadOnly(true);
-        qualityText->setLineWrapMode(QPlainTextEdit::NoWrap);
-        qualityText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-        layout->addWidget(qualityText, 1);
+        qualityTable = named(new QTableWidget(qualityWindow), "QualityTable");
+        qualityTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        qualityTable->setSelectionMode(QAbstractItemView::ContiguousSelection);
+        qualityTable->setWordWrap(false);
+        qualityTable->setAlternatingRowColors(true);
+        qualityTable->verticalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        layout->addWidget(qualityTable, 1);
+        qualityMark = named(new QLabel(Form5::tr("※ 補正前の測定スペクトル (.csv) の値です（Stripping 補正されていません）"),
+                                       qualityWindow),
+                            "QualityMark");
+        qualityMark->setStyleSheet(QStringLiteral("color: #b00000;"));
+        layout->addWidget(qualityMark);
         auto* buttons = new QHBoxLayout;
-        auto* copy = named(new QPushButton(QStringLiteral("コピー"), qualityWindow), "QualityCopy");
-        auto* close = named(new QPushButton(QStringLiteral("閉じる"), qualityWindow), "QualityClose");
-        copy->setAutoDefault(false);
+        auto* copy = named(new QPushButton(Form5::tr("コピー"), qualityWindow), "QualityCopy");
+        copy->setToolTip(Form5::tr("表全体をタブ区切りのテキストとしてコピーします（表計算ソフトに貼り付けられます）"));
+        auto* save = named(new QPushButton(Form5::tr("CSV で保存…"), qualityWindow), "QualitySave");
+        save->setToolTip(Form5::tr("表を CSV ファイル (UTF-8) に保存します"));
+        auto* close = named(new QPushButton(Form5::tr("閉じる"), qualityWindow), "QualityClose");
+        for (QPushButton* b : {copy, save}) b->setAutoDefault(false);
         buttons->addStretch(1);
         buttons->addWidget(copy);
+        buttons->addWidget(save);
         buttons->addWidget(close);
         layout->addLayout(buttons);
-        QObject::connect(copy, &QPushButton::clicked, qualityWindow,
-                         [this] { QGuiApplication::clipboard()->setText(qualityText->toPlainText()); });
+        QObject::connect(copy, &QPushButton::clicked, qualityWindow, [this] {
+            QGuiApplication::clipboard()->setText(QString::fromStdString(qualityTsv(qualityColumnsShown)));
+        });
+        QObject::connect(save, &QPushButton::clicked, qualityWindow, [this] { saveQuality(); });
         QObject::connect(close, &QPushButton::clicked, qualityWindow, &QDialog::hide);
     }
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const std::string report = qualityReport(state);
+    // Figures other parts of the system know for a spectrum (pile-up share,
+    // dead time) go in as qualityColumns' third argument, one per slot.
+    qualityColumnsShown = qualityColumns(state);
     QApplication::restoreOverrideCursor();
-    qualityText->setPlainText(QString::fromStdString(report));
+    fillQualityTable();
     qualityWindow->show();
     qualityWindow->raise();
     qualityWindow->activateWindow();
+}
+
+void Form5::Impl::fillQualityTable() {
+    const std::vector<QualityColumn>& columns = qualityColumnsShown;
+    const std::vector<QualityRow> rows = qualityRows(columns);
+    auto q = [](const std::string& s) { return QString::fromStdString(s); };
+    const QString dash = QStringLiteral("—");
+    qualityTable->clear();
+    qualityTable->setRowCount(static_cast<int>(rows.size()));
+    qualityTable->setColumnCount(static_cast<int>(columns.size()) + 1);
+    QStringList heads{Form5::tr("単位")};
+    for (std::size_t i = 0; i < columns.size(); ++i)
+        heads << QStringLiteral("[%1] %2%3")
+                     .arg(i + 1)
+                     .arg(q(columns[i].file), columns[i].measured ? QStringLiteral(" ※") : QString());
+    qualityTable->setHorizontalHeaderLabels(heads);
+    for (int r = 0; r < qualityTable->rowCount(); ++r) {
+        const QualityRow& row = rows[static_cast<std::size_t>(r)];
+        qualityTable->setVerticalHeaderItem(r, new QTableWidgetItem(q(row.name)));
+        auto* unit = new QTableWidgetItem(q(row.unit));
+        unit->setTextAlignment(Qt::AlignCenter);
+        qualityTable->setItem(r, 0, unit);
+        for (std::size_t c = 0; c < row.cells.size(); ++c) {
+            const QualityCell& cell = row.cells[c];
+            QString text = cell.value.empty() ? dash : q(cell.value);
+            if (!cell.uncertainty.empty()) text += QStringLiteral(" ± ") + q(cell.uncertainty);
+            auto* item = new QTableWidgetItem(text);
+            // Numbers line up at their right end; words start at the left.
+            const char first = cell.value.empty() ? '0' : cell.value[0];
+            const bool number = std::isdigit(static_cast<unsigned char>(first)) != 0 || first == '-';
+            item->setTextAlignment((number ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+            if (columns[c].measured && r == 0) item->setForeground(QColor(0xb0, 0, 0));
+            qualityTable->setItem(r, static_cast<int>(c) + 1, item);
+        }
+    }
+    qualityTable->resizeColumnsToContents();
+    qualityTable->resizeRowsToContents();
+    qualityMark->setVisible(
+        std::any_of(columns.begin(), columns.end(), [](const QualityColumn& c) { return c.measured; }));
+    // The window takes the table's whole size, within reason.
+    int width = qualityTable->verticalHeader()->sizeHint().width() + 2 * qualityTable->frameWidth() + 2;
+    for (int c = 0; c < qualityTable->columnCount(); ++c) width += qualityTable->columnWidth(c);
+    int height = qualityTable->horizontalHeader()->sizeHint().height() + 2 * qualityTable->frameWidth() + 2;
+    for (int r = 0; r < qualityTable->rowCount(); ++r) height += qualityTable->rowHeight(r);
+    qualityTable->setMinimumSize(std::min(width, 1100), std::min(height, 640));
+    qualityTable->setCurrentItem(nullptr);
+    qualityWindow->layout()->activate();
+    qualityWindow->resize(qualityWindow->sizeHint());
+}
+
+void Form5::Impl::saveQuality() {
+    const QString path = chooseSaveFile(Form5::tr("線質評価を CSV で保存"), QStringLiteral("quality.csv"),
+                                        QStringLiteral("CSV (*.csv)"));
+    if (path.isEmpty()) return;
+    if (auto failure = writeWholeFile(path, qualityCsv(qualityColumnsShown)))
+        showBox(qualityWindow, Box::Warning, *failure);
 }
 #endif
 

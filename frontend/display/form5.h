@@ -12,6 +12,8 @@
 #include <memory>
 
 class Form5 : public QWidget {
+    Q_OBJECT
+
 public:
     Form5(tarvik::AppState& state, QWidget* mainMenu, std::function<void()> showExtensions,
           QWidget* parent = nullptr);

@@ -2,6 +2,7 @@
 
 #include "paintersurface.h"
 
+#include <QCoreApplication>
 #include <QImage>
 #include <QPageSize>
 #include <QPainter>
@@ -43,7 +44,7 @@ void paintGraph(const AppState& state, const CountAxis& axis, QPainter& painter,
 }
 
 QString cannotWrite(const QString& path) {
-    return QStringLiteral("ファイル「%1」を書けませんでした").arg(path);
+    return QCoreApplication::translate("tarvik::GraphExport", "ファイル「%1」を書けませんでした").arg(path);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "graph.h"
 #include "paintersurface.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -63,20 +64,24 @@ void printGraphForUser(const AppState& state, QWidget* parent, const CountAxis& 
         QPrinter printer(QPrinter::HighResolution);
         setUpPrinter(printer);
         if (!paintGraphPage(state, printer, axis)) {
-            QMessageBox box(QMessageBox::Warning, kTitle,
-                            QStringLiteral("プリンター「%1」で印刷できませんでした").arg(printer.printerName()),
-                            QMessageBox::Ok, parent);
+            const QString text =
+                QCoreApplication::translate("tarvik::GraphPrint", "プリンター「%1」で印刷できませんでした")
+                    .arg(printer.printerName());
+            QMessageBox box(QMessageBox::Warning, kTitle, text, QMessageBox::Ok, parent);
             box.exec();
         }
         return;
     }
 
     QMessageBox box(QMessageBox::Information, kTitle,
-                    QStringLiteral("使用できるプリンターが設定されていません。\n"
-                                   "印刷プレビューで確認するか、PDF ファイルに保存できます。"),
+                    QCoreApplication::translate("tarvik::GraphPrint",
+                                                "使用できるプリンターが設定されていません。\n"
+                                                "印刷プレビューで確認するか、PDF ファイルに保存できます。"),
                     QMessageBox::NoButton, parent);
-    QPushButton* preview = box.addButton(QStringLiteral("印刷プレビュー"), QMessageBox::AcceptRole);
-    QPushButton* pdf = box.addButton(QStringLiteral("PDF に保存"), QMessageBox::AcceptRole);
+    const QString previewCaption = QCoreApplication::translate("tarvik::GraphPrint", "印刷プレビュー");
+    const QString pdfCaption = QCoreApplication::translate("tarvik::GraphPrint", "PDF に保存");
+    QPushButton* preview = box.addButton(previewCaption, QMessageBox::AcceptRole);
+    QPushButton* pdf = box.addButton(pdfCaption, QMessageBox::AcceptRole);
     box.addButton(QMessageBox::Cancel);
     box.setDefaultButton(preview);
     box.exec();
@@ -86,7 +91,7 @@ void printGraphForUser(const AppState& state, QWidget* parent, const CountAxis& 
         printer.setPageSize(QPageSize(QPageSize::A4));
         setUpPrinter(printer);
         QPrintPreviewDialog dialog(&printer, parent);
-        dialog.setWindowTitle(QStringLiteral("印刷プレビュー"));
+        dialog.setWindowTitle(previewCaption);
         QObject::connect(&dialog, &QPrintPreviewDialog::paintRequested, &dialog,
                          [&state, &axis](QPrinter* p) {
                              try {
@@ -97,15 +102,15 @@ void printGraphForUser(const AppState& state, QWidget* parent, const CountAxis& 
                          });
         dialog.exec();
     } else if (box.clickedButton() == pdf) {
-        QString path = QFileDialog::getSaveFileName(parent, QStringLiteral("PDF に保存"),
+        QString path = QFileDialog::getSaveFileName(parent, pdfCaption,
                                                     QDir::current().filePath(QStringLiteral("spectrum.pdf")),
                                                     QStringLiteral("PDF (*.pdf)"));
         if (path.isEmpty()) return;
         if (!path.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive)) path += QStringLiteral(".pdf");
         if (!printGraphToPdf(state, path, axis)) {
-            QMessageBox fail(QMessageBox::Warning, kTitle,
-                             QStringLiteral("PDF ファイル「%1」を書けませんでした").arg(QDir::toNativeSeparators(path)),
-                             QMessageBox::Ok, parent);
+            const QString text = QCoreApplication::translate("tarvik::GraphPrint", "PDF ファイル「%1」を書けませんでした")
+                                     .arg(QDir::toNativeSeparators(path));
+            QMessageBox fail(QMessageBox::Warning, kTitle, text, QMessageBox::Ok, parent);
             fail.exec();
         }
     }

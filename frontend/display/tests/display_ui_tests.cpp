@@ -16,7 +16,6 @@
 #include <QClipboard>
 #include <QDialog>
 #include <QElapsedTimer>
-#include <QPlainTextEdit>
 #include <QDir>
 #include <QFile>
 #include <QImage>
@@ -30,6 +29,7 @@
 #include <QPageSize>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -418,7 +418,7 @@ TEST_F(DisplayWindowTest, SavesGraphAndSpectraWhereTheUserSays) {
 }
 
 #ifdef TARVIK_HAVE_QUALITY
-TEST_F(DisplayWindowTest, QualityWindowListsEverySpectrumAndCopies) {
+TEST_F(DisplayWindowTest, QualityWindowTabulatesEverySpectrumCopiesAndSaves) {
     EXPECT_FALSE(button("QualityButton")->isEnabled());
     clickFile(QStringLiteral("first.mca1"));
     button("Command1")->click();
@@ -433,25 +433,57 @@ TEST_F(DisplayWindowTest, QualityWindowListsEverySpectrumAndCopies) {
     ASSERT_NE(window, nullptr);
     EXPECT_TRUE(window->isVisible());
     EXPECT_FALSE(window->isModal());  // the display stays usable beside it
-    auto* text = window->findChild<QPlainTextEdit*>(QStringLiteral("QualityText"));
-    ASSERT_NE(text, nullptr);
-    const QString shown = text->toPlainText();
-    EXPECT_TRUE(shown.contains(QStringLiteral("[1] first.mca1")));
-    EXPECT_TRUE(shown.contains(QStringLiteral("[2] second.mca2")));
-    EXPECT_EQ(shown.count(QStringLiteral("HVL1 Al")), 2) << shown.toStdString();
-    EXPECT_TRUE(shown.contains(QStringLiteral("±")));
+    auto* table = window->findChild<QTableWidget*>(QStringLiteral("QualityTable"));
+    ASSERT_NE(table, nullptr);
     RecordProperty("quality_window_ms", static_cast<int>(ms));
 
+    // A unit column, then one column per spectrum in the order they were added.
+    ASSERT_EQ(table->columnCount(), 3);
+    EXPECT_EQ(table->horizontalHeaderItem(1)->text(), QStringLiteral("[1] first.mca1"));
+    EXPECT_EQ(table->horizontalHeaderItem(2)->text(), QStringLiteral("[2] second.mca2"));
+    int hvl = -1;
+    for (int r = 0; r < table->rowCount(); ++r)
+        if (table->verticalHeaderItem(r)->text() == QStringLiteral("第1半価層 (Al)")) hvl = r;
+    ASSERT_GE(hvl, 0);
+    EXPECT_EQ(table->item(hvl, 0)->text(), QStringLiteral("mm Al"));
+    for (int c = 1; c <= 2; ++c) EXPECT_TRUE(table->item(hvl, c)->text().contains(QStringLiteral(" ± ")));
+    // Both are corrected spectra: no mark for a ".csv".
+    EXPECT_FALSE(window->findChild<QLabel*>(QStringLiteral("QualityMark"))->isVisibleTo(window));
+
+    // Copy: the whole table as tab-separated text, a line per row and the header.
     QApplication::clipboard()->clear();
     window->findChild<QPushButton*>(QStringLiteral("QualityCopy"))->click();
-    EXPECT_EQ(QApplication::clipboard()->text(), shown);
+    const QStringList lines = QApplication::clipboard()->text().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), table->rowCount() + 1);
+    EXPECT_TRUE(lines[0].startsWith(QStringLiteral("項目\t単位\t[1] first.mca1\t")));
+    EXPECT_TRUE(lines[hvl + 1].startsWith(QStringLiteral("第1半価層 (Al)\tmm Al\t")));
+    EXPECT_EQ(lines[hvl + 1].count(QLatin1Char('\t')), 5);
 
-    // Cleared and loaded again: the window shows the new set only.
+    // Save: UTF-8 CSV where the user says.
+    const QString path = work.filePath(QStringLiteral("quality.csv"));
+    form->setSaveFileChooser([&](const QString&, const QString&, const QString&) { return path; });
+    window->findChild<QPushButton*>(QStringLiteral("QualitySave"))->click();
+    QFile csv(path);
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QByteArray bytes = csv.readAll();
+    EXPECT_TRUE(bytes.startsWith("\xEF\xBB\xBF"));
+    EXPECT_EQ(bytes.count('\n'), table->rowCount() + 1);
+
+    // Cleared and a measured spectrum loaded: the window shows the new set
+    // only, marked as not stripping-corrected.
+    {
+        std::ofstream f(work.filePath(QStringLiteral("Tarvik_data/raw.csv")).toStdString(), std::ios::binary);
+        for (int i = 1; i <= 31; ++i) f << "header " << i << "\r\n";
+        for (int ch = 1; ch <= 1024; ++ch) f << ch << "," << ch * 0.2 << "," << (ch < 500 ? 200 + ch % 7 : 0) << "\r\n";
+    }
     button("Command2")->click();
-    clickFile(QStringLiteral("first.mca1"));
+    form->openFromMenu();  // the file list again, with the new file
+    clickFile(QStringLiteral("raw.csv"));
     button("Command1")->click();
     button("QualityButton")->click();
-    EXPECT_FALSE(text->toPlainText().contains(QStringLiteral("second.mca2")));
+    ASSERT_EQ(table->columnCount(), 2);
+    EXPECT_TRUE(table->horizontalHeaderItem(1)->text().startsWith(QStringLiteral("[1] raw.csv")));
+    EXPECT_TRUE(window->findChild<QLabel*>(QStringLiteral("QualityMark"))->isVisibleTo(window));
 }
 #endif
 
