@@ -1,28 +1,32 @@
 // Renders every window of the main menu's side (menu, settings, both
 // information windows, both dialogs with a clicked file, a message box) to
 // PNG files for looking at them: frontend_snapshot <folder for the PNGs>
-// [working folder].  Works in a scratch working folder with a small measured
-// and a small stripped spectrum; given a working folder of the same name,
-// two runs show the same paths and their pictures compare pixel for pixel.
+// [working folder] [--lang ja|en].  Works in a scratch working folder with a
+// small measured and a small stripped spectrum; given a working folder of the
+// same name, two runs show the same paths and their pictures compare pixel
+// for pixel.  The windows are in Japanese unless --lang en is given.
 #include "filechooser.h"
 #include "fonts.h"
 #include "forms.h"
+#include "language_qt.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
-#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolTip>
-#include <QTranslator>
 
 #include <cstdio>
 #include <fstream>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -70,10 +74,17 @@ void save(QWidget* w, const QString& dir, const char* name) {
 
 // Shows the tooltip of a control and saves it.
 void saveTooltip(QWidget* control, const QString& dir, const char* name) {
+    // Events still pending (a window just shown, activated) would hide the
+    // tip as soon as it shows: let them pass first.
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 100) QApplication::processEvents(QEventLoop::AllEvents, 20);
     QToolTip::showText(control->mapToGlobal(control->rect().center()), control->toolTip(), control);
-    QApplication::processEvents();
     for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->inherits("QTipLabel") && w->isVisible()) save(w, dir, name);
+        if (w->inherits("QTipLabel") && w->isVisible()) {
+            save(w, dir, name);
+            break;
+        }
     QToolTip::hideText();
 }
 
@@ -92,15 +103,31 @@ void saveNextBox(const QString& dir, const char* name, QMessageBox::StandardButt
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: frontend_snapshot <folder for the pictures> [working folder]\n");
+    // --lang and its word, anywhere; the rest are the folders.
+    std::vector<const char*> args;
+    tarvik::Language language = tarvik::Language::Japanese;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--lang" && i + 1 < argc) {
+            const auto l = tarvik::parseLanguage(argv[++i]);
+            if (!l) {
+                std::fprintf(stderr, "frontend_snapshot: --lang takes ja or en\n");
+                return 2;
+            }
+            language = *l;
+        } else {
+            args.push_back(argv[i]);
+        }
+    }
+    if (args.empty()) {
+        std::fprintf(stderr, "usage: frontend_snapshot <folder for the pictures> [working folder] [--lang ja|en]\n");
         return 2;
     }
-    const QString out = QDir(QString::fromLocal8Bit(argv[1])).absolutePath();
+    const QString out = QDir(QString::fromLocal8Bit(args[0])).absolutePath();
     QDir().mkpath(out);
-    QTranslator qtJapanese;
-    if (qtJapanese.load(QStringLiteral("qtbase_ja"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtJapanese);
+    if (tarvik::installLanguage(language) != language) return 1;
+    // Tooltips come up at once, not through an effect that leaves them hidden.
+    QApplication::setEffectEnabled(Qt::UI_FadeTooltip, false);
+    QApplication::setEffectEnabled(Qt::UI_AnimateTooltip, false);
     tarvik::installFontSubstitutions();
     QFont base(tarvik::kMeiryo);
     base.setPointSizeF(9.5);
@@ -108,10 +135,10 @@ int main(int argc, char** argv) {
 
     QTemporaryDir scratch;
     QString work = scratch.path();
-    if (argc > 2) {
-        work = QDir(QString::fromLocal8Bit(argv[2])).absolutePath();
+    if (args.size() > 1) {
+        work = QDir(QString::fromLocal8Bit(args[1])).absolutePath();
         if (QDir(work).exists()) {
-            std::fprintf(stderr, "frontend_snapshot: the working folder %s exists already\n", argv[2]);
+            std::fprintf(stderr, "frontend_snapshot: the working folder %s exists already\n", args[1]);
             return 2;
         }
         QDir().mkpath(work);
@@ -177,6 +204,15 @@ int main(int argc, char** argv) {
     f3.chooser->clickFile(QStringLiteral("散乱90度.mca1"));
     save(&f3, out, "form3_conversion");
     saveTooltip(f3.Check1, out, "form3_tooltip_unfold");
+    saveNextBox(out, "form3_message", QMessageBox::Ok);
+    f3.Text4->clear();
+    f3.Command1->click();
+    f3.hide();
+
+    // The language choice of the settings window, with its tooltip.
+    menu.form7().openWith(QStringLiteral("テスト病院"), QStringLiteral("RAMTEC-413"),
+                          QStringLiteral("XR-100T-CdTe"), QStringLiteral("0.1"));
+    saveTooltip(menu.form7().LanguageBox, out, "form7_tooltip_language");
     std::printf("snapshots in %s\n", out.toLocal8Bit().constData());
     return 0;
 }

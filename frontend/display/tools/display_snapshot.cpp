@@ -1,16 +1,28 @@
 // Renders the display window with three spectra and one printed page, so
 // that they can be looked at:
 //   display_snapshot <output folder> [<keV per channel> <spectrum file>...]
+//                    [--lang ja|en] [--work <working folder that does not exist yet>]
 // writes preview.png (a file's header), display.png (the window),
 // page.pdf (the printout), display_log.png (the window with the count axis
 // in decades), graph.png/.svg/.pdf and spectra.csv (what the save menu
-// writes) and quality.png (the beam-quality window, when it is built).  The spectra are the files given (copied into a
-// temporary data folder), or else three synthetic tube spectra.
+// writes), message_print.png and message_noprinter.png (the boxes of
+// printing, when no printer is set up), and, when it is built, quality.png
+// (the beam-quality window), quality.csv (its table) and quality_csv.png
+// (the window for a measured ".csv" beside a corrected spectrum), the
+// tooltips (tooltip_*.png) and the menu of the save button (menu_save.png).  The
+// spectra are the files given (copied into a temporary data folder), or
+// else three synthetic tube spectra.  The windows are in Japanese unless
+// --lang en is given.  The working folder (whose path the folder list shows)
+// is a fresh temporary one unless --work names one: two runs with the same
+// name give pictures that compare pixel for pixel.
 #include "form5.h"
 #include "graphprint.h"
 
 #ifdef TARVIK_HAVE_FONTS
 #include "fonts.h"
+#endif
+#ifdef TARVIK_HAVE_LANGUAGES
+#include "language_qt.h"
 #endif
 
 #include <QAction>
@@ -20,16 +32,23 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QElapsedTimer>
 #include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTextStream>
+#include <QTimer>
+#include <QToolTip>
 
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -64,15 +83,50 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // --lang and --work with their words, anywhere; the rest as before.
+    std::vector<char*> args{argv[0]};
+    std::string language = "ja";
+    QString workFolder;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--lang" && i + 1 < argc) language = argv[++i];
+        else if (std::string(argv[i]) == "--work" && i + 1 < argc) workFolder = QString::fromLocal8Bit(argv[++i]);
+        else args.push_back(argv[i]);
+    }
+    argc = static_cast<int>(args.size());
+    argv = args.data();
+#ifdef TARVIK_HAVE_LANGUAGES
+    const auto wanted = tarvik::parseLanguage(language);
+    if (!wanted || tarvik::installLanguage(*wanted) != *wanted) {
+        std::fprintf(stderr, "display_snapshot: --lang %s cannot be shown\n", language.c_str());
+        return 2;
+    }
+#else
+    if (language != "ja") {
+        std::fprintf(stderr, "display_snapshot: this build has Japanese windows only\n");
+        return 2;
+    }
+#endif
 #ifdef TARVIK_HAVE_FONTS
     tarvik::installFontSubstitutions();
 #endif
     const QString out = QFileInfo(argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("/tmp")).absoluteFilePath();
+    QDir().mkpath(out);
     QStringList given;
     for (int i = 3; i < argc; ++i) given << QFileInfo(QString::fromLocal8Bit(argv[i])).absoluteFilePath();
 
-    QTemporaryDir work;
-    QDir::setCurrent(work.path());
+    QTemporaryDir scratch;
+    if (workFolder.isEmpty()) {
+        workFolder = scratch.path();
+    } else {
+        workFolder = QDir(workFolder).absolutePath();
+        if (QDir(workFolder).exists()) {
+            std::fprintf(stderr, "display_snapshot: the working folder %s exists already\n",
+                         workFolder.toLocal8Bit().constData());
+            return 2;
+        }
+        QDir().mkpath(workFolder);
+    }
+    QDir::setCurrent(workFolder);
     QDir().mkdir(QStringLiteral("Tarvik_data"));
     QStringList names{QStringLiteral("tube_120kV.mca1"), QStringLiteral("tube_80kV_filtered.mca1"),
                       QStringLiteral("primary_100kV.mca2")};
@@ -155,15 +209,100 @@ int main(int argc, char** argv) {
     }
     QTextStream(stdout) << logPng << "\n";
 
-    // The beam-quality window beside the display.
-    if (auto* quality = child<QPushButton>(&form, "QualityButton")) {
+    // The beam-quality window beside the display, and its table saved.
+    auto saveQuality = [&](const char* picture) {
+        auto* quality = child<QPushButton>(&form, "QualityButton");
+        if (!quality) return;
         quality->click();
         app.processEvents();
         if (auto* window = form.findChild<QWidget*>(QStringLiteral("QualityWindow"))) {
-            const QString shot = QDir(out).filePath(QStringLiteral("quality.png"));
+            const QString shot = QDir(out).filePath(QString::fromLatin1(picture));
             ok = window->grab().save(shot) && ok;
             QTextStream(stdout) << shot << "\n";
         }
+    };
+    saveQuality("quality.png");
+    if (auto* save = form.findChild<QPushButton*>(QStringLiteral("QualitySave"))) {
+        next = QDir(out).filePath(QStringLiteral("quality.csv"));
+        save->click();
+        ok = QFile::exists(next) && ok;
+        QTextStream(stdout) << next << "\n";
+    }
+
+    // The boxes of printing: "is the printer ready?", then (without a
+    // printer) the offer of a preview or a PDF, cancelled.
+    std::vector<QString> boxes{QStringLiteral("message_print.png"), QStringLiteral("message_noprinter.png")};
+    std::size_t answered = 0;
+    QTimer boxWatch;
+    boxWatch.setInterval(20);
+    QObject::connect(&boxWatch, &QTimer::timeout, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || answered >= boxes.size()) return;
+        const QString shot = QDir(out).filePath(boxes[answered]);
+        ok = box->grab().save(shot) && ok;
+        QTextStream(stdout) << shot << "\n";
+        if (++answered == 1) box->button(QMessageBox::Ok)->click();
+        else box->reject();
+    });
+    boxWatch.start();
+    child<QPushButton>(&form, "Command5")->click();
+    boxWatch.stop();
+
+    // The tooltips of the window and the menu of "保 存", each as a picture.
+    QApplication::setEffectEnabled(Qt::UI_FadeTooltip, false);
+    QApplication::setEffectEnabled(Qt::UI_AnimateTooltip, false);
+    QApplication::setEffectEnabled(Qt::UI_AnimateMenu, false);
+    auto settle = [&] {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 100) app.processEvents(QEventLoop::AllEvents, 20);
+    };
+    const std::pair<const char*, const char*> tips[] = {
+        {"Command2", "tooltip_clear.png"},     {"Command3", "tooltip_close.png"},
+        {"Command5", "tooltip_print.png"},     {"LogScale", "tooltip_logscale.png"},
+        {"SaveButton", "tooltip_save.png"},    {"QualityButton", "tooltip_quality.png"}};
+    for (const auto& [control, picture] : tips) {
+        QWidget* c = child<QWidget>(&form, control);
+        if (!c) continue;
+        settle();
+        QToolTip::showText(c->mapToGlobal(c->rect().center()), c->toolTip(), c);
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->inherits("QTipLabel") && w->isVisible()) {
+                const QString shot = QDir(out).filePath(QString::fromLatin1(picture));
+                ok = w->grab().save(shot) && ok;
+                QTextStream(stdout) << shot << "\n";
+                break;
+            }
+        QToolTip::hideText();
+    }
+    if (auto* saveButton = child<QPushButton>(&form, "SaveButton"); saveButton && saveButton->menu()) {
+        QMenu* menu = saveButton->menu();
+        menu->popup(saveButton->mapToGlobal(QPoint(0, saveButton->height())));
+        settle();
+        const QString shot = QDir(out).filePath(QStringLiteral("menu_save.png"));
+        ok = menu->grab().save(shot) && ok;
+        QTextStream(stdout) << shot << "\n";
+        menu->hide();
+    }
+
+    // A measured spectrum beside a corrected one in the quality window.
+    if (given.isEmpty()) {
+        {  // the counts of the 80 kV spectrum in the layout of a measured file
+            std::ofstream f("Tarvik_data/measured_80kV.csv", std::ios::binary | std::ios::trunc);
+            for (int i = 1; i <= 31; ++i) f << "header " << i << "\r\n";
+            std::ifstream in(("Tarvik_data/" + names[1]).toStdString());
+            std::string line;
+            for (int i = 0; i < 22 && std::getline(in, line); ++i) {
+            }
+            int ch, count;
+            double e;
+            while (in >> ch >> e >> count) f << ch << "," << e << "," << count << "\r\n";
+        }
+        child<QPushButton>(&form, "Command2")->click();
+        form.openFromMenu();
+        add(names[0], "Option2");
+        add(QStringLiteral("measured_80kV.csv"), "Option5");
+        saveQuality("quality_csv.png");
     }
     return ok ? 0 : 1;
 }
