@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cctype>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,40 @@ TEST(QualityFormat, JsonFileNamesStayValidAndComplete)
     EXPECT_NE(j.find(R"("file":"a\"b\\c\u0009d\u0083X.csv")"), std::string::npos) << j;
     const std::string u = quality::toJson(sample(), "スペクトル.csv");
     EXPECT_NE(u.find("\"file\":\"スペクトル.csv\""), std::string::npos) << u;
+}
+
+TEST(QualityFormat, NumbersKeepTheirTenDigitFormInJsonAndCsv)
+{
+    // Ten significant digits, the shortest of fixed and exponent form, the
+    // exponent with at least two digits; what is not finite is null in JSON
+    // and empty in CSV.  Readers of earlier records rely on the same text.
+    quality::BeamQuality q;
+    q.kevPerChannel = 1.0 / 3;
+    q.total = {123456789012.0, 0.1};
+    q.meanEnergyKeV = {1e-300, 4.9406564584124654e-324};
+    q.kermaMeanEnergyKeV = {1.7976931348623157e308, -0.0};
+    q.hvl1AlMm = {-2.5e-5, std::numeric_limits<double>::infinity()};
+    q.hvl2AlMm = {1e21, 100000};
+    q.hvl1CuMm = {9999999999.5, 0.00012345678901};
+    q.hvl2CuMm = {-std::numeric_limits<double>::infinity(), 12345678901234567890.0};
+    q.homogeneityAl = {0.0, 1e15};
+    q.homogeneityCu = {2.0, 1e-5};
+    q.effectiveEnergyKeV = {1e-4, 0.000099999999995};
+    q.endPointKeV = {79.999999999, -123.45};
+    EXPECT_EQ(quality::toJson(q, "n.csv"),
+              R"({"file":"n.csv","kev_per_channel":0.3333333333,"total":1.23456789e+11,"total_u":0.1,)"
+              R"("mean_energy_keV":1e-300,"mean_energy_keV_u":4.940656458e-324,)"
+              R"("kerma_mean_energy_keV":1.797693135e+308,"kerma_mean_energy_keV_u":-0,)"
+              R"("hvl1_al_mm":-2.5e-05,"hvl1_al_mm_u":null,"hvl2_al_mm":1e+21,"hvl2_al_mm_u":100000,)"
+              R"("hvl1_cu_mm":1e+10,"hvl1_cu_mm_u":0.000123456789,"hvl2_cu_mm":null,"hvl2_cu_mm_u":1.23456789e+19,)"
+              R"("homogeneity_al":0,"homogeneity_al_u":1e+15,"homogeneity_cu":2,"homogeneity_cu_u":1e-05,)"
+              R"("effective_energy_keV":0.0001,"effective_energy_keV_u":0.0001,)"
+              R"("end_point_keV":80,"end_point_keV_u":-123.45})");
+    EXPECT_EQ(quality::toCsv(q, "n.csv"),
+              "n.csv,0.3333333333,1.23456789e+11,0.1,1e-300,4.940656458e-324,1.797693135e+308,-0,-2.5e-05,,"
+              "1e+21,100000,1e+10,0.000123456789,,1.23456789e+19,0,1e+15,2,1e-05,0.0001,0.0001,80,-123.45");
+    q.kevPerChannel = std::nan("");
+    EXPECT_EQ(quality::toJson(q, "").rfind(R"({"file":"","kev_per_channel":null,"total":)", 0), 0u);
 }
 
 TEST(QualityFormat, CsvRecordMatchesItsHeader)
