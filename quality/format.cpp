@@ -1,5 +1,6 @@
 // One beam-quality record as text, JSON or CSV.
 #include "quality/beamquality.h"
+#include "quality/json.h"
 
 #include <cmath>
 #include <cstdio>
@@ -46,30 +47,6 @@ std::string formatted(const char* fmt, double v)
     return buf;
 }
 
-// A JSON string.  Valid UTF-8 passes; a byte that is not (a name in another
-// encoding) becomes the code point of the same number, so nothing is lost.
-std::string jsonString(const std::string& s)
-{
-    std::string out = "\"";
-    auto hex = [&](unsigned c) {
-        char buf[8];
-        std::snprintf(buf, sizeof buf, "\\u%04x", c);
-        out += buf;
-    };
-    for (std::size_t i = 0; i < s.size();) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c == '"' || c == '\\') { out += '\\'; out += static_cast<char>(c); ++i; continue; }
-        if (c < 0x20) { hex(c); ++i; continue; }
-        if (c < 0x80) { out += static_cast<char>(c); ++i; continue; }
-        std::size_t len = (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-        bool ok = len > 0 && i + len <= s.size();
-        for (std::size_t k = 1; ok && k < len; ++k) ok = (static_cast<unsigned char>(s[i + k]) >> 6) == 0x2;
-        if (ok) { out.append(s, i, len); i += len; }
-        else { hex(c); ++i; }
-    }
-    return out + "\"";
-}
-
 std::string csvField(const std::string& s)
 {
     if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
@@ -105,16 +82,19 @@ std::string formatText(const BeamQuality& q, const std::string& name)
     return out;
 }
 
-std::string toJson(const BeamQuality& q, const std::string& file)
+nlohmann::ordered_json jsonRecord(const BeamQuality& q, const std::string& file)
 {
-    std::string out = "{\"file\":" + jsonString(file) + ",\"kev_per_channel\":" + number(q.kevPerChannel);
+    nlohmann::ordered_json j;
+    j["file"] = file;
+    j["kev_per_channel"] = q.kevPerChannel;
     for (const auto& f : kFields) {
-        const Value& v = q.*f.member;
-        out += ",\"" + std::string(f.key) + "\":" + number(v.value);
-        out += ",\"" + std::string(f.key) + "_u\":" + number(v.uncertainty);
+        j[f.key] = (q.*f.member).value;
+        j[std::string(f.key) + "_u"] = (q.*f.member).uncertainty;
     }
-    return out + "}";
+    return j;
 }
+
+std::string toJson(const BeamQuality& q, const std::string& file) { return jsonLine(jsonRecord(q, file)); }
 
 std::string csvHeader()
 {

@@ -2,7 +2,7 @@
 # Installs what building, testing and running Tarvik_CdTe needs on Debian 12.
 # Run as root (or through sudo).  Does nothing when everything is present.
 set -euo pipefail
-packages=(build-essential cmake ninja-build pkg-config libgtest-dev libbenchmark-dev
+packages=(build-essential cmake ninja-build pkg-config libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
           qt6-base-dev qt6-svg-dev qt6-translations-l10n qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
           libxrl-dev
           fonts-ipafont-gothic fonts-ipafont-mincho fonts-liberation
