@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -17,6 +18,8 @@
 #include <string_view>
 #include <thread>
 #include <unistd.h>
+
+#include <CLI/CLI.hpp>
 
 namespace tarvikcli {
 
@@ -151,73 +154,117 @@ const char* const kPlotHelp =
 const char* const kPlotMissing =
     "\nThis build of tarvik has no plot command (it was built without Qt).\n";
 
-// ---------------------------------------------------------------- parsing
+// ---------------------------------------------------------------- options
 
 class UsageError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
 
-struct Parsed {
-    std::map<std::string, std::vector<std::string>> values;
-    std::set<std::string> flags;
-    std::vector<std::string> files;
-    bool help = false;
-
-    std::optional<std::string> one(const std::string& key) const
+// The options and files of one command, read by CLI11.  A command declares
+// each option once and reads its value after parse():
+//
+//     CommandLine cl;
+//     const auto& kv = cl.value("--kv");        // --kv V or --kv=V; the last one counts
+//     const auto& comments = cl.values("--comment");  // every one, in order
+//     const bool& force = cl.flag("--force");
+//     if (!cl.parse(args)) { help; }
+//
+// The words: "--" ends the options; "--help" or "-h" before it asks for the
+// help; any other word starting with "-" that is no option of the command is
+// refused ("unknown option X"), the first one given; an option whose value
+// is missing at the end is refused ("X needs a value"); an option's value is
+// the next word whatever it looks like (--comment --x).  Values stay texts:
+// the command checks them in its own order, with its own messages.
+class CommandLine {
+public:
+    CommandLine()
     {
-        auto it = values.find(key);
-        if (it == values.end()) return std::nullopt;
-        return it->second.back();
+        app_.set_help_flag();  // the commands' own help texts
+        app_.allow_extras();   // files and unknown words, in order, in remaining()
     }
-    std::string required(const std::string& key) const
-    {
-        if (auto v = one(key)) return *v;
-        throw UsageError("--" + key + " is required");
-    }
-    bool has(const std::string& flag) const { return flags.count(flag) > 0; }
-};
 
-// Options with a value (`valued`, with how many values) and flags; every
-// other argument starting with "-" is refused, "--" ends the options.
-Parsed parse(const std::vector<std::string>& args, std::size_t from,
-             const std::map<std::string, int>& valued, const std::set<std::string>& flags)
-{
-    Parsed p;
-    bool options = true;
-    for (std::size_t i = from; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (options && a == "--") { options = false; continue; }
-        if (options && (a == "--help" || a == "-h")) { p.help = true; continue; }
-        if (options && a.size() > 1 && a[0] == '-') {
-            std::string key = a.substr(2);
-            std::optional<std::string> inlineValue;
-            if (auto eq = key.find('='); eq != std::string::npos) {
-                inlineValue = key.substr(eq + 1);
-                key = key.substr(0, eq);
+    // An option with one value; the last one given counts.
+    const std::optional<std::string>& value(const std::string& name)
+    {
+        auto& v = values_.emplace_back();
+        app_.add_option(name, v)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+        return v;
+    }
+    // An option that may be given repeatedly: every value, in order.
+    const std::vector<std::string>& values(const std::string& name)
+    {
+        auto& v = lists_.emplace_back();
+        app_.add_option(name, v)->expected(1)->allow_extra_args(false)->multi_option_policy(
+            CLI::MultiOptionPolicy::TakeAll);
+        return v;
+    }
+    // An option of two words (--range LO HI); the first one given counts.
+    const std::vector<std::string>& pair(const std::string& name)
+    {
+        auto& v = lists_.emplace_back();
+        app_.add_option(name, v)->type_size(2)->expected(1)->allow_extra_args(false)->multi_option_policy(
+            CLI::MultiOptionPolicy::TakeFirst);
+        return v;
+    }
+    // A word without a value (--force).  Flags are taken from the words CLI11
+    // leaves, as they are written: --force=1 is no flag but an unknown option.
+    const bool& flag(const std::string& name) { return flags_[name]; }
+
+    // Reads args[2...].  False when the help was asked for; throws UsageError.
+    bool parse(const std::vector<std::string>& args)
+    {
+        const auto end = std::find(args.begin() + std::min<std::size_t>(2, args.size()), args.end(), "--");
+        std::vector<std::string> words;
+        for (std::size_t i = args.size(); i-- > 2;) {  // CLI11 takes them last first
+            // "--name=" gives the option an empty value (CLI11 would take the next word).
+            const std::string& a = args[i];
+            const bool option = args.begin() + static_cast<std::ptrdiff_t>(i) < end;
+            if (option && a.size() > 3 && a.back() == '=' && app_.get_option_no_throw(a.substr(0, a.size() - 1))) {
+                words.push_back("");
+                words.push_back(a.substr(0, a.size() - 1));
+            } else {
+                words.push_back(a);
             }
-            if (a.rfind("--", 0) != 0) throw UsageError("unknown option " + a);
-            if (auto v = valued.find(key); v != valued.end()) {
-                if (inlineValue) {
-                    p.values[key].push_back(*inlineValue);
-                    continue;
-                }
-                for (int k = 0; k < v->second; ++k) {
-                    if (i + 1 >= args.size()) throw UsageError(a + " needs a value");
-                    p.values[key].push_back(args[++i]);
-                }
-                continue;
-            }
-            if (flags.count(key) && !inlineValue) {
-                p.flags.insert(key);
-                continue;
-            }
-            throw UsageError("unknown option " + a);
         }
-        p.files.push_back(a);
+        try {
+            app_.parse(words);
+        } catch (const CLI::ArgumentMismatch& e) {
+            // A value missing at the end.  The words before it were read: an
+            // unknown option among them came first.
+            sortRemaining();
+            const std::string what = e.what();
+            throw UsageError(what.substr(0, what.find(':')) + " needs a value");
+        } catch (const CLI::ParseError& e) {
+            throw UsageError(e.what());
+        }
+        sortRemaining();
+        return !help_;
     }
-    return p;
-}
+    const std::vector<std::string>& files() const { return files_; }
+
+private:
+    // The words no option took, in order: files, "--", flags, unknown options.
+    void sortRemaining()
+    {
+        bool options = true;
+        for (const std::string& w : app_.remaining()) {
+            if (options && w == "--") { options = false; continue; }
+            if (options && (w == "--help" || w == "-h")) { help_ = true; continue; }
+            if (auto f = flags_.find(w); options && f != flags_.end()) { f->second = true; continue; }
+            if (options && w.size() > 1 && w[0] == '-') throw UsageError("unknown option " + w);
+            files_.push_back(w);
+        }
+    }
+
+    CLI::App app_;
+    // Where the values go; a deque keeps every element in place.
+    std::deque<std::optional<std::string>> values_;
+    std::deque<std::vector<std::string>> lists_;
+    std::map<std::string, bool> flags_;  // std::map keeps every element in place too
+    std::vector<std::string> files_;
+    bool help_ = false;
+};
 
 double number(const std::string& text, const std::string& what)
 {
@@ -228,9 +275,15 @@ double number(const std::string& text, const std::string& what)
     return v;
 }
 
-Method methodOf(const Parsed& p)
+std::string required(const std::optional<std::string>& v, const std::string& name)
 {
-    const std::string m = p.one("method").value_or("standard");
+    if (!v) throw UsageError(name + " is required");
+    return *v;
+}
+
+Method methodOf(const std::optional<std::string>& given)
+{
+    const std::string m = given.value_or("standard");
     if (m == "standard") return Method::Standard;
     if (m == "unfold") {
         if (!methodAvailable(Method::Unfold))
@@ -406,9 +459,9 @@ void inInputOrder(std::size_t n, unsigned jobs, Work work, Deliver deliver)
 }
 
 // --jobs N: how many files are worked on at once (default: one per processor).
-unsigned jobsOf(const Parsed& p)
+unsigned jobsOf(const std::optional<std::string>& j)
 {
-    if (auto j = p.one("jobs")) {
+    if (j) {
         const double v = number(*j, "--jobs");
         if (!(v >= 1 && v <= 256 && v == std::floor(v))) throw UsageError("--jobs must be a whole number from 1 to 256");
         return static_cast<unsigned>(v);
@@ -417,12 +470,12 @@ unsigned jobsOf(const Parsed& p)
     return hw == 0 ? 1 : std::min(hw, 16u);
 }
 
-std::vector<std::string> comments(const Parsed& p)
+// --comment TEXT, at most twice: the first and second comment line.
+void takeComments(const std::vector<std::string>& c, auto& first, auto& second)
 {
-    auto it = p.values.find("comment");
-    if (it == p.values.end()) return {};
-    if (it->second.size() > 2) throw UsageError("--comment can be given at most twice (two comment lines)");
-    return it->second;
+    if (c.size() > 2) throw UsageError("--comment can be given at most twice (two comment lines)");
+    if (c.size() > 0) first = c[0];
+    if (c.size() > 1) second = c[1];
 }
 
 std::string readableError(const std::exception& e) { return e.what(); }
@@ -431,29 +484,31 @@ std::string readableError(const std::exception& e) { return e.what(); }
 
 int cmdStrip(const std::vector<std::string>& args, const Locations& where, const Io& io)
 {
-    const Parsed p = parse(args, 2,
-                           {{"kv", 1}, {"kev-per-channel", 1}, {"first-line", 1}, {"comment", 1}, {"method", 1},
-                            {"outdir", 1}, {"jobs", 1}},
-                           {"force"});
-    if (p.help) { std::fputs(kStripHelp, io.out); return 0; }
+    CommandLine cl;
+    const auto& kv = cl.value("--kv");
+    const auto& width = cl.value("--kev-per-channel");
+    const auto& firstLine = cl.value("--first-line");
+    const auto& comments = cl.values("--comment");
+    const auto& method = cl.value("--method");
+    const auto& outdir = cl.value("--outdir");
+    const auto& jobs = cl.value("--jobs");
+    const bool& force = cl.flag("--force");
+    if (!cl.parse(args)) { std::fputs(kStripHelp, io.out); return 0; }
+    const std::vector<std::string>& files = cl.files();
     StripSettings s;
-    s.kv = p.required("kv");
-    s.kevPerChannel = p.required("kev-per-channel");
+    s.kv = required(kv, "--kv");
+    s.kevPerChannel = required(width, "--kev-per-channel");
     number(s.kv, "--kv");
     number(s.kevPerChannel, "--kev-per-channel");
-    if (auto f = p.one("first-line")) { number(*f, "--first-line"); s.firstLine = *f; }
-    const auto c = comments(p);
-    if (c.size() > 0) s.comment1 = c[0];
-    if (c.size() > 1) s.comment2 = c[1];
-    s.method = methodOf(p);
-    const auto outdir = p.one("outdir");
+    if (firstLine) { number(*firstLine, "--first-line"); s.firstLine = *firstLine; }
+    takeComments(comments, s.comment1, s.comment2);
+    s.method = methodOf(method);
     requireOutdir(outdir);
-    if (p.files.empty()) throw UsageError("no measured spectrum (.csv) given");
+    if (files.empty()) throw UsageError("no measured spectrum (.csv) given");
     std::error_code ec;
     ResponseTables tables(fs::is_directory("RES", ec) ? fs::path("RES") : where.dataDir / "RES");
-    Progress progress(io, "strip", p.files.size());
+    Progress progress(io, "strip", files.size());
     Written written;
-    const bool force = p.has("force");
     // Where each result goes, and which input is the first of the call to
     // name its result file (a later one with the same result is written only
     // when the earlier failed).  Each result folder is swept for stale
@@ -463,7 +518,7 @@ int cmdStrip(const std::vector<std::string>& args, const Locations& where, const
     {
         std::map<fs::path, fs::path> folderKeys;
         std::set<fs::path> claimed;
-        for (const std::string& f : p.files) {
+        for (const std::string& f : files) {
             const fs::path out = resultPath(f, outdir, ".mca1");
             const fs::path folder = out.parent_path().empty() ? fs::path(".") : out.parent_path();
             auto it = folderKeys.find(folder);
@@ -488,7 +543,7 @@ int cmdStrip(const std::vector<std::string>& args, const Locations& where, const
         if (!force && pathExists(out)) throw FileFailure(out.string() + " exists (use --force to overwrite)");
     };
     inInputOrder<Outcome>(
-        p.files.size(), jobsOf(p),
+        files.size(), jobsOf(jobs),
         [&](std::size_t i) {
             Outcome o;
             try {
@@ -496,7 +551,7 @@ int cmdStrip(const std::vector<std::string>& args, const Locations& where, const
                 // An input whose result another input names first is checked
                 // when its turn comes, once the earlier one has been written.
                 if (first[i]) existing(outs[i]);
-                o.run = stripFile(p.files[i], s, tables);
+                o.run = stripFile(files[i], s, tables);
                 if (first[i]) {
                     existing(outs[i]);
                     fixedio::writeFileAtomically(outs[i], o.run->result, fixedio::StaleSweep::Skip);
@@ -510,7 +565,7 @@ int cmdStrip(const std::vector<std::string>& args, const Locations& where, const
             return o;
         },
         [&](std::size_t i, Outcome o) {
-            const std::string& f = p.files[i];
+            const std::string& f = files[i];
             try {
                 if (!o.failure.empty()) throw FileFailure(o.failure);
                 if (!o.written) {
@@ -530,25 +585,27 @@ int cmdStrip(const std::vector<std::string>& args, const Locations& where, const
 
 int cmdConvert(const std::vector<std::string>& args, const Locations& where, const Io& io)
 {
-    const Parsed p = parse(args, 2,
-                           {{"angle", 1}, {"length-mm", 1}, {"scatterer", 1}, {"comment", 1}, {"method", 1},
-                            {"outdir", 1}},
-                           {"force"});
-    if (p.help) { std::fputs(kConvertHelp, io.out); return 0; }
+    CommandLine cl;
+    const auto& angle = cl.value("--angle");
+    const auto& length = cl.value("--length-mm");
+    const auto& scattererName = cl.value("--scatterer");
+    const auto& comments = cl.values("--comment");
+    const auto& method = cl.value("--method");
+    const auto& outdir = cl.value("--outdir");
+    const bool& force = cl.flag("--force");
+    if (!cl.parse(args)) { std::fputs(kConvertHelp, io.out); return 0; }
+    const std::vector<std::string>& files = cl.files();
     ConvertSettings s;
-    s.angle = p.required("angle");
-    s.lengthMm = p.required("length-mm");
+    s.angle = required(angle, "--angle");
+    s.lengthMm = required(length, "--length-mm");
     number(s.angle, "--angle");
     number(s.lengthMm, "--length-mm");
-    const std::string sc = p.required("scatterer");
+    const std::string sc = required(scattererName, "--scatterer");
     s.carbonName = !(sc == "PMMA" || sc == "pmma");
-    const auto c = comments(p);
-    if (c.size() > 0) s.comment1 = c[0];
-    if (c.size() > 1) s.comment2 = c[1];
-    s.method = methodOf(p);
-    const auto outdir = p.one("outdir");
+    takeComments(comments, s.comment1, s.comment2);
+    s.method = methodOf(method);
     requireOutdir(outdir);
-    if (p.files.empty()) throw UsageError("no stripped spectrum (.mca1) given");
+    if (files.empty()) throw UsageError("no stripped spectrum (.mca1) given");
     tvconv::ScattererData scatterer;
     const fs::path scattererPath = scattererFile(sc, where);
     try {
@@ -567,16 +624,16 @@ int cmdConvert(const std::vector<std::string>& args, const Locations& where, con
             modelFailure = e.what();
         }
     }
-    Progress progress(io, "convert", p.files.size());
+    Progress progress(io, "convert", files.size());
     Written written;
-    for (const std::string& f : p.files) {
+    for (const std::string& f : files) {
         try {
             requireMethod(s.method);
             const fs::path out = resultPath(f, outdir, ".mca2");
-            if (!p.has("force") && pathExists(out)) throw FileFailure(out.string() + " exists (use --force to overwrite)");
+            if (!force && pathExists(out)) throw FileFailure(out.string() + " exists (use --force to overwrite)");
             if (s.method == Method::Unfold && !model) throw FileFailure(modelFailure);
             const ConvertRun run = convertFile(f, s, scatterer, model ? &*model : nullptr);
-            writeResult(out, run.result, p.has("force"), written);
+            writeResult(out, run.result, force, written);
             progress.done(f, out.string());
         } catch (const std::exception& e) {
             progress.failed(f, readableError(e));
@@ -587,54 +644,62 @@ int cmdConvert(const std::vector<std::string>& args, const Locations& where, con
 
 int cmdQuality(const std::vector<std::string>& args, const Locations& where, const Io& io)
 {
-    const Parsed p = parse(args, 2,
-                           {{"kev-per-channel", 1}, {"first-line", 1}, {"resamples", 1}, {"seed", 1}, {"kv", 1},
-                            {"angle", 1}, {"length-mm", 1}, {"scatterer", 1}, {"from-kev", 1}},
-                           {"json", "csv"});
-    if (p.help) { std::fputs(kQualityHelp, io.out); return 0; }
-    if (p.has("json") && p.has("csv")) throw UsageError("--json and --csv exclude each other");
+    CommandLine cl;
+    const auto& width = cl.value("--kev-per-channel");
+    const auto& firstLineText = cl.value("--first-line");
+    const auto& resamples = cl.value("--resamples");
+    const auto& seed = cl.value("--seed");
+    const auto& kv = cl.value("--kv");
+    const auto& angle = cl.value("--angle");
+    const auto& length = cl.value("--length-mm");
+    const auto& scattererName = cl.value("--scatterer");
+    const auto& fromKev = cl.value("--from-kev");
+    const bool& json = cl.flag("--json");
+    const bool& csv = cl.flag("--csv");
+    if (!cl.parse(args)) { std::fputs(kQualityHelp, io.out); return 0; }
+    const std::vector<std::string>& files = cl.files();
+    if (json && csv) throw UsageError("--json and --csv exclude each other");
     std::optional<double> w;
-    if (auto t = p.one("kev-per-channel")) {
-        w = number(*t, "--kev-per-channel");
+    if (width) {
+        w = number(*width, "--kev-per-channel");
         if (!(*w > 0)) throw UsageError("--kev-per-channel must be above 0");
     }
-    const double firstLine = p.one("first-line") ? number(*p.one("first-line"), "--first-line") : 32.0;
+    const double firstLine = firstLineText ? number(*firstLineText, "--first-line") : 32.0;
     quality::Options options;
-    if (auto r = p.one("resamples")) {
-        const double n = number(*r, "--resamples");
+    if (resamples) {
+        const double n = number(*resamples, "--resamples");
         if (n < 0 || n > 100000 || n != std::floor(n)) throw UsageError("--resamples must be a whole number 0..100000");
         options.resamples = static_cast<int>(n);
     }
-    if (auto lo = p.one("from-kev")) {
-        options.lowerLimitKeV = number(*lo, "--from-kev");
+    if (fromKev) {
+        options.lowerLimitKeV = number(*fromKev, "--from-kev");
         if (options.lowerLimitKeV < 0) throw UsageError("--from-kev must not be negative");
     }
-    if (auto sd = p.one("seed")) options.seed = static_cast<std::uint64_t>(number(*sd, "--seed"));
-    const auto kv = p.one("kv");
+    if (seed) options.seed = static_cast<std::uint64_t>(number(*seed, "--seed"));
     if (kv) number(*kv, "--kv");
-    const bool convert = p.one("angle") || p.one("length-mm") || p.one("scatterer");
+    const bool convert = angle || length || scattererName;
     std::optional<ConvertSettings> conv;
     tvconv::ScattererData scatterer;
     if (convert) {
         if (!kv) throw UsageError("the conversion (--angle, --length-mm, --scatterer) needs --kv for the stripping");
         conv = ConvertSettings{};
-        conv->angle = p.required("angle");
-        conv->lengthMm = p.required("length-mm");
+        conv->angle = required(angle, "--angle");
+        conv->lengthMm = required(length, "--length-mm");
         number(conv->angle, "--angle");
         number(conv->lengthMm, "--length-mm");
-        const std::string sc = p.required("scatterer");
+        const std::string sc = required(scattererName, "--scatterer");
         try {
             scatterer = tvconv::readScattererFile(scattererFile(sc, where));
         } catch (const std::exception& e) {
             throw UsageError("the scatterer " + sc + " cannot be used: " + e.what());
         }
     }
-    if (p.files.empty()) throw UsageError("no spectrum given");
+    if (files.empty()) throw UsageError("no spectrum given");
     std::error_code ec;
     ResponseTables tables(fs::is_directory("RES", ec) ? fs::path("RES") : where.dataDir / "RES");
-    Progress progress(io, "quality", p.files.size());
-    if (p.has("csv")) std::fprintf(io.out, "%s\n", quality::csvHeader().c_str());
-    for (const std::string& f : p.files) {
+    Progress progress(io, "quality", files.size());
+    if (csv) std::fprintf(io.out, "%s\n", quality::csvHeader().c_str());
+    for (const std::string& f : files) {
         try {
             const fs::path file(f);
             quality::BeamQuality q;
@@ -662,8 +727,8 @@ int cmdQuality(const std::vector<std::string>& args, const Locations& where, con
                 const SpectrumData d = readSpectrum(file, w, firstLine);
                 q = quality::computeBeamQuality(d.counts, d.kevPerChannel, options);
             }
-            if (p.has("json")) std::fprintf(io.out, "%s\n", quality::toJson(q, f).c_str());
-            else if (p.has("csv")) std::fprintf(io.out, "%s\n", quality::toCsv(q, f).c_str());
+            if (json) std::fprintf(io.out, "%s\n", quality::toJson(q, f).c_str());
+            else if (csv) std::fprintf(io.out, "%s\n", quality::toCsv(q, f).c_str());
             else std::fprintf(io.out, "%s\n", quality::formatText(q, f).c_str());
             std::fflush(io.out);
             progress.done(f, "ok");
@@ -676,18 +741,23 @@ int cmdQuality(const std::vector<std::string>& args, const Locations& where, con
 
 int cmdExport(const std::vector<std::string>& args, const Locations&, const Io& io)
 {
-    const Parsed p = parse(args, 2, {{"csv", 1}, {"kev-per-channel", 1}, {"first-line", 1}}, {"force"});
-    if (p.help) { std::fputs(kExportHelp, io.out); return 0; }
-    const fs::path out = p.required("csv");
+    CommandLine cl;
+    const auto& table = cl.value("--csv");
+    const auto& width = cl.value("--kev-per-channel");
+    const auto& firstLineText = cl.value("--first-line");
+    const bool& force = cl.flag("--force");
+    if (!cl.parse(args)) { std::fputs(kExportHelp, io.out); return 0; }
+    const std::vector<std::string>& files = cl.files();
+    const fs::path out = required(table, "--csv");
     std::optional<double> w;
-    if (auto t = p.one("kev-per-channel")) w = number(*t, "--kev-per-channel");
-    const double firstLine = p.one("first-line") ? number(*p.one("first-line"), "--first-line") : 32.0;
-    if (p.files.empty()) throw UsageError("no spectrum given");
-    if (!p.has("force") && pathExists(out)) throw UsageError(out.string() + " exists (use --force to overwrite)");
-    Progress progress(io, "export", p.files.size());
+    if (width) w = number(*width, "--kev-per-channel");
+    const double firstLine = firstLineText ? number(*firstLineText, "--first-line") : 32.0;
+    if (files.empty()) throw UsageError("no spectrum given");
+    if (!force && pathExists(out)) throw UsageError(out.string() + " exists (use --force to overwrite)");
+    Progress progress(io, "export", files.size());
     std::vector<std::string> names;
     std::vector<SpectrumData> spectra;
-    for (const std::string& f : p.files) {
+    for (const std::string& f : files) {
         try {
             SpectrumData d = readSpectrum(f, w, firstLine);
             if (!spectra.empty() && d.kevPerChannel != spectra.front().kevPerChannel)
@@ -712,31 +782,37 @@ int cmdExport(const std::vector<std::string>& args, const Locations&, const Io& 
 
 int cmdPlot(const std::vector<std::string>& args, const Locations&, const Io& io)
 {
-    const Parsed p = parse(args, 2, {{"out", 1}, {"range", 2}, {"kev-per-channel", 1}, {"first-line", 1}},
-                           {"log", "force"});
-    if (p.help) {
+    CommandLine cl;
+    const auto& outName = cl.value("--out");
+    const auto& range = cl.pair("--range");
+    const auto& width = cl.value("--kev-per-channel");
+    const auto& firstLineText = cl.value("--first-line");
+    const bool& logScale = cl.flag("--log");
+    const bool& force = cl.flag("--force");
+    if (!cl.parse(args)) {
         std::fputs(kPlotHelp, io.out);
         if (!plotAvailable()) std::fputs(kPlotMissing, io.out);
         return 0;
     }
     if (!plotAvailable()) throw UsageError("this build has no plot command (built without Qt)");
-    const fs::path out = p.required("out");
+    const std::vector<std::string>& files = cl.files();
+    const fs::path out = required(outName, "--out");
     const std::string ext = out.extension().string();
     if (ext != ".png" && ext != ".svg" && ext != ".pdf") throw UsageError("--out must end in .png, .svg or .pdf");
     double lo = 0, hi = 0;
-    if (auto r = p.values.find("range"); r != p.values.end()) {
-        lo = number(r->second[0], "--range LO");
-        hi = number(r->second[1], "--range HI");
+    if (range.size() == 2) {
+        lo = number(range[0], "--range LO");
+        hi = number(range[1], "--range HI");
         if (!(hi > lo) || lo < 0) throw UsageError("--range needs 0 <= LO < HI");
     }
     std::optional<double> w;
-    if (auto t = p.one("kev-per-channel")) w = number(*t, "--kev-per-channel");
-    const double firstLine = p.one("first-line") ? number(*p.one("first-line"), "--first-line") : 32.0;
-    if (p.files.empty()) throw UsageError("no spectrum given");
-    if (!p.has("force") && pathExists(out)) throw UsageError(out.string() + " exists (use --force to overwrite)");
-    Progress progress(io, "plot", p.files.size());
+    if (width) w = number(*width, "--kev-per-channel");
+    const double firstLine = firstLineText ? number(*firstLineText, "--first-line") : 32.0;
+    if (files.empty()) throw UsageError("no spectrum given");
+    if (!force && pathExists(out)) throw UsageError(out.string() + " exists (use --force to overwrite)");
+    Progress progress(io, "plot", files.size());
     std::vector<PlotSeries> series;
-    for (const std::string& f : p.files) {
+    for (const std::string& f : files) {
         try {
             SpectrumData d = readSpectrum(f, w, firstLine);
             series.push_back({fs::path(f).filename().string(), std::move(d.counts), d.kevPerChannel});
@@ -746,7 +822,7 @@ int cmdPlot(const std::vector<std::string>& args, const Locations&, const Io& io
         }
     }
     if (!series.empty()) {
-        const std::string why = plotSpectra(series, p.has("log"), lo, hi, out);
+        const std::string why = plotSpectra(series, logScale, lo, hi, out);
         if (!why.empty()) progress.failed(out.string(), why);
     }
     return progress.finish();
@@ -768,10 +844,11 @@ void copyItem(const fs::path& from, const fs::path& to, bool force)
 
 int cmdInit(const std::vector<std::string>& args, const Locations& where, const Io& io)
 {
-    const Parsed p = parse(args, 2, {}, {"force"});
-    if (p.help) { std::fputs(kInitHelp, io.out); return 0; }
-    if (p.files.size() != 1) throw UsageError("give exactly one folder: tarvik init DIR");
-    const fs::path dir = p.files.front();
+    CommandLine cl;
+    const bool& force = cl.flag("--force");
+    if (!cl.parse(args)) { std::fputs(kInitHelp, io.out); return 0; }
+    if (cl.files().size() != 1) throw UsageError("give exactly one folder: tarvik init DIR");
+    const fs::path dir = cl.files().front();
     std::error_code ec;
     if (!fs::is_directory(where.dataDir / "RES", ec))
         throw UsageError("the shipped data (RES/) were not found at " + where.dataDir.string());
@@ -794,7 +871,7 @@ int cmdInit(const std::vector<std::string>& args, const Locations& where, const 
     for (const auto& [from, to] : items) {
         try {
             if (!pathExists(from)) throw FileFailure("not found: " + from.string());
-            copyItem(from, to, p.has("force"));
+            copyItem(from, to, force);
             progress.done(to.filename().string(), "from " + from.string());
         } catch (const std::exception& e) {
             progress.failed(to.filename().string(), readableError(e));

@@ -103,6 +103,14 @@ mkdir u
 tarvik strip --method unfold --kv 80 --kev-per-channel 0.1 --outdir u Tarvik_data/W80kV_2.5mmAl_direct.csv
 md5sum u/W80kV_2.5mmAl_direct.mca1
 tarvik strip --kv 80 --kev-per-channel 0.1 --first-line 5 --outdir u Tarvik_data/W80kV_2.5mmAl_PMMA90deg.csv
+tarvik strip --kv 80 --kev-per-channel 0.1 --force=true x.csv
+tarvik strip --kv 80 --kev-per-channel 0.1 --force= x.csv
+tarvik strip --help=x
+tarvik strip -hx
+tarvik strip --kv 80 --kev-per-channel 0.1 -5x x.csv
+tarvik strip --comment --kv --kv 80 --kev-per-channel 0.1 -- --kv= x.csv
+tarvik strip --kv 80 --kev-per-channel 0.1 --outdir u --comment '[a,b]' --comment '{}' Tarvik_data/W80kV_2.5mmAl_PMMA90deg.csv; head -n 2 u/W80kV_2.5mmAl_PMMA90deg.mca1; rm u/W80kV_2.5mmAl_PMMA90deg.mca1
+tarvik strip --kv 80 --kev-per-channel=0.1 --outdir u --comment= --comment=a=b Tarvik_data/W80kV_2.5mmAl_PMMA90deg.csv; head -n 2 u/W80kV_2.5mmAl_PMMA90deg.mca1; rm u/W80kV_2.5mmAl_PMMA90deg.mca1
 cp Tarvik_data/W80kV_2.5mmAl_PMMA90deg.csv ./-dash.csv; tarvik strip --kv 80 --kev-per-channel 0.1 --outdir u -- -dash.csv; ls u
 
 # ---- convert
@@ -156,6 +164,9 @@ tarvik quality --kv 80 --angle x --length-mm 10 --scatterer PMMA x.csv
 tarvik quality --kv 80 --angle 90 --length-mm 10 --scatterer Wood.dat x.csv
 tarvik quality --resamples 0
 tarvik quality --seed
+tarvik quality -5 x.mca1
+tarvik quality --json=1 x.mca1
+tarvik quality --resamples=0 --json -- --json
 
 # ---- quality: figures
 tarvik quality --resamples 0 Tarvik_data/W80kV_2.5mmAl_direct.mca1
@@ -202,6 +213,8 @@ tarvik plot --out a.png --range 90 10 Tarvik_data/W80kV_2.5mmAl_direct.mca1
 tarvik plot --out a.png --range -1 10 Tarvik_data/W80kV_2.5mmAl_direct.mca1
 tarvik plot --out a.png --range a b Tarvik_data/W80kV_2.5mmAl_direct.mca1
 tarvik plot --out a.png --kev-per-channel x Tarvik_data/W80kV_2.5mmAl_direct.mca1
+tarvik plot --out a.png --range '' '' Tarvik_data/W80kV_2.5mmAl_direct.mca1
+tarvik plot --out a.png --range 1 --log Tarvik_data/W80kV_2.5mmAl_direct.mca1
 tarvik plot --out a.png --log=1 Tarvik_data/W80kV_2.5mmAl_direct.mca1
 tarvik plot --out Carbon.dat.png --out Carbon.dat Tarvik_data/W80kV_2.5mmAl_direct.mca1
 tarvik plot --out a.png --log --range 10 90 Tarvik_data/W80kV_2.5mmAl_direct.mca1 missing.mca1
