@@ -126,6 +126,12 @@ const char* const kQualityHelp =
     "  --kv V                 take a .csv through the stripping correction first;\n"
     "                         its uncertainties then come from resampling the\n"
     "                         measured counts through the correction\n"
+    "  --method standard|unfold   with --kv: the correction (default standard);\n"
+    "                         unfold is the unfolding with the detector's full\n"
+    "                         response (RES/detector.txt, RES/unfold.rsp), every\n"
+    "                         resample unfolded too (seconds per file); with the\n"
+    "                         conversion it unfolds the scattering as well (the\n"
+    "                         Compton profile beside the scatterer file)\n"
     "  --angle A --length-mm L --scatterer S\n"
     "                         with --kv: also through the conversion\n"
     "\n"
@@ -654,6 +660,7 @@ int cmdQuality(const std::vector<std::string>& args, const Locations& where, con
     const auto& length = cl.value("--length-mm");
     const auto& scattererName = cl.value("--scatterer");
     const auto& fromKev = cl.value("--from-kev");
+    const auto& method = cl.value("--method");
     const bool& json = cl.flag("--json");
     const bool& csv = cl.flag("--csv");
     if (!cl.parse(args)) { std::fputs(kQualityHelp, io.out); return 0; }
@@ -677,9 +684,15 @@ int cmdQuality(const std::vector<std::string>& args, const Locations& where, con
     }
     if (seed) options.seed = static_cast<std::uint64_t>(number(*seed, "--seed"));
     if (kv) number(*kv, "--kv");
+    if (method && !kv) throw UsageError("--method is the method of the correction: it needs --kv");
+    const Method m = methodOf(method);
     const bool convert = angle || length || scattererName;
     std::optional<ConvertSettings> conv;
     tvconv::ScattererData scatterer;
+    // The unfolding conversion's Compton profile beside the scatterer file,
+    // read once; when it cannot be used, every .csv fails with the reason.
+    std::optional<tvconv::ScatterModelData> model;
+    std::string modelFailure;
     if (convert) {
         if (!kv) throw UsageError("the conversion (--angle, --length-mm, --scatterer) needs --kv for the stripping");
         conv = ConvertSettings{};
@@ -688,10 +701,19 @@ int cmdQuality(const std::vector<std::string>& args, const Locations& where, con
         number(conv->angle, "--angle");
         number(conv->lengthMm, "--length-mm");
         const std::string sc = required(scattererName, "--scatterer");
+        const fs::path scattererPath = scattererFile(sc, where);
         try {
-            scatterer = tvconv::readScattererFile(scattererFile(sc, where));
+            scatterer = tvconv::readScattererFile(scattererPath);
         } catch (const std::exception& e) {
             throw UsageError("the scatterer " + sc + " cannot be used: " + e.what());
+        }
+        if (m == Method::Unfold) {
+            try {
+                model = tvconv::ScatterModelData{scatterer,
+                                                 tvconv::readProfileFile(tvconv::profilePathFor(scattererPath))};
+            } catch (const std::exception& e) {
+                modelFailure = e.what();
+            }
         }
     }
     if (files.empty()) throw UsageError("no spectrum given");
@@ -705,20 +727,23 @@ int cmdQuality(const std::vector<std::string>& args, const Locations& where, con
             quality::BeamQuality q;
             if (file.extension() == ".csv" && kv) {
                 if (!w) throw FileFailure("a .csv carries no keV per channel: give it with --kev-per-channel W");
+                if (conv && m == Method::Unfold && !model) throw FileFailure(modelFailure);
                 StripSettings s;
                 s.kv = *kv;
+                s.method = m;
                 char buf[40];
                 std::snprintf(buf, sizeof buf, "%.10g", *w);
                 s.kevPerChannel = buf;
                 std::snprintf(buf, sizeof buf, "%.10g", firstLine);
                 s.firstLine = buf;
                 const StripRun run = stripFile(file, s, tables);
+                // The correction (and conversion) of the measured counts and of each resample.
                 quality::Chain chain = [&](std::span<const double> measured) {
-                    std::vector<double> c = stripCounts(measured, run.voltage, run.kevPerChannel, tables);
+                    std::vector<double> c = stripCounts(measured, run.voltage, run.kevPerChannel, tables, m);
                     if (conv) {
                         const float lengthCm = static_cast<float>(number(conv->lengthMm, "--length-mm") * 0.1);
-                        const auto angle = static_cast<std::int32_t>(number(conv->angle, "--angle"));
-                        c = convertCounts(c, angle, lengthCm, run.kevPerChannel, scatterer);
+                        const auto degrees = static_cast<std::int32_t>(number(conv->angle, "--angle"));
+                        c = convertCounts(c, degrees, lengthCm, run.kevPerChannel, scatterer, model ? &*model : nullptr);
                     }
                     return c;
                 };

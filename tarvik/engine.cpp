@@ -155,12 +155,14 @@ StripRun stripFile(const fs::path& csv, const StripSettings& s, ResponseTables& 
 }
 
 std::vector<double> stripCounts(std::span<const double> measured, std::int32_t voltage, float kevPerChannel,
-                                ResponseTables& tables)
+                                ResponseTables& tables, Method method)
 {
     tvstrip::Counts c{};
     for (std::size_t i = 0; i < c.size() && i < measured.size(); ++i)
         c[i] = static_cast<std::int32_t>(std::lround(measured[i]));
-    const tvstrip::Counts out = tvstrip::stripSpectrum(c, voltage, kevPerChannel, std::ref(tables));
+    const tvstrip::Counts out =
+        method == Method::Unfold ? tvstrip::unfoldSpectrum(c, kevPerChannel, voltage, tables.unfoldResponse())
+                                 : tvstrip::stripSpectrum(c, voltage, kevPerChannel, std::ref(tables));
     return {out.begin(), out.end()};
 }
 
@@ -214,7 +216,8 @@ ConvertRun convertFile(const fs::path& mca1, const ConvertSettings& s, const tvc
 }
 
 std::vector<double> convertCounts(std::span<const double> counts, std::int32_t angle, float lengthCm,
-                                  float kevPerChannel, const tvconv::ScattererData& scatterer)
+                                  float kevPerChannel, const tvconv::ScattererData& scatterer,
+                                  const tvconv::ScatterModelData* model)
 {
     tvconv::ConversionInput input;
     for (std::size_t i = 0; i < input.counts.size() && i < counts.size(); ++i)
@@ -222,7 +225,9 @@ std::vector<double> convertCounts(std::span<const double> counts, std::int32_t a
     input.angle = angle;
     input.attenuationLength = lengthCm;
     input.channelWidth = kevPerChannel;
-    const tvconv::Spectrum out = tvconv::convertSpectrum(input, scatterer);
+    if (model) tvconv::checkUnfoldInput(input, *model);
+    const tvconv::Spectrum out =
+        model ? tvconv::unfoldPrimary(input, *model).primary : tvconv::convertSpectrum(input, scatterer);
     return {out.begin(), out.end()};
 }
 

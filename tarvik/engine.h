@@ -73,9 +73,10 @@ struct StripRun {
 // The ".mca1" that "補正 GO" and tvstrip write for this measured file.
 StripRun stripFile(const std::filesystem::path& csv, const StripSettings& s, ResponseTables& tables);
 
-// Only the correction of counts (channels 1..1024), for resampling.
+// Only the correction of counts (channels 1..1024), for resampling: the
+// stripping, or with Method::Unfold the unfolding with tables.unfoldResponse().
 std::vector<double> stripCounts(std::span<const double> measured, std::int32_t voltage, float kevPerChannel,
-                                ResponseTables& tables);
+                                ResponseTables& tables, Method method = Method::Standard);
 
 struct ConvertSettings {
     std::string angle;     // degrees
@@ -99,8 +100,11 @@ struct ConvertRun {
 ConvertRun convertFile(const std::filesystem::path& mca1, const ConvertSettings& s,
                        const tvconv::ScattererData& scatterer, const tvconv::ScatterModelData* model = nullptr);
 
+// Only the conversion of counts: the standard method, or the unfolding when
+// `model` (the scatterer with its Compton profile) is given.
 std::vector<double> convertCounts(std::span<const double> counts, std::int32_t angle, float lengthCm,
-                                  float kevPerChannel, const tvconv::ScattererData& scatterer);
+                                  float kevPerChannel, const tvconv::ScattererData& scatterer,
+                                  const tvconv::ScatterModelData* model = nullptr);
 
 // A spectrum file as the display reads it: ".csv" (records from firstLine,
 // width from the caller) or ".mca1"/".mca2" (width from the header; a

@@ -180,6 +180,9 @@ tarvik quality --resamples 10 --kv 80 --kev-per-channel 0.1 --from-kev 15 Tarvik
 tarvik quality --csv --resamples 5 --kv 80 --kev-per-channel 0.1 --angle 90 --length-mm 10 --scatterer PMMA Tarvik_data/W80kV_2.5mmAl_PMMA90deg.csv
 tarvik quality --json --resamples 0 --from-kev 200 Tarvik_data/W80kV_2.5mmAl_direct.mca1
 tarvik quality --json --resamples 0 --kev-per-channel 0.1 --first-line 40 Tarvik_data/W80kV_2.5mmAl_direct.csv
+tarvik quality --method unfold Tarvik_data/W80kV_2.5mmAl_direct.csv
+tarvik quality --kv 80 --kev-per-channel 0.1 --method fast Tarvik_data/W80kV_2.5mmAl_direct.csv
+tarvik quality --json --resamples 3 --kv 80 --kev-per-channel 0.1 --method unfold Tarvik_data/W80kV_2.5mmAl_direct.csv Tarvik_data/W80kV_2.5mmAl_direct.mca1
 cp Tarvik_data/W80kV_2.5mmAl_direct.mca1 'a"b\c.mca1'; tarvik quality --json --resamples 0 'a"b\c.mca1'; tarvik quality --csv --resamples 0 'a"b\c.mca1'; rm 'a"b\c.mca1'
 cp Tarvik_data/W80kV_2.5mmAl_direct.mca1 "$(printf 'sp\tk\203X.mca1')"; tarvik quality --json --resamples 0 "$(printf 'sp\tk\203X.mca1')"; rm "$(printf 'sp\tk\203X.mca1')"
 cp Tarvik_data/W80kV_2.5mmAl_direct.mca1 'スペクトル.mca1'; tarvik quality --json --resamples 0 'スペクトル.mca1'; rm 'スペクトル.mca1'
