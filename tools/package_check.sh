@@ -44,9 +44,13 @@ cp "$build/strip/tvstrip" "$build/conv/tvconv" "$tmp/built/chain/"
 if [ -n "$built_tarvik" ]; then
   # The command line: a working folder from the installed data, one demo
   # spectrum corrected there, against the same from the build tree.
-  for f in /usr/bin/tarvik /usr/share/man/man1/tarvik.1.gz; do
+  completion=/usr/share/bash-completion/completions/tarvik
+  for f in /usr/bin/tarvik /usr/share/man/man1/tarvik.1.gz "$completion"; do
     [ -e "$f" ] || { echo "package check: $f is not installed" >&2; exit 1; }
   done
+  offered=$(bash --norc --noprofile -c "source $completion; COMP_WORDS=(tarvik quality --me); COMP_CWORD=2;
+                                         _tarvik; echo \${COMPREPLY[*]}")
+  [ "$offered" = "--method" ] || { echo "package check: the completion offers \"$offered\" for --me" >&2; exit 1; }
   (cd "$tmp/installed" && /usr/bin/tarvik init cli >/dev/null 2>&1 &&
      cd cli && /usr/bin/tarvik strip --kv 80 --kev-per-channel 0.1 "Tarvik_data/$spectrum" </dev/null)
   (cd "$tmp/built" && "$built_tarvik" init cli >/dev/null 2>&1 &&
