@@ -44,26 +44,19 @@ void value(std::string& out, const nlohmann::ordered_json& j)
 {
     using T = nlohmann::ordered_json::value_t;
     switch (j.type()) {
-    case T::object: {
-        char sep = '{';
-        for (const auto& [k, v] : j.items()) {
-            out += sep;
-            string(out, k);
-            out += ':';
-            value(out, v);
-            sep = ',';
-        }
-        out += sep == '{' ? "{}" : "}";
-        break;
-    }
+    case T::object:
     case T::array: {
-        char sep = '[';
-        for (const auto& v : j) {
-            out += sep;
-            value(out, v);
-            sep = ',';
+        const bool object = j.is_object();
+        out += object ? '{' : '[';
+        for (auto it = j.begin(); it != j.end(); ++it) {
+            if (it != j.begin()) out += ',';
+            if (object) {
+                string(out, it.key());
+                out += ':';
+            }
+            value(out, *it);
         }
-        out += sep == '[' ? "[]" : "]";
+        out += object ? '}' : ']';
         break;
     }
     case T::string: string(out, j.get_ref<const std::string&>()); break;

@@ -112,18 +112,20 @@ TEST(TarvikCompletion, OffersTheValuesAndTheFilesEachCommandReads)
     for (const char* f : {"m.csv", "M2.CSV", "s.mca1", "p.mca2", "notes.txt", "Wood.dat", "-dash.csv", "a.png"})
         spit(w / f, "");
     fs::create_directory(w / "sub");
-    EXPECT_EQ(offers(w, {"tarvik", "strip", ""}), (Words{"m.csv", "M2.CSV", "-dash.csv", "sub"}));
-    EXPECT_EQ(offers(w, {"tarvik", "convert", "--angle", "90", ""}), (Words{"s.mca1", "sub"}));
+    fs::create_directory(w / "my data");
+    EXPECT_EQ(offers(w, {"tarvik", "strip", ""}), (Words{"m.csv", "M2.CSV", "-dash.csv", "sub", "my data"}));
+    EXPECT_EQ(offers(w, {"tarvik", "convert", "--angle", "90", ""}), (Words{"s.mca1", "sub", "my data"}));
     EXPECT_EQ(offers(w, {"tarvik", "quality", "--json", "s"}), (Words{"s.mca1", "sub"}));
-    EXPECT_EQ(offers(w, {"tarvik", "export", ""}), (Words{"m.csv", "M2.CSV", "-dash.csv", "s.mca1", "p.mca2", "sub"}));
-    EXPECT_EQ(offers(w, {"tarvik", "init", ""}), Words{"sub"});
+    EXPECT_EQ(offers(w, {"tarvik", "export", "s"}), (Words{"s.mca1", "sub"}));
+    EXPECT_EQ(offers(w, {"tarvik", "plot", "--log", "p"}), Words{"p.mca2"});
+    EXPECT_EQ(offers(w, {"tarvik", "init", ""}), (Words{"sub", "my data"}));
     // After "--" a word starting with "-" is a file.
     EXPECT_EQ(offers(w, {"tarvik", "strip", "--", "-"}), Words{"-dash.csv"});
     // Option values.
     EXPECT_EQ(offers(w, {"tarvik", "quality", "--kv", "80", "--method", ""}), (Words{"standard", "unfold"}));
-    EXPECT_EQ(offers(w, {"tarvik", "convert", "--scatterer", ""}), (Words{"Carbon", "PMMA", "Wood.dat", "sub"}));
-    EXPECT_EQ(offers(w, {"tarvik", "strip", "--outdir", ""}), Words{"sub"});
-    EXPECT_EQ(offers(w, {"tarvik", "plot", "--out", ""}), (Words{"a.png", "sub"}));
+    EXPECT_EQ(offers(w, {"tarvik", "convert", "--scatterer", ""}), (Words{"Carbon", "PMMA", "Wood.dat", "sub", "my data"}));
+    EXPECT_EQ(offers(w, {"tarvik", "strip", "--outdir", "m"}), Words{"my data"});
+    EXPECT_EQ(offers(w, {"tarvik", "plot", "--out", ""}), (Words{"a.png", "sub", "my data"}));
     EXPECT_EQ(offers(w, {"tarvik", "strip", "--kv", ""}), Words{});
     EXPECT_EQ(offers(w, {"tarvik", "plot", "--range", "10", ""}), Words{});
     fs::remove_all(w);
