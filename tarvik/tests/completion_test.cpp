@@ -4,9 +4,6 @@
 // help lists and what the program accepts.
 #include "support.h"
 
-#include "cli.h"
-
-#include <cstdio>
 #include <set>
 #include <sstream>
 
@@ -56,27 +53,6 @@ Words optionsIn(const std::string& help)
     return out;
 }
 
-// What the command line writes to stderr for `args`, run in this process
-// in `dir` (nothing there is read or written: the files do not exist).
-std::string runInProcess(const fs::path& dir, const std::vector<std::string>& args)
-{
-    const fs::path before = fs::current_path();
-    fs::current_path(dir);
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    tarvikcli::Io io;
-    io.out = out;
-    io.err = err;
-    tarvikcli::run(args, tarvikcli::locate(TARVIK_EXECUTABLE), io);
-    std::string text(static_cast<std::size_t>(std::ftell(err)), '\0');
-    std::rewind(err);
-    text.resize(std::fread(text.data(), 1, text.size(), err));
-    std::fclose(out);
-    std::fclose(err);
-    fs::current_path(before);
-    return text;
-}
-
 const Words kCommands = {"init", "strip", "convert", "quality", "export", "plot"};
 
 TEST(TarvikCompletion, OffersTheCommandsAndEachCommandsOptions)
@@ -98,7 +74,8 @@ TEST(TarvikCompletion, OffersTheCommandsAndEachCommandsOptions)
         EXPECT_EQ(offered.erase("--help"), 1u);
         EXPECT_EQ(offered, optionsIn(runIn(w, tarvikExe() + " " + c + " --help").out));
         for (const auto& o : offered) {
-            const std::string err = runInProcess(w, {"tarvik", c, o, "1", "2", "nothing.csv"});
+            // Nothing is read or written: the files do not exist.
+            const std::string err = runTarvikInProcess(w, {"tarvik", c, o, "1", "2", "nothing.csv"}).err;
             EXPECT_EQ(err.find("unknown option"), std::string::npos) << o << ": " << err;
         }
     }

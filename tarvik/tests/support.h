@@ -2,7 +2,11 @@
 // capturing its output, reading files.
 #pragma once
 
+#include "cli.h"
+
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 #include <cstdlib>
 #include <filesystem>
@@ -56,6 +60,33 @@ inline Result runIn(const fs::path& dir, const std::string& command)
     r.err = slurp(e);
     fs::remove(o);
     fs::remove(e);
+    return r;
+}
+
+// The content of a temporary file, which is closed.
+inline std::string drain(std::FILE* f)
+{
+    std::string text(static_cast<std::size_t>(std::ftell(f)), '\0');
+    std::rewind(f);
+    text.resize(std::fread(text.data(), 1, text.size(), f));
+    std::fclose(f);
+    return text;
+}
+
+// The command line run in this process in `dir` with `args` (args[0] is
+// the program's name), as main() runs it with its output redirected.
+inline Result runTarvikInProcess(const fs::path& dir, const std::vector<std::string>& args)
+{
+    const fs::path before = fs::current_path();
+    fs::current_path(dir);
+    tarvikcli::Io io;
+    io.out = std::tmpfile();
+    io.err = std::tmpfile();
+    Result r;
+    r.status = tarvikcli::run(args, tarvikcli::locate(TARVIK_EXECUTABLE), io);
+    r.out = drain(io.out);
+    r.err = drain(io.err);
+    fs::current_path(before);
     return r;
 }
 
