@@ -127,6 +127,49 @@ std::optional<DisplayMessage> DisplayLogic::addSpectrum(const std::string& folde
     return message;
 }
 
+std::optional<DisplayMessage> DisplayLogic::addOtherFormat(const std::string& name,
+                                                           const OtherFormatPlacement& placement,
+                                                           DrawSurface& picture) {
+    if (st_.spectrumCount >= kMaxSpectra) return std::nullopt;  // the button is disabled then
+    c_.text6 = widthText(placement.kevPerChannel);
+    st_.kevPerChannel = placement.kevPerChannel;
+    st_.energyMin = leadingNumber(c_.text4);
+    st_.energyMax = leadingNumber(c_.text5);
+    const int n = ++st_.spectrumCount;
+    const auto slot = static_cast<std::size_t>(n);
+    st_.spectrumFile[slot] = name;
+    if (n == kMaxSpectra) c_.command1Enabled = false;
+    double max = 0;
+    for (int ch = 1; ch <= kChannels; ++ch) {
+        const auto k = static_cast<std::size_t>(ch - 1);
+        const double count = k < placement.counts.size() ? placement.counts[k] : 0.0;
+        st_.spectrumCounts[slot][static_cast<std::size_t>(ch)] = count;
+        if (count >= max) max = count;
+    }
+    st_.spectrumMax[slot] = max;
+    static constexpr int kOptionPalette[] = {palette::Black, palette::Blue, palette::Green, palette::DarkCyan,
+                                             palette::Red};
+    st_.spectrumColour[slot] =
+        c_.colourOption >= 1 && c_.colourOption <= 5 ? kOptionPalette[c_.colourOption - 1] : palette::Magenta;
+    try {
+        axis_ = axisForDrawing();
+        drawGraph(st_, picture, axis_);
+    } catch (const std::exception&) {
+        --st_.spectrumCount;
+        c_.command1Enabled = true;
+        return warningMessage(display_text::CannotRead);
+    }
+    c_.command4Enabled = true;
+    c_.command5Enabled = true;
+    c_.readoutsVisible = true;
+    c_.line5Visible = c_.line6Visible = false;
+    c_.readoutLabelsVisible = true;
+    c_.stepButtonsVisible = true;
+    c_.stepButtonsEnabled = false;
+    st_.cursorActive = 0;
+    return std::nullopt;
+}
+
 std::optional<DisplayMessage> DisplayLogic::checkDrawable(double energyMin, double energyMax) const {
     if (st_.spectrumCount < 1)
         return warningMessage(display_text::NothingLoaded);

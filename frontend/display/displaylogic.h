@@ -8,6 +8,7 @@
 #include "appstate.h"
 #include "drawsurface.h"
 #include "graph.h"
+#include "otherformat.h"
 #include "texts.h"
 
 #include <optional>
@@ -92,6 +93,15 @@ public:
     // "グラフの描画": adds the selected file as the next spectrum and draws.
     std::optional<DisplayMessage> addSpectrum(const std::string& folder, const std::string& file,
                                               DrawSurface& picture);
+
+    // "他の形式を開く…": a spectrum of another format, placed on the
+    // display's channels by placeOtherFormat, added as the next spectrum
+    // under `name` and drawn.  The box of the keV per channel shows the
+    // width it is drawn with.
+    std::optional<DisplayMessage> addOtherFormat(const std::string& name, const OtherFormatPlacement& placement,
+                                                 DrawSurface& picture);
+    // The keV per channel of the spectra loaded; 0 when none is.
+    double widthInUse() const { return st_.spectrumCount > 0 ? valueOr0(st_.kevPerChannel) : 0.0; }
 
     // "再描画" with the range of the boxes.
     std::optional<DisplayMessage> redraw(DrawSurface& picture);

@@ -33,6 +33,7 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -43,8 +44,12 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include "formats/spectrum.h"
+#include "values.h"
+
 #include <array>
 #include <cmath>
+#include <filesystem>
 
 using namespace tarvik;
 
@@ -183,7 +188,10 @@ struct Form5::Impl {
     QCheckBox* logScale = nullptr;
     QPushButton* saveButton = nullptr;
     QPushButton* qualityButton = nullptr;
+    QPushButton* otherButton = nullptr;
     Form5::SaveFileChooser chooseSaveFile;
+    Form5::OpenFileChooser chooseOpenFile;
+    Form5::ItemChooser chooseItem;
 #ifdef TARVIK_HAVE_QUALITY
     QDialog* qualityWindow = nullptr;
     QTableWidget* qualityTable = nullptr;
@@ -210,6 +218,7 @@ struct Form5::Impl {
     void setLogScale(bool on);
     void saveGraph();
     void saveSpectra();
+    void openOtherFormat();
 };
 
 namespace {
@@ -278,6 +287,16 @@ void Form5::Impl::build() {
     command6 = named(new QPushButton(Form5::tr("拡張子について"), w), "Command6");
     command6->setFont(smallFont);
     command6->setGeometry(tw(2040, 4320, 1815, 375));
+
+    // Spectra of other formats through a file dialog of their own (the file
+    // list keeps its patterns): left of Command6, under the file list.
+    otherButton = named(new QPushButton(Form5::tr("他の形式を開く…"), w), "OpenOtherFormat");
+    otherButton->setFont(smallFont);
+    otherButton->setAutoDefault(false);
+    otherButton->setToolTip(
+        Form5::tr("分析器のスペクトル (.mca・.Spe・.Chn・N42 XML・テキストの列) を開いて描画します"));
+    otherButton->setGeometry(tw(120, 4320, 1860, 375));
+    QObject::connect(otherButton, &QPushButton::clicked, w, [this] { openOtherFormat(); });
 
     auto* label5 = named(new QLabel(Form5::tr("エネルギー幅 / チャネル"), w), "Label5");
     label5->setFont(smallFont);
@@ -489,6 +508,7 @@ void Form5::Impl::sync() {
     saveButton->setEnabled(state.spectrumCount >= 1);
     if (qualityButton) qualityButton->setEnabled(state.spectrumCount >= 1);
     command1->setEnabled(c.command1Enabled);
+    otherButton->setEnabled(c.command1Enabled);
     command4->setEnabled(c.command4Enabled);
     command5->setEnabled(c.command5Enabled);
     for (QPushButton* b : {command7, command8}) {
@@ -623,6 +643,73 @@ void Form5::Impl::saveSpectra() {
     if (auto failure = writeWholeFile(path, spectraCsv(state))) showBox(&self, Box::Warning, *failure);
 }
 
+// Reads the file with the spectrum-file library, asks which spectrum when it
+// holds several, asks before its counts are shared onto other channels or
+// cut, then adds it like "グラフの描画" does.
+void Form5::Impl::openOtherFormat() {
+    if (state.spectrumCount >= kMaxSpectra) return;
+    const QString path = chooseOpenFile(
+        Form5::tr("他の形式のスペクトルを開く"), QString::fromStdString(folder()),
+        Form5::tr("スペクトル (*.mca *.MCA *.spe *.Spe *.SPE *.chn *.Chn *.CHN *.n42 *.N42 *.xml *.XML *.csv *.CSV "
+                  "*.txt *.TXT *.tsv *.dat);;すべてのファイル (*)"));
+    if (path.isEmpty()) return;
+    std::vector<formats::Spectrum> spectra;
+    try {
+        spectra = formats::readSpectra(std::filesystem::path(path.toStdString()));
+    } catch (const formats::FormatError& e) {
+        showBox(&self, Box::Warning, Form5::tr("このファイルはスペクトルとして読めません。\n%1").arg(QString::fromStdString(e.what())));
+        return;
+    }
+    std::size_t index = 0;
+    if (spectra.size() > 1) {
+        QStringList names;
+        for (const auto& sp : spectra)
+            names << QString::fromStdString(sp.name.empty() ? std::string("-") : sp.name) +
+                         Form5::tr(" (%1 チャネル)").arg(sp.counts.size());
+        const int chosen = chooseItem(Form5::tr("このファイルには %1 個のスペクトルがあります。描画するものを選んで下さい")
+                                          .arg(spectra.size()),
+                                      names);
+        if (chosen < 0 || chosen >= names.size()) return;
+        index = static_cast<std::size_t>(chosen);
+    }
+    const formats::Spectrum& sp = spectra[index];
+    OtherFormatPlacement placement;
+    try {
+        placement = placeOtherFormat(sp, logic.widthInUse(), leadingNumber(logic.controls().text6));
+    } catch (const std::invalid_argument&) {
+        showBox(&self, Box::Warning, displayText(display_text::BadChannelWidth));
+        return;
+    }
+    const QString width = QString::fromStdString(widthText(placement.kevPerChannel));
+    if (placement.way == OtherFormatPlacement::Way::Shared) {
+        const QString text =
+            Form5::tr("このスペクトルのチャネルは表示のチャネル (%1 keV / チャネル、0 keV から) と一致しません:\n%2\n\n"
+                      "ファイルのエネルギー校正 (%3 keV / チャネル、最初のチャネルは %4 keV から) に従って、"
+                      "カウントを重なりの割合で %1 keV の 1024 チャネルに振り分けて描画します。"
+                      "範囲外のカウント %5 は描画されません。よろしいですか？")
+                .arg(width, QString::fromStdString(placement.why))
+                .arg(placement.fileGainKeV, 0, 'g', 6)
+                .arg(placement.fileOffsetKeV, 0, 'g', 6)
+                .arg(placement.leftOut, 0, 'f', 0);
+        if (!confirm(&self, text)) return;
+    } else if (placement.way == OtherFormatPlacement::Way::FirstChannels) {
+        const QString text =
+            Form5::tr("このスペクトルは %1 チャネルでエネルギー校正がありません。最初の 1024 チャネルだけを "
+                      "%2 keV / チャネルで描画します (残りのカウント %3 は描画されません)。よろしいですか？")
+                .arg(placement.fileChannels)
+                .arg(width)
+                .arg(placement.leftOut, 0, 'f', 0);
+        if (!confirm(&self, text)) return;
+    }
+    std::optional<DisplayMessage> m;
+    {
+        PictureCanvas::Drawing d(*canvas);
+        m = logic.addOtherFormat(std::filesystem::path(path.toStdString()).filename().string(), placement, d.surface());
+    }
+    sync();
+    show(m);
+}
+
 #ifdef TARVIK_HAVE_QUALITY
 // A small window of its own, not modal: the figures of every loaded spectrum
 // as a table, one column per spectrum, copied whole as tab-separated text or
@@ -747,11 +834,21 @@ Form5::Form5(AppState& state, QWidget* mainMenu, std::function<void()> showExten
     d->chooseSaveFile = [this](const QString& caption, const QString& suggested, const QString& filters) {
         return askSaveFileName(this, caption, suggested, filters);
     };
+    d->chooseOpenFile = [this](const QString& caption, const QString& folder, const QString& filters) {
+        return QFileDialog::getOpenFileName(this, caption, folder, filters);
+    };
+    d->chooseItem = [this](const QString& caption, const QStringList& items) {
+        bool ok = false;
+        const QString item = QInputDialog::getItem(this, QStringLiteral("Tarvik_CdTe"), caption, items, 0, false, &ok);
+        return ok ? static_cast<int>(items.indexOf(item)) : -1;
+    };
     d->build();
     qApp->installEventFilter(this);
 }
 
 void Form5::setSaveFileChooser(SaveFileChooser chooser) { d->chooseSaveFile = std::move(chooser); }
+void Form5::setOpenFileChooser(OpenFileChooser chooser) { d->chooseOpenFile = std::move(chooser); }
+void Form5::setItemChooser(ItemChooser chooser) { d->chooseItem = std::move(chooser); }
 
 Form5::~Form5() {
     if (qApp) qApp->removeEventFilter(this);

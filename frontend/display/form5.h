@@ -6,6 +6,7 @@
 #include "appstate.h"
 
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 
 #include <functional>
@@ -28,6 +29,15 @@ public:
     using SaveFileChooser = std::function<QString(const QString& caption, const QString& suggested,
                                                   const QString& filters)>;
     void setSaveFileChooser(SaveFileChooser chooser);
+
+    // "他の形式を開く…": asks for a spectrum file of another format (caption,
+    // folder, filters); an empty answer cancels.  And, for a file with
+    // several spectra, which one (caption, their names): the index, or -1.
+    using OpenFileChooser = std::function<QString(const QString& caption, const QString& folder,
+                                                  const QString& filters)>;
+    using ItemChooser = std::function<int(const QString& caption, const QStringList& items)>;
+    void setOpenFileChooser(OpenFileChooser chooser);
+    void setItemChooser(ItemChooser chooser);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

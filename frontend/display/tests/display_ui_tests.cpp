@@ -353,6 +353,85 @@ TEST_F(DisplayWindowTest, AddedControlsLeaveTheWindowAsItWas) {
     EXPECT_EQ(get<QWidget>("Picture1")->grab().toImage(), linear);
 }
 
+// An analyser's "<<PMCA SPECTRUM>>" file: `channels` channels from 0 keV of
+// `kev` keV each (calibration points at channel centres).
+void writePmca(const QString& path, int channels, double kev) {
+    std::ofstream f(path.toStdString(), std::ios::binary);
+    f << "<<PMCA SPECTRUM>>\r\nTAG - analyser file\r\nLIVE_TIME - 9\r\nREAL_TIME - 10\r\n<<CALIBRATION>>\r\n"
+      << "LABEL - keV\r\n10 " << 10.5 * kev << "\r\n20 " << 20.5 * kev << "\r\n<<DATA>>\r\n";
+    for (int k = 0; k < channels; ++k) f << 50 + (k * 13) % 40 << "\r\n";
+    f << "<<END>>\r\n";
+}
+
+// "他の形式を開く…": a control of its own in free space; the file list keeps
+// its pattern; files of the analysers are drawn, asked about first when their
+// counts are shared onto other channels, refused with the reader's message.
+TEST_F(DisplayWindowTest, OtherFormatsOpenThroughTheirOwnControl) {
+    QPushButton* other = button("OpenOtherFormat");
+    ASSERT_NE(other, nullptr);
+    EXPECT_TRUE(form->rect().contains(other->geometry()));
+    for (QObject* o : form->children()) {
+        auto* w = qobject_cast<QWidget*>(o);
+        if (!w || w == other || w->objectName().isEmpty() || w->isWindow()) continue;
+        EXPECT_FALSE(other->geometry().intersects(w->geometry())) << w->objectName().toStdString();
+    }
+    EXPECT_TRUE(other->isEnabled());
+    EXPECT_EQ(get<QListWidget>("File1")->count(), 3);  // first.mca1, odd.mca, second.mca2 as before
+
+    writePmca(QStringLiteral("Tarvik_data/a.mca"), 1024, 0.25);
+    writePmca(QStringLiteral("Tarvik_data/fine.mca"), 2048, 0.125);
+    std::ofstream(QStringLiteral("Tarvik_data/broken.mca").toStdString()) << "<<PMCA SPECTRUM>>\r\n<<DATA>>\r\n5\r\n";
+    QString answer;
+    QString asked;
+    form->setOpenFileChooser([&](const QString&, const QString& folder, const QString& filters) {
+        asked = folder + " " + filters;
+        return answer;
+    });
+    answer = QDir::current().filePath(QStringLiteral("Tarvik_data/a.mca"));
+    EXPECT_EQ(answerBox(QMessageBox::Ok, [&] { other->click(); }), QString());
+    EXPECT_TRUE(asked.contains(QStringLiteral("*.mca")));
+    EXPECT_EQ(state.spectrumCount, 1);
+    EXPECT_EQ(state.spectrumFile[1], "a.mca");
+    EXPECT_EQ(box("Text6")->text(), QStringLiteral("0.250"));
+
+    // Finer channels: shared onto the 0.25 keV channels only when the user agrees.
+    answer = QDir::current().filePath(QStringLiteral("Tarvik_data/fine.mca"));
+    QString question = answerBox(QMessageBox::Cancel, [&] { other->click(); });
+    EXPECT_TRUE(question.contains(QStringLiteral("0.250 keV"))) << question.toStdString();
+    EXPECT_EQ(state.spectrumCount, 1);
+    answerBox(QMessageBox::Ok, [&] { other->click(); });
+    EXPECT_EQ(state.spectrumCount, 2);
+    EXPECT_DOUBLE_EQ(*state.spectrumCounts[2][1], 50.0 + 63.0);  // channels 0 and 1 of the file
+
+    answer = QDir::current().filePath(QStringLiteral("Tarvik_data/broken.mca"));
+    const QString refusal = answerBox(QMessageBox::Ok, [&] { other->click(); });
+    EXPECT_TRUE(refusal.contains(QStringLiteral("broken.mca"))) << refusal.toStdString();
+    EXPECT_TRUE(refusal.contains(QStringLiteral("<<END>>"))) << refusal.toStdString();
+    EXPECT_EQ(state.spectrumCount, 2);
+
+    // Cancelled in the file dialog: nothing happens.
+    answer.clear();
+    EXPECT_EQ(answerBox(QMessageBox::Ok, [&] { other->click(); }), QString());
+    EXPECT_EQ(state.spectrumCount, 2);
+
+    // A file of two spectra: the one the user picks.
+    std::ofstream(QStringLiteral("Tarvik_data/two.n42").toStdString())
+        << "<RadInstrumentData><RadMeasurement id=\"A\"><Spectrum id=\"a\"><ChannelData>5 6 7</ChannelData></Spectrum>"
+           "</RadMeasurement><RadMeasurement id=\"B\"><Spectrum id=\"b\"><ChannelData>8 9 10</ChannelData></Spectrum>"
+           "</RadMeasurement></RadInstrumentData>";
+    QStringList offered;
+    form->setItemChooser([&](const QString&, const QStringList& items) {
+        offered = items;
+        return 1;
+    });
+    answer = QDir::current().filePath(QStringLiteral("Tarvik_data/two.n42"));
+    answerBox(QMessageBox::Ok, [&] { other->click(); });
+    ASSERT_EQ(offered.size(), 2);
+    EXPECT_TRUE(offered[1].startsWith(QStringLiteral("B/b"))) << offered[1].toStdString();
+    EXPECT_EQ(state.spectrumCount, 3);
+    EXPECT_DOUBLE_EQ(*state.spectrumCounts[3][2], 9.0);
+}
+
 TEST_F(DisplayWindowTest, SavesGraphAndSpectraWhereTheUserSays) {
     QString answer;
     int asked = 0;

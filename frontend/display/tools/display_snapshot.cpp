@@ -3,6 +3,8 @@
 //   display_snapshot <output folder> [<keV per channel> <spectrum file>...]
 //                    [--lang ja|en] [--work <working folder that does not exist yet>]
 // writes preview.png (a file's header), display.png (the window),
+// other_format.png (the window with two analyser files opened through
+// "他の形式を開く…"),
 // page.pdf (the printout), display_log.png (the window with the count axis
 // in decades), graph.png/.svg/.pdf and spectra.csv (what the save menu
 // writes), message_print.png and message_noprinter.png (the boxes of
@@ -70,6 +72,23 @@ void writeSpectrum(const QString& path, double kv, double kev, double lineScale)
         std::snprintf(line, sizeof line, "%4d %7.2f %7d\r\n", ch, e, static_cast<int>(c));
         f << line;
     }
+}
+
+// The same kind of spectrum as an analyser's "<<PMCA SPECTRUM>>" file with
+// live and real time and a calibration of `kev` keV per channel from 0 keV.
+void writePmca(const QString& path, double kv, double kev, double lineScale) {
+    std::ofstream f(path.toStdString(), std::ios::binary);
+    f << "<<PMCA SPECTRUM>>\r\nTAG - " << kv << " kV tube\r\nLIVE_TIME - 58.2\r\nREAL_TIME - 60.0\r\n"
+      << "START_TIME - 05/01/2024 10:20:30\r\n<<CALIBRATION>>\r\nLABEL - keV\r\n"
+      << "100 " << (100.5 * kev) << "\r\n900 " << (900.5 * kev) << "\r\n<<DATA>>\r\n";
+    for (int ch = 1; ch <= 1024; ++ch) {
+        const double e = (ch - 0.5) * kev;
+        double c = 0;
+        if (e < kv) c = 3000 * (kv - e) / kv * (1 - std::exp(-std::pow(e / 20.0, 3)));
+        c += lineScale * 2000 * std::exp(-0.5 * std::pow((e - 59.3) / 0.7, 2));
+        f << static_cast<int>(c) << "\r\n";
+    }
+    f << "<<END>>\r\n";
 }
 
 template <class T>
@@ -303,6 +322,23 @@ int main(int argc, char** argv) {
         add(names[0], "Option2");
         add(QStringLiteral("measured_80kV.csv"), "Option5");
         saveQuality("quality_csv.png");
+    }
+    // Two analyser files opened through "他の形式を開く…" after "クリア".
+    child<QCheckBox>(&form, "LogScale")->click();
+    child<QPushButton>(&form, "Command2")->click();
+    writePmca(QStringLiteral("Tarvik_data/tube_70kV.mca"), 70, 0.1, 1.0);
+    writePmca(QStringLiteral("Tarvik_data/tube_90kV.mca"), 90, 0.1, 0.5);
+    if (auto* other = child<QPushButton>(&form, "OpenOtherFormat")) {
+        QString file;
+        form.setOpenFileChooser([&](const QString&, const QString&, const QString&) { return file; });
+        for (const char* name : {"tube_70kV.mca", "tube_90kV.mca"}) {
+            file = QDir::current().filePath(QStringLiteral("Tarvik_data/") + QString::fromLatin1(name));
+            other->click();
+        }
+        app.processEvents();
+        const QString shot = QDir(out).filePath(QStringLiteral("other_format.png"));
+        ok = form.grab().save(shot) && ok;
+        QTextStream(stdout) << shot << "\n";
     }
     return ok ? 0 : 1;
 }
