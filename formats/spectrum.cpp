@@ -122,8 +122,17 @@ Calibration makeCalibration(std::vector<double> coefficients, ChannelPoint point
             cal.linearityKeV = std::max(cal.linearityKeV, std::fabs(cal.edgeKeV(x) - (cal.offsetKeV + cal.gainKeV * x)));
         }
     }
-    const double top = cal.edgeKeV(static_cast<double>(channels));
-    if (!std::isfinite(cal.offsetKeV) || !std::isfinite(top) || !(cal.gainKeV > 0))
+    // Rising as the numbers are computed, not only on paper: a gain too
+    // small beside the offset adds nothing to it.
+    double previous = cal.edgeKeV(0);
+    for (std::size_t k = 1; k < n; ++k) {
+        const double e = cal.edgeKeV(static_cast<double>(k));
+        if (!(e > previous))
+            throw std::invalid_argument("the calibration's energies stop rising at channel " + std::to_string(k) +
+                                        " (" + numberText(e) + " keV)");
+        previous = e;
+    }
+    if (!std::isfinite(cal.offsetKeV) || !std::isfinite(previous) || !(cal.gainKeV > 0) || !std::isfinite(cal.gainKeV))
         throw std::invalid_argument("the calibration does not give finite rising energies");
     return cal;
 }

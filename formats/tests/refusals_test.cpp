@@ -151,6 +151,11 @@ TEST(FormatsRefuse, HeadersThatDisagreeWithTheData)
     falling.gainKeV = -0.1;
     expectRefusal(testing::speFile(falling), {"energies must rise"});
     expectRefusal(testing::n42File({falling}), {"<CoefficientValues>", "energies must rise"});
+    // A keV per channel so small beside the offset that the energies do not
+    // rise as numbers (found by fuzz_chn).
+    Truth flat = t;
+    flat.gainKeV = 1.88e-38;
+    expectRefusal(testing::chnFile(flat), {"byte 4132", "stop rising at channel 1"});
 }
 
 TEST(FormatsRefuse, StructureTheFormatNeeds)

@@ -14,6 +14,7 @@
 #include "strip/unfold.h"
 #include "strip/unfold_response.h"
 
+#include "formats/spectrum.h"
 #include "settings.h"
 #include "spectrumfiles.h"
 #include "spectrumload.h"
@@ -190,6 +191,36 @@ TEST(FuzzSeedCorpus, SettingsFilesAreRead)
         EXPECT_TRUE(s.settings.has_value()) << s.problem;
         if (s.settings) {
             EXPECT_GT(s.settings->kevPerChannel, 0.0);
+        }
+    }
+}
+
+// The seeds of the spectrum-file targets (made by build/formats/make_seeds):
+// each read in full as its target's format, with its times and calibration.
+TEST(FuzzSeedCorpus, SpectrumFilesOfEveryFormatAreRead)
+{
+    const std::pair<const char*, formats::Format> kinds[] = {
+        {"pmca", formats::Format::PmcaMca}, {"spe", formats::Format::Spe},
+        {"chn", formats::Format::Chn},      {"n42", formats::Format::N42},
+        {"columns", formats::Format::PlainText}, {"measured", formats::Format::MeasuredCsv}};
+    for (const auto& [kind, format] : kinds) {
+        const auto files = seeds(kind);
+        ASSERT_GE(files.size(), 2u) << kind;
+        for (const fs::path& f : files) {
+            SCOPED_TRACE(f.string());
+            formats::ReadOptions o;
+            o.format = format;
+            std::vector<formats::Spectrum> read;
+            ASSERT_NO_THROW(read = formats::readSpectra(f, o));
+            ASSERT_FALSE(read.empty());
+            EXPECT_EQ(formats::readSpectra(f).front().format, format);  // also recognised as such
+            if (format != formats::Format::PlainText && format != formats::Format::MeasuredCsv) {
+                EXPECT_TRUE(read.front().liveTimeS.has_value());
+            }
+            if (format != formats::Format::MeasuredCsv && f.filename() != "bare_64.chn" &&
+                f.filename() != "channel_count.txt") {
+                EXPECT_TRUE(read.front().calibration.has_value());
+            }
         }
     }
 }
