@@ -11,6 +11,7 @@
 #include "strip/stripping.h"
 #include "strip/unfold.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fcntl.h>
@@ -266,9 +267,84 @@ SpectrumData readSpectrum(const fs::path& file, std::optional<double> kevPerChan
     return d;
 }
 
+namespace {
+
+std::string csvField(const std::string& s)
+{
+    if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+    std::string out = "\"";
+    for (char c : s) out += (c == '"') ? std::string("\"\"") : std::string(1, c);
+    return out + "\"";
+}
+
+// The upper edge of channel k (0-based) of a spectrum.
+double upperEdge(const SpectrumData& s, std::size_t k)
+{
+    return s.upperEdgesKeV.empty() ? static_cast<double>(k + 1) * s.kevPerChannel : s.upperEdgesKeV[k];
+}
+
+// The table when a file of another format is among the spectra.
+std::string exportAnyChannels(const std::vector<std::string>& names, const std::vector<SpectrumData>& spectra)
+{
+    std::size_t rows = 0;
+    for (const auto& s : spectra) rows = std::max(rows, s.counts.size());
+    bool shared = true;
+    for (const auto& s : spectra) {
+        if (s.counts.size() != spectra.front().counts.size()) shared = false;
+        for (std::size_t k = 0; shared && k < s.counts.size(); ++k)
+            shared = std::fabs(upperEdge(s, k) - upperEdge(spectra.front(), k)) <= 1e-9 * std::fabs(upperEdge(s, k));
+    }
+    std::string out = "channel";
+    std::string units;
+    if (shared) {
+        out += ",energy";
+        units = ",keV";
+    }
+    for (const auto& n : names) {
+        if (!shared) {
+            out += ',';
+            out += csvField("energy " + n);
+            units += ",keV";
+        }
+        out += ',';
+        out += csvField(n);
+        units += ",counts";
+    }
+    out += '\n';
+    out += units;
+    out += '\n';
+    char buf[64];
+    for (std::size_t k = 0; k < rows; ++k) {
+        std::snprintf(buf, sizeof buf, "%zu", k + 1);
+        out += buf;
+        if (shared) {
+            std::snprintf(buf, sizeof buf, ",%.6g", upperEdge(spectra.front(), k));
+            out += buf;
+        }
+        for (const auto& s : spectra) {
+            if (k >= s.counts.size()) {
+                out += shared ? "," : ",,";
+                continue;
+            }
+            if (!shared) {
+                std::snprintf(buf, sizeof buf, ",%.6g", upperEdge(s, k));
+                out += buf;
+            }
+            std::snprintf(buf, sizeof buf, ",%.10g", s.counts[k]);
+            out += buf;
+        }
+        out += "\n";
+    }
+    return out;
+}
+
+} // namespace
+
 std::string exportCsv(const std::vector<std::string>& names, const std::vector<SpectrumData>& spectra)
 {
     if (spectra.empty()) throw FileFailure("no spectrum to export");
+    for (const auto& s : spectra)
+        if (!s.upperEdgesKeV.empty()) return exportAnyChannels(names, spectra);
     const double w = spectra.front().kevPerChannel;
     for (std::size_t k = 1; k < spectra.size(); ++k)
         if (spectra[k].kevPerChannel != w)

@@ -113,13 +113,20 @@ struct SpectrumData {
     std::vector<double> counts;  // channels 1..1024
     double kevPerChannel = 0;
     bool measured = false;       // a ".csv"
+    // A file of another format: the energy where each channel ends (any
+    // number of channels); empty for the files above, whose channel i ends
+    // at i·kevPerChannel.
+    std::vector<double> upperEdgesKeV;
 };
 SpectrumData readSpectrum(const std::filesystem::path& file, std::optional<double> kevPerChannel,
                           double firstLine = 32);
 
 // The export table: "channel,energy,<name>..." then a unit row, then one row
 // per channel with the energy i·w (as the result files write it).  All
-// spectra must share one width.
+// spectra must share one width.  With a file of another format among them:
+// one row per channel of the longest, and one energy column (the channel's
+// upper edge) for all when every spectrum has the same channel energies,
+// else an energy column before each count column ("energy <name>").
 std::string exportCsv(const std::vector<std::string>& names, const std::vector<SpectrumData>& spectra);
 
 // Whether this build has the method; requireMethod throws FileFailure if not.

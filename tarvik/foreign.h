@@ -1,0 +1,81 @@
+// Spectrum files of other formats in the commands: which files go to the
+// formats library (everything that is not the front end's measured ".csv"
+// or a result ".mca1"/".mca2"), the keV per channel and offset they bring
+// or the command line gives them, and what each command makes of them.
+// Every function throws FileFailure with the reason for that file.
+#pragma once
+
+#include "engine.h"
+
+#include "formats/measuredcsv_writer.h"
+#include "formats/spectrum.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tarvikcli {
+
+// Whether `file` is read by the formats library.  A ".mca1"/".mca2" never
+// is; a ".csv" only when its content is text columns (a file in the
+// measured layout keeps the front end's reader); every other file is.
+// `forced` (--format) decides for every file but the result files.
+bool isOtherFormat(const std::filesystem::path& file, std::optional<formats::Format> forced);
+
+// One spectrum of such a file and how the commands name it: the file, with
+// "#k" (k from 1) when the file holds several.
+struct OtherSpectrum {
+    std::string label;
+    std::string stem;  // the file name without its extension, "_k" added when the file holds several
+    formats::Spectrum spectrum;
+};
+std::vector<OtherSpectrum> readOtherFormat(const std::filesystem::path& file, std::optional<formats::Format> forced);
+
+// --kev-per-channel W [--offset-kev O] given on the command line: channel k
+// spans [O + kW, O + (k+1)W), in place of the file's calibration.
+struct GivenScale {
+    std::optional<double> kevPerChannel;
+    double offsetKeV = 0;
+};
+formats::Spectrum withGivenScale(formats::Spectrum s, const GivenScale& given);
+
+// The counts on channels of the file's keV per channel from 0 keV, for the
+// beam quality and the plot: as they are when the calibration is that scale
+// already, else shared onto it by the calibration (`note` says so, with the
+// counts that fell below 0 keV).
+struct ZeroScale {
+    std::vector<double> counts;
+    double kevPerChannel = 0;
+    std::string note;
+};
+ZeroScale ontoZeroScale(const formats::Spectrum& s);
+
+// For the export: the channels as they are with the upper edge of each.
+SpectrumData exportData(const formats::Spectrum& s);
+
+// The measured ".csv" of `tarvik import` (see formats::toMeasuredCsv).
+formats::MeasuredCsv importCsv(const OtherSpectrum& o, std::optional<double> rebinKevPerChannel);
+
+// The keV per channel the stripping dialog is given for this spectrum: the
+// rebinning width, the width given on the command line, or the file's
+// calibration when its 1024 channels lie on a scale of three decimals from
+// 0 keV (the exchange file holds three).  Refused with the reason and what
+// to give instead otherwise.
+std::string stripWidth(const formats::Spectrum& s, std::optional<double> rebinKevPerChannel, bool givenOnCommandLine);
+
+// A measured ".csv" in a folder of its own for the dialog's logic, removed
+// with the object.
+class TemporaryCsv {
+public:
+    TemporaryCsv(const std::string& bytes, const std::string& name);
+    ~TemporaryCsv();
+    TemporaryCsv(const TemporaryCsv&) = delete;
+    TemporaryCsv& operator=(const TemporaryCsv&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    std::filesystem::path dir_, path_;
+};
+
+} // namespace tarvikcli
