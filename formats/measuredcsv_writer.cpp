@@ -4,6 +4,7 @@
 
 #include "sjis/sjis.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -126,10 +127,23 @@ MeasuredCsv toMeasuredCsv(const Spectrum& s, const MeasuredCsvOptions& o)
     }
     if (s.calibration) {
         const Calibration& c = *s.calibration;
-        h.push_back(number("Calibration: %.6g keV per channel", c.gainKeV) +
-                    number(" first channel from %.5g keV", c.offsetKeV));
+        // An offset of rounding size is 0.
+        const double offset = std::fabs(c.offsetKeV) < 1e-9 * std::max(1.0, c.gainKeV) ? 0.0 : c.offsetKeV;
+        h.push_back(number("Calibration: %.6g keV per channel", c.gainKeV) + number(" from %.6g keV", offset));
         h.push_back(polynomialText(c));
-        h.push_back("Calibration basis: " + c.basis);
+        // The basis over as many lines as it takes.
+        std::string rest = "Basis: " + c.basis;
+        for (int lines = 0; !rest.empty() && lines < 3; ++lines) {
+            std::size_t cut = rest.size();
+            if (cut > kDialogLineBytes) {
+                cut = rest.rfind(' ', kDialogLineBytes);
+                if (cut == std::string::npos || cut < 20) cut = kDialogLineBytes;
+            }
+            h.push_back(rest.substr(0, cut));
+            const std::size_t next = rest.find_first_not_of(' ', cut);
+            if (next == std::string::npos) break;
+            rest = "  " + rest.substr(next);
+        }
     } else {
         h.push_back("Calibration: none in the file");
         h.push_back("");
@@ -147,8 +161,10 @@ MeasuredCsv toMeasuredCsv(const Spectrum& s, const MeasuredCsvOptions& o)
         if (p.pileUpRejectionMaxUs) line += number(" PUR max %.4g us", *p.pileUpRejectionMaxUs);
         h.push_back(line);
         line = "Counts in/out:";
-        line += p.inputCounts ? " " + std::to_string(*p.inputCounts) : std::string(" -");
-        line += p.outputCounts ? " / " + std::to_string(*p.outputCounts) : std::string(" / -");
+        line += ' ';
+        line += p.inputCounts ? std::to_string(*p.inputCounts) : std::string("-");
+        line += " / ";
+        line += p.outputCounts ? std::to_string(*p.outputCounts) : std::string("-");
         if (p.accumulationTimeS) line += number(" in %.4g s", *p.accumulationTimeS);
         if (p.deadTimePercent) line += number(" dead %.3g %%", *p.deadTimePercent);
         h.push_back(line);
@@ -160,7 +176,7 @@ MeasuredCsv toMeasuredCsv(const Spectrum& s, const MeasuredCsvOptions& o)
         if (h.size() >= static_cast<std::size_t>(kDialogHeaderLines - 1)) break;
         if (!l.empty()) h.push_back("| " + l);
     }
-    while (h.size() < static_cast<std::size_t>(kDialogHeaderLines - 1)) h.emplace_back();
+    h.resize(static_cast<std::size_t>(kDialogHeaderLines - 1));
     h.push_back("Channel  Energy  Count");
 
     std::string& b = out.bytes;
@@ -169,12 +185,15 @@ MeasuredCsv toMeasuredCsv(const Spectrum& s, const MeasuredCsvOptions& o)
         b += dialogHeaderLine(l);
         b += "\r\n";
     }
-    char rec[96];
+    char rec[128];
     for (std::size_t k = 0; k < counts.size(); ++k) {
         double e = 0;
         if (out.rebinned) e = static_cast<double>(k + 1) * out.kevPerChannel;
         else if (s.calibration) e = s.calibration->edgeKeV(static_cast<double>(k + 1));
-        std::snprintf(rec, sizeof rec, "%zu,%.4f,%llu\r\n", k + 1, e, static_cast<unsigned long long>(counts[k]));
+        // Energies of any size in a few characters (calibrations stay below 10^7 keV).
+        const char* pattern = std::fabs(e) < 1e9 ? "%zu,%.4f,%llu\r\n" : "%zu,%.6e,%llu\r\n";
+        const int n = std::snprintf(rec, sizeof rec, pattern, k + 1, e, static_cast<unsigned long long>(counts[k]));
+        if (n < 0 || static_cast<std::size_t>(n) >= sizeof rec) throw ImportError("a record does not fit its line");
         b += rec;
     }
     return out;

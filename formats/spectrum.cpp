@@ -40,6 +40,8 @@ const FormatInfo& infoOf(Format f)
     return kFormats[0];
 }
 
+constexpr double kMaxCalibratedKeV = 1e7;
+
 std::string numberText(double v)
 {
     char buf[40];
@@ -123,13 +125,17 @@ Calibration makeCalibration(std::vector<double> coefficients, ChannelPoint point
         }
     }
     // Rising as the numbers are computed, not only on paper: a gain too
-    // small beside the offset adds nothing to it.
+    // small beside the offset adds nothing to it.  And within reach of any
+    // spectrometer: no channel beyond 10 GeV.
     double previous = cal.edgeKeV(0);
-    for (std::size_t k = 1; k < n; ++k) {
+    for (std::size_t k = 0; k < n; ++k) {
         const double e = cal.edgeKeV(static_cast<double>(k));
-        if (!(e > previous))
+        if (k > 0 && !(e > previous))
             throw std::invalid_argument("the calibration's energies stop rising at channel " + std::to_string(k) +
                                         " (" + numberText(e) + " keV)");
+        if (!(std::fabs(e) <= kMaxCalibratedKeV))
+            throw std::invalid_argument("the calibration puts channel " + std::to_string(k) + " at " + numberText(e) +
+                                        " keV: no spectrometer reaches that far");
         previous = e;
     }
     if (!std::isfinite(cal.offsetKeV) || !std::isfinite(previous) || !(cal.gainKeV > 0) || !std::isfinite(cal.gainKeV))

@@ -156,6 +156,11 @@ TEST(FormatsRefuse, HeadersThatDisagreeWithTheData)
     Truth flat = t;
     flat.gainKeV = 1.88e-38;
     expectRefusal(testing::chnFile(flat), {"byte 4132", "stop rising at channel 1"});
+    // Channels wider than any spectrometer's (found by fuzz_pmca: the
+    // import's records then outgrew their line).
+    Truth wide = t;
+    wide.gainKeV = 1e10;
+    expectRefusal(testing::pmcaFile(wide), {"<<CALIBRATION>>", "no spectrometer reaches that far"});
 }
 
 TEST(FormatsRefuse, StructureTheFormatNeeds)
