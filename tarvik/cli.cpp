@@ -1,6 +1,7 @@
 #include "cli.h"
 
 #include "engine.h"
+#include "foreign.h"
 #include "fixedio/files.h"
 #include "quality/beamquality.h"
 #include "conv/scatterer.h"
@@ -42,7 +43,10 @@ const char* const kMainHelp =
     "  quality       beam-quality figures with their uncertainties\n"
     "  export        spectra as one CSV table\n"
     "  plot          spectra drawn to PNG, SVG or PDF\n"
+    "  import        analysers' spectrum files (.mca, .Spe, .Chn, N42 XML, text\n"
+    "                columns) as measured .csv for the dialogs and tvstrip\n"
     "\n"
+    "strip, quality, export and plot also take those files directly.\n"
     "'tarvik COMMAND --help' describes a command.  The exit status is 0 when\n"
     "every file was done, 1 when any failed (a summary on stderr says which and\n"
     "why), 2 when the command itself was wrong.\n";
@@ -80,7 +84,19 @@ const char* const kStripHelp =
     "The response data come from RES/ of the current folder, else from the\n"
     "installed data: the response tables, or for unfold RES/detector.txt and\n"
     "RES/unfold.rsp (read once per call; a file that cannot use them fails\n"
-    "with the reason).\n";
+    "with the reason).\n"
+    "\n"
+    "Spectrum files of analysers (.mca, .Spe, .Chn, N42 XML, text columns) are\n"
+    "corrected as their .csv of `tarvik import` would be.  Their keV per channel\n"
+    "comes from their calibration (--kev-per-channel is then not needed), which\n"
+    "must put their 1024 channels on a scale from 0 keV of three decimals;\n"
+    "otherwise, or for other channel counts:\n"
+    "  --rebin-kev-per-channel W  share the counts onto 1024 channels of W keV\n"
+    "                         from 0 keV by the file's calibration\n"
+    "  --kev-per-channel W    take the file's channels as they are, W keV each\n"
+    "                         (with --offset-kev O as its calibration for rebinning)\n"
+    "  --format mca|spe|chn|n42|text   read them as this format\n";
+
 
 const char* const kConvertHelp =
     "Usage: tarvik convert --angle A --length-mm L --scatterer Carbon|PMMA|FILE\n"
@@ -137,7 +153,18 @@ const char* const kQualityHelp =
     "\n"
     "A .csv without --kv is evaluated as measured.  The counts of a .mca1/.mca2\n"
     "are taken as Poisson counts of their own value (a lower bound of the\n"
-    "uncertainty: the measured counts are no longer known).\n";
+    "uncertainty: the measured counts are no longer known).\n"
+    "\n"
+    "Spectrum files of analysers (.mca, .Spe, .Chn, N42 XML, text columns), of\n"
+    "any number of channels, bring their keV per channel and offset from their\n"
+    "calibration; --kev-per-channel W (and --offset-kev O, where the first channel\n"
+    "starts) replaces it.  Counts of a calibration that does not start at 0 keV\n"
+    "are shared onto channels of its keV per channel from 0 keV (the progress\n"
+    "line says so).  With --kv they are stripped as `tarvik strip` does:\n"
+    "  --rebin-kev-per-channel W  with --kv: share the counts onto 1024 channels\n"
+    "                         of W keV from 0 keV by the file's calibration first\n"
+    "  --format mca|spe|chn|n42|text   read them as this format\n";
+
 
 const char* const kExportHelp =
     "Usage: tarvik export --csv OUT.csv [--kev-per-channel W] [--first-line N]\n"
@@ -146,7 +173,15 @@ const char* const kExportHelp =
     "Writes the spectra as one table: a channel and an energy column (keV, the\n"
     "channel's upper edge i*W as the result files write it) and one count column\n"
     "per file, after a row of units.  All files must have the same keV per\n"
-    "channel; W is needed for .csv files.\n";
+    "channel; W is needed for .csv files.\n"
+    "\n"
+    "Spectrum files of analysers (.mca, .Spe, .Chn, N42 XML, text columns) give\n"
+    "one row per channel of the file with the energy where the channel ends by\n"
+    "its calibration (or by --kev-per-channel W and --offset-kev O); when the\n"
+    "spectra do not share their channel energies, each count column gets an\n"
+    "energy column of its own before it.\n"
+    "  --format mca|spe|chn|n42|text   read them as this format\n";
+
 
 const char* const kPlotHelp =
     "Usage: tarvik plot --out OUT.png|OUT.svg|OUT.pdf [--log] [--range LO HI]\n"
@@ -155,7 +190,39 @@ const char* const kPlotHelp =
     "Draws the spectra (counts over energy in keV) into a PNG, SVG or PDF file.\n"
     "  --log                  logarithmic count axis\n"
     "  --range LO HI          energy range in keV (default: 0 to the highest\n"
-    "                         energy with counts)\n";
+    "                         energy with counts)\n"
+    "Spectrum files of analysers (.mca, .Spe, .Chn, N42 XML, text columns) are\n"
+    "drawn over the energies of their calibration (or of --kev-per-channel W and\n"
+    "--offset-kev O); --format mca|spe|chn|n42|text reads them as that format.\n";
+
+const char* const kImportHelp =
+    "Usage: tarvik import [--rebin-kev-per-channel W] [--outdir DIR] [--force]\n"
+    "                     FILE...\n"
+    "\n"
+    "Writes each spectrum file of an analyser (<<PMCA SPECTRUM>> .mca, .Spe,\n"
+    "binary .Chn, N42 XML, text or CSV columns) as a measured .csv in the\n"
+    "stripping dialog's layout: FILE.csv beside it (or in --outdir), a file of\n"
+    "several spectra as FILE_1.csv, FILE_2.csv, ...  Lines 1 to 31 keep the\n"
+    "source format, the start, live and real time, the calibration and the pulse\n"
+    "processor's settings as text; the 1024 records start at line 32, so the\n"
+    "dialogs, tvstrip and tarvik strip take it as the analyser's own .csv.\n"
+    "\n"
+    "  --rebin-kev-per-channel W  share the counts onto 1024 channels of W keV\n"
+    "                         from 0 keV by the file's energy calibration (each\n"
+    "                         channel's counts spread evenly over its energies);\n"
+    "                         needed for files of other than 1024 channels, and\n"
+    "                         said in the header\n"
+    "  --kev-per-channel W    the file's keV per channel in place of its\n"
+    "                         calibration (--offset-kev O: its first channel\n"
+    "                         starts at O keV)\n"
+    "  --format mca|spe|chn|n42|text   read every file as this format instead of\n"
+    "                         recognising it from its content\n"
+    "  --outdir DIR           write the results into DIR\n"
+    "  --force                overwrite existing results\n"
+    "\n"
+    "A file that cannot be read is refused with the line or byte and what was\n"
+    "expected; nothing is written for it.\n";
+
 
 const char* const kPlotMissing =
     "\nThis build of tarvik has no plot command (it was built without Qt).\n";
@@ -297,6 +364,44 @@ Method methodOf(const std::optional<std::string>& given)
         return Method::Unfold;
     }
     throw UsageError("--method must be standard or unfold, not \"" + m + "\"");
+}
+
+// --format: every file of another format read as this one.
+std::optional<formats::Format> formatOf(const std::optional<std::string>& given)
+{
+    if (!given) return std::nullopt;
+    const auto k = formats::formatFromKey(*given);
+    if (!k) throw UsageError("--format must be mca, spe, chn, n42, text or csv, not \"" + *given + "\"");
+    return k;
+}
+
+// --kev-per-channel W and --offset-kev O as the calibration of files of
+// other formats.  Without the check of W: a W of 0 or less then fails each
+// such file with the reason, as it fails each measured .csv.
+GivenScale givenScaleAsGiven(const std::optional<std::string>& offset, std::optional<double> kevPerChannel)
+{
+    GivenScale g;
+    g.kevPerChannel = kevPerChannel;
+    if (offset) {
+        if (!kevPerChannel) throw UsageError("--offset-kev needs --kev-per-channel");
+        g.offsetKeV = number(*offset, "--offset-kev");
+    }
+    return g;
+}
+
+GivenScale givenScaleOf(const std::optional<std::string>& offset, std::optional<double> kevPerChannel)
+{
+    const GivenScale g = givenScaleAsGiven(offset, kevPerChannel);
+    if (g.kevPerChannel && !(*g.kevPerChannel > 0)) throw UsageError("--kev-per-channel must be above 0");
+    return g;
+}
+
+std::optional<double> rebinOf(const std::optional<std::string>& given)
+{
+    if (!given) return std::nullopt;
+    const double v = number(*given, "--rebin-kev-per-channel");
+    if (!(v > 0)) throw UsageError("--rebin-kev-per-channel must be above 0");
+    return v;
 }
 
 // ---------------------------------------------------------------- progress
@@ -488,6 +593,34 @@ std::string readableError(const std::exception& e) { return e.what(); }
 
 // ---------------------------------------------------------------- commands
 
+// One spectrum of another format (its scale given or its own) through the
+// stripping: its .csv of `tarvik import` in a folder of its own, then as the
+// dialog and tvstrip take it.  `width` receives the keV per channel used.
+StripRun stripOtherSpectrum(const OtherSpectrum& o, StripSettings s, const GivenScale& given,
+                            std::optional<double> rebin, ResponseTables& tables, std::string* width = nullptr)
+{
+    if (given.kevPerChannel && given.offsetKeV != 0 && !rebin)
+        throw FileFailure("the stripping takes channels from 0 keV: with --offset-kev give --rebin-kev-per-channel W");
+    s.kevPerChannel = stripWidth(o.spectrum, rebin, given.kevPerChannel.has_value());
+    if (width) *width = s.kevPerChannel;
+    s.firstLine = "32";
+    const formats::MeasuredCsv csv = importCsv(o, rebin);
+    const TemporaryCsv measured(csv.bytes, o.stem + ".csv");
+    return stripFile(measured.path(), s, tables);
+}
+
+StripRun stripOtherFormat(const fs::path& file, const StripSettings& s, const GivenScale& given,
+                          std::optional<double> rebin, std::optional<formats::Format> forced, ResponseTables& tables)
+{
+    std::vector<OtherSpectrum> all = readOtherFormat(file, forced);
+    if (all.size() != 1)
+        throw FileFailure("it holds " + std::to_string(all.size()) +
+                          " spectra: write each as a .csv with tarvik import and strip those");
+    OtherSpectrum& o = all.front();
+    o.spectrum = withGivenScale(std::move(o.spectrum), given);
+    return stripOtherSpectrum(o, s, given, rebin, tables);
+}
+
 int cmdStrip(const std::vector<std::string>& args, const Locations& where, const Io& io)
 {
     CommandLine cl;
@@ -498,14 +631,29 @@ int cmdStrip(const std::vector<std::string>& args, const Locations& where, const
     const auto& method = cl.value("--method");
     const auto& outdir = cl.value("--outdir");
     const auto& jobs = cl.value("--jobs");
+    const auto& rebinWidth = cl.value("--rebin-kev-per-channel");
+    const auto& offset = cl.value("--offset-kev");
+    const auto& format = cl.value("--format");
     const bool& force = cl.flag("--force");
     if (!cl.parse(args)) { std::fputs(kStripHelp, io.out); return 0; }
     const std::vector<std::string>& files = cl.files();
     StripSettings s;
     s.kv = required(kv, "--kv");
-    s.kevPerChannel = required(width, "--kev-per-channel");
+    // Files of other formats bring their keV per channel; the measured
+    // .csv files need it as before.
+    const auto forced = formatOf(format);
+    std::vector<bool> other;
+    for (const std::string& f : files) other.push_back(isOtherFormat(f, forced));
+    const bool allOther = !files.empty() && std::find(other.begin(), other.end(), false) == other.end();
+    if (!allOther || width) s.kevPerChannel = required(width, "--kev-per-channel");
     number(s.kv, "--kv");
-    number(s.kevPerChannel, "--kev-per-channel");
+    std::optional<double> widthGiven;
+    if (!s.kevPerChannel.empty()) widthGiven = number(s.kevPerChannel, "--kev-per-channel");
+    // With measured .csv files in the call, --kev-per-channel is theirs.
+    if (!allOther && offset)
+        throw UsageError("--offset-kev is for files of other formats only (this call has measured .csv files)");
+    const GivenScale given = allOther ? givenScaleOf(offset, widthGiven) : GivenScale{};
+    const std::optional<double> rebin = rebinOf(rebinWidth);
     if (firstLine) { number(*firstLine, "--first-line"); s.firstLine = *firstLine; }
     takeComments(comments, s.comment1, s.comment2);
     s.method = methodOf(method);
@@ -557,7 +705,8 @@ int cmdStrip(const std::vector<std::string>& args, const Locations& where, const
                 // An input whose result another input names first is checked
                 // when its turn comes, once the earlier one has been written.
                 if (first[i]) existing(outs[i]);
-                o.run = stripFile(files[i], s, tables);
+                o.run = other[i] ? stripOtherFormat(files[i], s, given, rebin, forced, tables)
+                                 : stripFile(files[i], s, tables);
                 if (first[i]) {
                     existing(outs[i]);
                     fixedio::writeFileAtomically(outs[i], o.run->result, fixedio::StaleSweep::Skip);
@@ -661,9 +810,14 @@ int cmdQuality(const std::vector<std::string>& args, const Locations& where, con
     const auto& scattererName = cl.value("--scatterer");
     const auto& fromKev = cl.value("--from-kev");
     const auto& method = cl.value("--method");
+    const auto& offset = cl.value("--offset-kev");
+    const auto& format = cl.value("--format");
+    const auto& rebinWidth = cl.value("--rebin-kev-per-channel");
     const bool& json = cl.flag("--json");
     const bool& csv = cl.flag("--csv");
     if (!cl.parse(args)) { std::fputs(kQualityHelp, io.out); return 0; }
+    const auto forced = formatOf(format);
+    const std::optional<double> rebin = rebinOf(rebinWidth);
     const std::vector<std::string>& files = cl.files();
     if (json && csv) throw UsageError("--json and --csv exclude each other");
     std::optional<double> w;
@@ -717,14 +871,63 @@ int cmdQuality(const std::vector<std::string>& args, const Locations& where, con
         }
     }
     if (files.empty()) throw UsageError("no spectrum given");
+    const GivenScale given = givenScaleOf(offset, w);
     std::error_code ec;
     ResponseTables tables(fs::is_directory("RES", ec) ? fs::path("RES") : where.dataDir / "RES");
     Progress progress(io, "quality", files.size());
     if (csv) std::fprintf(io.out, "%s\n", quality::csvHeader().c_str());
+    // The figures of a stripped spectrum: the correction (and conversion) of
+    // the measured counts and of each resample.
+    const auto throughCorrection = [&](const StripRun& run, double kevPerChannel) {
+        quality::Chain chain = [&](std::span<const double> measured) {
+            std::vector<double> c = stripCounts(measured, run.voltage, run.kevPerChannel, tables, m);
+            if (conv) {
+                const float lengthCm = static_cast<float>(number(conv->lengthMm, "--length-mm") * 0.1);
+                const auto degrees = static_cast<std::int32_t>(number(conv->angle, "--angle"));
+                c = convertCounts(c, degrees, lengthCm, run.kevPerChannel, scatterer, model ? &*model : nullptr);
+            }
+            return c;
+        };
+        return quality::computeBeamQualityThrough(run.measured, kevPerChannel, chain, options);
+    };
+    const auto print = [&](const quality::BeamQuality& q, const std::string& name) {
+        if (json) std::fprintf(io.out, "%s\n", quality::toJson(q, name).c_str());
+        else if (csv) std::fprintf(io.out, "%s\n", quality::toCsv(q, name).c_str());
+        else std::fprintf(io.out, "%s\n", quality::formatText(q, name).c_str());
+        std::fflush(io.out);
+    };
     for (const std::string& f : files) {
         try {
             const fs::path file(f);
             quality::BeamQuality q;
+            if (isOtherFormat(file, forced)) {
+                // Every spectrum of the file, each under its own name.
+                std::vector<std::pair<std::string, quality::BeamQuality>> records;
+                std::string notes;
+                for (OtherSpectrum& o : readOtherFormat(file, forced)) {
+                    o.spectrum = withGivenScale(std::move(o.spectrum), given);
+                    if (kv) {
+                        if (conv && m == Method::Unfold && !model) throw FileFailure(modelFailure);
+                        StripSettings s;
+                        s.kv = *kv;
+                        s.method = m;
+                        std::string kevPerChannel;
+                        const StripRun run = stripOtherSpectrum(o, s, given, rebin, tables, &kevPerChannel);
+                        records.emplace_back(o.label, throughCorrection(run, std::strtod(kevPerChannel.c_str(), nullptr)));
+                    } else {
+                        const ZeroScale z = ontoZeroScale(o.spectrum);
+                        if (!z.note.empty() && notes.find(z.note) == std::string::npos) {
+                            notes += notes.empty() ? "; " : ", ";
+                            notes += z.note;
+                        }
+                        records.emplace_back(o.label, quality::computeBeamQuality(z.counts, z.kevPerChannel, options));
+                    }
+                }
+                for (const auto& [name, record] : records) print(record, name);
+                progress.done(f, records.size() > 1 ? "ok (" + std::to_string(records.size()) + " spectra)" + notes
+                                                    : "ok" + notes);
+                continue;
+            }
             if (file.extension() == ".csv" && kv) {
                 if (!w) throw FileFailure("a .csv carries no keV per channel: give it with --kev-per-channel W");
                 if (conv && m == Method::Unfold && !model) throw FileFailure(modelFailure);
@@ -737,25 +940,12 @@ int cmdQuality(const std::vector<std::string>& args, const Locations& where, con
                 std::snprintf(buf, sizeof buf, "%.10g", firstLine);
                 s.firstLine = buf;
                 const StripRun run = stripFile(file, s, tables);
-                // The correction (and conversion) of the measured counts and of each resample.
-                quality::Chain chain = [&](std::span<const double> measured) {
-                    std::vector<double> c = stripCounts(measured, run.voltage, run.kevPerChannel, tables, m);
-                    if (conv) {
-                        const float lengthCm = static_cast<float>(number(conv->lengthMm, "--length-mm") * 0.1);
-                        const auto degrees = static_cast<std::int32_t>(number(conv->angle, "--angle"));
-                        c = convertCounts(c, degrees, lengthCm, run.kevPerChannel, scatterer, model ? &*model : nullptr);
-                    }
-                    return c;
-                };
-                q = quality::computeBeamQualityThrough(run.measured, *w, chain, options);
+                q = throughCorrection(run, *w);
             } else {
                 const SpectrumData d = readSpectrum(file, w, firstLine);
                 q = quality::computeBeamQuality(d.counts, d.kevPerChannel, options);
             }
-            if (json) std::fprintf(io.out, "%s\n", quality::toJson(q, f).c_str());
-            else if (csv) std::fprintf(io.out, "%s\n", quality::toCsv(q, f).c_str());
-            else std::fprintf(io.out, "%s\n", quality::formatText(q, f).c_str());
-            std::fflush(io.out);
+            print(q, f);
             progress.done(f, "ok");
         } catch (const std::exception& e) {
             progress.failed(f, readableError(e));
@@ -770,6 +960,8 @@ int cmdExport(const std::vector<std::string>& args, const Locations&, const Io& 
     const auto& table = cl.value("--csv");
     const auto& width = cl.value("--kev-per-channel");
     const auto& firstLineText = cl.value("--first-line");
+    const auto& offset = cl.value("--offset-kev");
+    const auto& format = cl.value("--format");
     const bool& force = cl.flag("--force");
     if (!cl.parse(args)) { std::fputs(kExportHelp, io.out); return 0; }
     const std::vector<std::string>& files = cl.files();
@@ -777,17 +969,33 @@ int cmdExport(const std::vector<std::string>& args, const Locations&, const Io& 
     std::optional<double> w;
     if (width) w = number(*width, "--kev-per-channel");
     const double firstLine = firstLineText ? number(*firstLineText, "--first-line") : 32.0;
+    const auto forced = formatOf(format);
+    const GivenScale given = givenScaleAsGiven(offset, w);
     if (files.empty()) throw UsageError("no spectrum given");
     if (!force && pathExists(out)) throw UsageError(out.string() + " exists (use --force to overwrite)");
     Progress progress(io, "export", files.size());
     std::vector<std::string> names;
     std::vector<SpectrumData> spectra;
+    std::optional<std::size_t> firstOfOneWidth;  // the first .csv/.mca1/.mca2 read
     for (const std::string& f : files) {
         try {
+            if (isOtherFormat(f, forced)) {
+                // One count column per spectrum, with its own energies.
+                std::vector<std::pair<std::string, SpectrumData>> read;
+                for (OtherSpectrum& o : readOtherFormat(f, forced))
+                    read.emplace_back(o.label, exportData(withGivenScale(std::move(o.spectrum), given)));
+                for (auto& [name, d] : read) {
+                    names.push_back(name);
+                    spectra.push_back(std::move(d));
+                }
+                progress.done(f, "read");
+                continue;
+            }
             SpectrumData d = readSpectrum(f, w, firstLine);
-            if (!spectra.empty() && d.kevPerChannel != spectra.front().kevPerChannel)
-                throw FileFailure("its keV per channel differs from " + names.front() +
+            if (firstOfOneWidth && d.kevPerChannel != spectra[*firstOfOneWidth].kevPerChannel)
+                throw FileFailure("its keV per channel differs from " + names[*firstOfOneWidth] +
                                   "'s: one energy column cannot serve both (give --kev-per-channel)");
+            if (!firstOfOneWidth) firstOfOneWidth = spectra.size();
             names.push_back(f);
             spectra.push_back(std::move(d));
             progress.done(f, "read");
@@ -812,6 +1020,8 @@ int cmdPlot(const std::vector<std::string>& args, const Locations&, const Io& io
     const auto& range = cl.pair("--range");
     const auto& width = cl.value("--kev-per-channel");
     const auto& firstLineText = cl.value("--first-line");
+    const auto& offset = cl.value("--offset-kev");
+    const auto& format = cl.value("--format");
     const bool& logScale = cl.flag("--log");
     const bool& force = cl.flag("--force");
     if (!cl.parse(args)) {
@@ -833,14 +1043,40 @@ int cmdPlot(const std::vector<std::string>& args, const Locations&, const Io& io
     std::optional<double> w;
     if (width) w = number(*width, "--kev-per-channel");
     const double firstLine = firstLineText ? number(*firstLineText, "--first-line") : 32.0;
+    const auto forced = formatOf(format);
+    const GivenScale given = givenScaleAsGiven(offset, w);
     if (files.empty()) throw UsageError("no spectrum given");
     if (!force && pathExists(out)) throw UsageError(out.string() + " exists (use --force to overwrite)");
     Progress progress(io, "plot", files.size());
     std::vector<PlotSeries> series;
     for (const std::string& f : files) {
         try {
+            if (isOtherFormat(f, forced)) {
+                // Over the energies of each channel's centre by the calibration.
+                std::vector<PlotSeries> read;
+                for (OtherSpectrum& o : readOtherFormat(f, forced)) {
+                    const formats::Spectrum sp = withGivenScale(std::move(o.spectrum), given);
+                    if (!sp.calibration)
+                        throw FileFailure("it has no energy calibration: give --kev-per-channel W (and --offset-kev O)");
+                    PlotSeries ps;
+                    ps.name = fs::path(o.label).filename().string();
+                    ps.counts.assign(sp.counts.begin(), sp.counts.end());
+                    ps.kevPerChannel = sp.calibration->gainKeV;
+                    for (std::size_t k = 0; k < sp.counts.size(); ++k)
+                        ps.centresKeV.push_back(sp.calibration->edgeKeV(static_cast<double>(k) + 0.5));
+                    ps.topKeV = sp.calibration->edgeKeV(static_cast<double>(sp.counts.size()));
+                    read.push_back(std::move(ps));
+                }
+                for (auto& ps : read) series.push_back(std::move(ps));
+                progress.done(f, "read");
+                continue;
+            }
             SpectrumData d = readSpectrum(f, w, firstLine);
-            series.push_back({fs::path(f).filename().string(), std::move(d.counts), d.kevPerChannel});
+            PlotSeries ps;
+            ps.name = fs::path(f).filename().string();
+            ps.counts = std::move(d.counts);
+            ps.kevPerChannel = d.kevPerChannel;
+            series.push_back(std::move(ps));
             progress.done(f, "read");
         } catch (const std::exception& e) {
             progress.failed(f, readableError(e));
@@ -849,6 +1085,61 @@ int cmdPlot(const std::vector<std::string>& args, const Locations&, const Io& io
     if (!series.empty()) {
         const std::string why = plotSpectra(series, logScale, lo, hi, out);
         if (!why.empty()) progress.failed(out.string(), why);
+    }
+    return progress.finish();
+}
+
+int cmdImport(const std::vector<std::string>& args, const Locations&, const Io& io)
+{
+    CommandLine cl;
+    const auto& outdir = cl.value("--outdir");
+    const auto& rebinWidth = cl.value("--rebin-kev-per-channel");
+    const auto& width = cl.value("--kev-per-channel");
+    const auto& offset = cl.value("--offset-kev");
+    const auto& format = cl.value("--format");
+    const bool& force = cl.flag("--force");
+    if (!cl.parse(args)) { std::fputs(kImportHelp, io.out); return 0; }
+    const std::vector<std::string>& files = cl.files();
+    const auto forced = formatOf(format);
+    std::optional<double> w;
+    if (width) w = number(*width, "--kev-per-channel");
+    const GivenScale given = givenScaleOf(offset, w);
+    const std::optional<double> rebin = rebinOf(rebinWidth);
+    requireOutdir(outdir);
+    if (files.empty()) throw UsageError("no spectrum file given");
+    Progress progress(io, "import", files.size());
+    Written written;
+    for (const std::string& f : files) {
+        try {
+            const fs::path file(f);
+            if (!isOtherFormat(file, forced)) {
+                const std::string ext = file.extension().string();
+                if (ext == ".mca1" || ext == ".mca2")
+                    throw FileFailure("a result of the stripping or the conversion, not a measured spectrum");
+                throw FileFailure("already a measured .csv in the stripping dialog's layout: nothing to import");
+            }
+            // Every spectrum written, or none: all are made and checked first.
+            std::vector<std::pair<fs::path, formats::MeasuredCsv>> results;
+            for (OtherSpectrum& o : readOtherFormat(file, forced)) {
+                o.spectrum = withGivenScale(std::move(o.spectrum), given);
+                const fs::path out = (outdir ? fs::path(*outdir) : file.parent_path()) / (o.stem + ".csv");
+                std::error_code ec;
+                if (fs::weakly_canonical(out, ec) == fs::weakly_canonical(file, ec))
+                    throw FileFailure("its .csv " + out.string() + " would replace the file itself: give --outdir DIR");
+                if (!force && pathExists(out)) throw FileFailure(out.string() + " exists (use --force to overwrite)");
+                results.emplace_back(out, importCsv(o, rebin));
+            }
+            std::string what;
+            for (const auto& [out, made] : results) {
+                writeResult(out, made.bytes, force, written);
+                if (!what.empty()) what += ", ";
+                what += out.string();
+                if (made.rebinned) what += " (counts shared onto 1024 channels)";
+            }
+            progress.done(f, what);
+        } catch (const std::exception& e) {
+            progress.failed(f, readableError(e));
+        }
     }
     return progress.finish();
 }
@@ -944,7 +1235,8 @@ int run(const std::vector<std::string>& args, const Locations& where, const Io& 
     const std::string& cmd = args[1];
     static const std::map<std::string, std::function<int(const std::vector<std::string>&, const Locations&, const Io&)>>
         commands = {{"init", cmdInit},       {"strip", cmdStrip},   {"convert", cmdConvert},
-                    {"quality", cmdQuality}, {"export", cmdExport}, {"plot", cmdPlot}};
+                    {"quality", cmdQuality}, {"export", cmdExport}, {"plot", cmdPlot},
+                    {"import", cmdImport}};
     auto it = commands.find(cmd);
     if (it == commands.end()) {
         std::fprintf(io.err, "tarvik: unknown command \"%s\" (try tarvik --help)\n", cmd.c_str());

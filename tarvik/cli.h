@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdio>
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -35,6 +36,17 @@ struct PlotSeries {
     std::string name;
     std::vector<double> counts;
     double kevPerChannel = 0;
+    // A file of another format: the energy of each channel's centre, and
+    // where the last channel ends; empty when channel i spans ((i-1)w, iw].
+    std::vector<double> centresKeV;
+    double topKeV = 0;
+
+    double centre(std::size_t i) const { return centresKeV.empty() ? (i + 0.5) * kevPerChannel : centresKeV[i]; }
+    double end(std::size_t i) const
+    {
+        if (centresKeV.empty()) return (i + 1) * kevPerChannel;
+        return i + 1 < centresKeV.size() ? 0.5 * (centresKeV[i] + centresKeV[i + 1]) : topKeV;
+    }
 };
 std::string plotSpectra(const std::vector<PlotSeries>& series, bool logScale, double lo, double hi,
                         const std::filesystem::path& out);

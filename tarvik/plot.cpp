@@ -64,12 +64,12 @@ void draw(QPainter& p, const QRectF& page, const std::vector<PlotSeries>& series
         lo = 0;
         for (const auto& s : series)
             for (std::size_t i = 0; i < s.counts.size(); ++i)
-                if (s.counts[i] > 0) hi = std::max(hi, (i + 1) * s.kevPerChannel);
+                if (s.counts[i] > 0) hi = std::max(hi, s.end(i));
         if (hi <= 0) hi = 1;
     }
     for (const auto& s : series)
         for (std::size_t i = 0; i < s.counts.size(); ++i) {
-            const double e = (i + 0.5) * s.kevPerChannel;
+            const double e = s.centre(i);
             if (e < lo || e > hi) continue;
             top = std::max(top, s.counts[i]);
             if (s.counts[i] > 0 && (positiveMin == 0 || s.counts[i] < positiveMin)) positiveMin = s.counts[i];
@@ -135,7 +135,7 @@ void draw(QPainter& p, const QRectF& page, const std::vector<PlotSeries>& series
         QPainterPath path;
         bool started = false;
         for (std::size_t i = 0; i < s.counts.size(); ++i) {
-            const double e = (i + 0.5) * s.kevPerChannel;
+            const double e = s.centre(i);
             if (e < lo - s.kevPerChannel || e > hi + s.kevPerChannel) continue;
             const QPointF pt(X(e), Y(s.counts[i]));
             if (!started) { path.moveTo(pt); started = true; }
