@@ -290,7 +290,7 @@ void Form5::Impl::build() {
 
     // Spectra of other formats through a file dialog of their own (the file
     // list keeps its patterns): left of Command6, under the file list.
-    otherButton = named(new QPushButton(Form5::tr("他の形式を開く…"), w), "OpenOtherFormat");
+    otherButton = named(new QPushButton(Form5::tr("他の形式を開く…", "the button, 124 pixels wide"), w), "OpenOtherFormat");
     otherButton->setFont(smallFont);
     otherButton->setAutoDefault(false);
     otherButton->setToolTip(
@@ -664,8 +664,9 @@ void Form5::Impl::openOtherFormat() {
     if (spectra.size() > 1) {
         QStringList names;
         for (const auto& sp : spectra)
-            names << QString::fromStdString(sp.name.empty() ? std::string("-") : sp.name) +
-                         Form5::tr(" (%1 チャネル)").arg(sp.counts.size());
+            names << Form5::tr("%1 (%2 チャネル)")
+                         .arg(QString::fromStdString(sp.name.empty() ? std::string("-") : sp.name))
+                         .arg(sp.counts.size());
         const int chosen = chooseItem(Form5::tr("このファイルには %1 個のスペクトルがあります。描画するものを選んで下さい")
                                           .arg(spectra.size()),
                                       names);

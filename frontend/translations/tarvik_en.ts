@@ -14,7 +14,7 @@
         <translation>The file name is too long: use at most %1 single-byte characters (%2 double-byte characters).</translation>
     </message>
     <message>
-        <location line="+7"/>
+        <location line="+8"/>
         <source>コメント／メモに使用できない文字が含まれています</source>
         <translation>The comments contain characters that cannot be written to the result file.</translation>
     </message>
@@ -118,7 +118,7 @@ The result cannot be written.</translation>
         <translation> Tube voltage = %1 [kV]</translation>
     </message>
     <message>
-        <location filename="../display/displaylogic.h" line="+52"/>
+        <location filename="../display/displaylogic.h" line="+53"/>
         <source>目的のファイル名をクリックして下さい</source>
         <translation>Please click the file you want.</translation>
     </message>
@@ -219,7 +219,7 @@ Please enter a valid range.</translation>
 <context>
     <name>Form5</name>
     <message>
-        <location filename="../display/form5.cpp" line="+250"/>
+        <location filename="../display/form5.cpp" line="+259"/>
         <source>Ｘ線スペクトル表示</source>
         <translation>X-ray spectrum display</translation>
     </message>
@@ -232,6 +232,11 @@ Please enter a valid range.</translation>
         <location line="+19"/>
         <source>拡張子について</source>
         <translation>About extensions</translation>
+    </message>
+    <message>
+        <location line="+10"/>
+        <source>分析器のスペクトル (.mca・.Spe・.Chn・N42 XML・テキストの列) を開いて描画します</source>
+        <translation>Opens and draws an analyser's spectrum file (.mca, .Spe, .Chn, N42 XML, text columns)</translation>
     </message>
     <message>
         <location line="+4"/>
@@ -355,17 +360,66 @@ Please enter a valid range.</translation>
         <translation>Quality</translation>
     </message>
     <message>
-        <location line="+214"/>
+        <location line="+212"/>
+        <source>他の形式のスペクトルを開く</source>
+        <translation>Open a spectrum of another format</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>スペクトル (*.mca *.MCA *.spe *.Spe *.SPE *.chn *.Chn *.CHN *.n42 *.N42 *.xml *.XML *.csv *.CSV *.txt *.TXT *.tsv *.dat);;すべてのファイル (*)</source>
+        <translation>Spectra (*.mca *.MCA *.spe *.Spe *.SPE *.chn *.Chn *.CHN *.n42 *.N42 *.xml *.XML *.csv *.CSV *.txt *.TXT *.tsv *.dat);;All files (*)</translation>
+    </message>
+    <message>
+        <location line="+7"/>
+        <source>このファイルはスペクトルとして読めません。
+%1</source>
+        <translation>This file cannot be read as a spectrum.
+%1</translation>
+    </message>
+    <message>
+        <location line="+7"/>
+        <source>%1 (%2 チャネル)</source>
+        <translation>%1 (%2 channels)</translation>
+    </message>
+    <message>
+        <location line="+3"/>
+        <source>このファイルには %1 個のスペクトルがあります。描画するものを選んで下さい</source>
+        <translation>This file holds %1 spectra. Please choose the one to draw.</translation>
+    </message>
+    <message>
+        <location line="+17"/>
+        <source>このスペクトルのチャネルは表示のチャネル (%1 keV / チャネル、0 keV から) と一致しません:
+%2
+
+ファイルのエネルギー校正 (%3 keV / チャネル、最初のチャネルは %4 keV から) に従って、カウントを重なりの割合で %1 keV の 1024 チャネルに振り分けて描画します。範囲外のカウント %5 は描画されません。よろしいですか？</source>
+        <translation>The channels of this spectrum are not the display's channels (%1 keV per channel from 0 keV):
+%2
+
+Its counts will be shared by overlap onto 1024 channels of %1 keV, following the file's energy calibration (%3 keV per channel, the first channel from %4 keV). Counts outside those channels (%5) are not drawn. Continue?</translation>
+    </message>
+    <message>
+        <location line="+11"/>
+        <source>このスペクトルは %1 チャネルでエネルギー校正がありません。最初の 1024 チャネルだけを %2 keV / チャネルで描画します (残りのカウント %3 は描画されません)。よろしいですか？</source>
+        <translation>This spectrum has %1 channels and no energy calibration. Only its first 1024 channels will be drawn, at %2 keV per channel (the other %3 counts are not drawn). Continue?</translation>
+    </message>
+    <message>
+        <location line="+25"/>
         <source>線質評価</source>
         <translation>Beam quality</translation>
     </message>
     <message>
-        <location line="-210"/>
+        <location line="-279"/>
         <source>表示中のスペクトルの半価層・実効エネルギーなどを不確かさ付きで表示します</source>
         <translation>Shows the half-value layers, effective energy and other beam-quality figures of the spectra shown, with their uncertainties</translation>
     </message>
     <message>
-        <location line="+8"/>
+        <location line="-151"/>
+        <source>他の形式を開く…</source>
+        <comment>the button, 124 pixels wide</comment>
+        <translation>Other formats…</translation>
+    </message>
+    <message>
+        <location line="+159"/>
         <source>再描画</source>
         <translation>Redraw</translation>
     </message>
@@ -380,7 +434,7 @@ Please enter a valid range.</translation>
         <translation>Prints in black and white</translation>
     </message>
     <message>
-        <location line="+166"/>
+        <location line="+167"/>
         <source>グラフを画像で保存</source>
         <translation>Save graph as picture</translation>
     </message>
@@ -400,7 +454,7 @@ Please enter a valid range.</translation>
         <translation>Save spectra as CSV</translation>
     </message>
     <message>
-        <location line="+18"/>
+        <location line="+86"/>
         <source>各値の ± は計数の統計 (ポアソン分布) による標準不確かさです。</source>
         <translation>Each ± is the standard uncertainty from the counting statistics (Poisson).</translation>
     </message>
@@ -440,7 +494,7 @@ Please enter a valid range.</translation>
         <translation>Unit</translation>
     </message>
     <message>
-        <location line="+38"/>
+        <location line="+41"/>
         <source>線質評価を CSV で保存</source>
         <translation>Save beam quality as CSV</translation>
     </message>
