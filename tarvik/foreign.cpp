@@ -46,7 +46,8 @@ std::vector<OtherSpectrum> readOtherFormat(const fs::path& file, std::optional<f
         o.format = forced;
         all = formats::readSpectra(file, o);
     } catch (const formats::FormatError& e) {
-        throw FileFailure(e.what());
+        // The report names the file already.
+        throw FileFailure(e.where().empty() ? e.reason() : e.where() + ": " + e.reason());
     }
     std::vector<OtherSpectrum> out;
     const std::string stem = file.stem().string();

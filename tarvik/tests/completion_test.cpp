@@ -107,7 +107,8 @@ TEST(TarvikCompletion, OffersTheValuesAndTheFilesEachCommandReads)
     EXPECT_EQ(offers(w, {"tarvik", "plot", "--range", "10", ""}), Words{});
     // Analysers' files, and the formats to read them as.
     for (const char* f : {"run.mca", "RUN2.Spe", "b.chn", "c.n42"}) spit(w / f, "");
-    EXPECT_EQ(offers(w, {"tarvik", "import", "r"}), (Words{"run.mca", "RUN2.Spe"}));
+    EXPECT_EQ(offers(w, {"tarvik", "import", "r"}), Words{"run.mca"});
+    EXPECT_EQ(offers(w, {"tarvik", "import", "R"}), Words{"RUN2.Spe"});
     EXPECT_EQ(offers(w, {"tarvik", "strip", "--kv", "80", "b"}), Words{"b.chn"});
     EXPECT_EQ(offers(w, {"tarvik", "quality", "c"}), Words{"c.n42"});
     EXPECT_EQ(offers(w, {"tarvik", "import", "--format", "n"}), Words{"n42"});

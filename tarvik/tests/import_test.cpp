@@ -187,7 +187,7 @@ TEST(TarvikImport, OtherChannelCountsOnlyWithRebinningAndNeverOverItself)
     spit(w / "Tarvik_data" / "bad.mca", "<<PMCA SPECTRUM>>\r\n<<DATA>>\r\n5\r\n-1\r\n<<END>>\r\n");
     r = runIn(w, tarvikExe() + " import Tarvik_data/bad.mca");
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.err.find("Tarvik_data/bad.mca, line 4: channel 1: the count \"-1\" is negative"), std::string::npos)
+    EXPECT_NE(r.err.find("Tarvik_data/bad.mca: line 4: channel 1: the count \"-1\" is negative"), std::string::npos)
         << r.err;
     fs::remove_all(w);
 }

@@ -225,3 +225,16 @@ tarvik plot --out a.svg --range 10 90 --range 20 30 --kev-per-channel 0.1 Tarvik
 ls a.png a.svg
 tarvik plot --out a.png Tarvik_data/W80kV_2.5mmAl_direct.mca1
 tarvik plot --out a.pdf --kev-per-channel 0.2 Tarvik_data/W80kV_2.5mmAl_direct.csv Tarvik_data/W80kV_2.5mmAl_direct.mca1
+
+# ---- import (and analysers' files in the other commands)
+tarvik import --help
+tarvik import
+tarvik import --format xls x.mca
+tarvik import --offset-kev 1 x.mca
+tarvik import --rebin-kev-per-channel 0 x.mca
+tarvik import --outdir nowhere x.mca
+tarvik import Tarvik_data/W80kV_2.5mmAl_direct.csv Tarvik_data/W80kV_2.5mmAl_direct.mca1 missing.mca
+printf '<<PMCA SPECTRUM>>\r\nLIVE_TIME - 9\r\nREAL_TIME - 10\r\n<<DATA>>\r\n5\r\n-1\r\n<<END>>\r\n' > bad.mca; tarvik import bad.mca; rm bad.mca
+printf 'channel,count\n0,5\n1,6\n' > cols.csv; tarvik import cols.csv; tarvik import --outdir Tarvik_data cols.csv; rm cols.csv
+printf 'channel,count\n0,5\n1,6\n' > cols.txt; tarvik quality --resamples 0 --json cols.txt; rm cols.txt
+tarvik strip --kv 80 --offset-kev 1 --kev-per-channel 0.1 Tarvik_data/W80kV_2.5mmAl_direct.csv
