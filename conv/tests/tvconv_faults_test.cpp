@@ -5,179 +5,46 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <random>
 #include <string>
-#include <vector>
 
-#include "fixedio/files.h"
-#include "fixedio/tests/child_process.h"
+#include "fixedio/tests/result_faults.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using faulttest::fileText;
+using faulttest::kEarlier;
 using faulttest::runIn;
+using faulttest::writeFile;
 
-const std::string kEarlier = "an earlier result that must survive\r\n";
-
-void writeFile(const fs::path& p, const std::string& s) { std::ofstream(p, std::ios::binary) << s; }
-
-std::string tempFile2Text()
-{
-    std::string t = "Tarvik_data\\run.mca2\r\n090\r\n01.00\r\nCarbon.dat\r\n80\r\n0.100\r\n";
-    char field[16];
-    for (int first = 1; first <= 1024; first += 10) {
-        for (int c = first; c <= std::min(first + 9, 1024); ++c) {
-            std::snprintf(field, sizeof field, " %06d", c < 700 ? (c * 7919) % 5000 + 100 : 0);
-            t += field;
-        }
-        t += "\r\n";
-    }
-    return t;
-}
-
-class TvconvFaults : public ::testing::Test {
+class TvconvFaults : public faulttest::ResultFaults {
 protected:
-    fs::path work, data, result;
+    TvconvFaults() : ResultFaults(TVCONV_BINARY, "run.mca2") {}
 
-    void SetUp() override
+    void writeInputs() override
     {
-        std::string tmpl = (fs::temp_directory_path() / "tvconv_faults_XXXXXX").string();
-        ASSERT_NE(::mkdtemp(tmpl.data()), nullptr);
-        work = tmpl;
-        data = work / "Tarvik_data";
-        result = data / "run.mca2";
-        fs::create_directories(data);
         for (const char* f : {"Carbon.dat", "PMMA.dat"}) fs::copy(fs::path(TARVIK_DATA_DIR) / f, work / f);
-        writeFile(work / "TempFile2.dat", tempFile2Text());
+        writeFile(work / "TempFile2.dat", "Tarvik_data\\run.mca2\r\n090\r\n01.00\r\nCarbon.dat\r\n80\r\n0.100\r\n" +
+                                              faulttest::countBlock([](int c) {
+                                                  return c < 700 ? (c * 7919) % 5000 + 100 : 0;
+                                              }));
         std::string header;
         for (int i = 1; i <= 22; ++i) header += "header line " + std::to_string(i) + "\r\n";
         writeFile(work / "Com.dat", header);
-        writeFile(result, kEarlier);
-    }
-
-    void TearDown() override
-    {
-        std::error_code ec;
-        fs::permissions(data, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(work, ec);
-    }
-
-    // Everything in the data folder besides the result.
-    std::vector<std::string> strayFiles() const
-    {
-        std::vector<std::string> v;
-        for (const auto& e : fs::directory_iterator(data))
-            if (e.path() != result) v.push_back(e.path().filename().string());
-        return v;
-    }
-
-    void expectEarlierKept(const faulttest::Outcome& r, const std::string& reason)
-    {
-        EXPECT_TRUE(r.exited) << "the run hung or crashed";
-        EXPECT_NE(r.status, 0);
-        EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
-        EXPECT_NE(r.err.find("no result file was written"), std::string::npos) << r.err;
-        EXPECT_EQ(fileText(result), kEarlier);
-        EXPECT_TRUE(strayFiles().empty()) << strayFiles().front();
     }
 };
 
-TEST_F(TvconvFaults, ProtectedResultFolderIsReportedBeforeTheWork)
-{
-    fs::permissions(data, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
-                              fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec);
-    const auto r = runIn(work, TVCONV_BINARY);
-    expectEarlierKept(r, "write-protected");
-    EXPECT_EQ(r.out.find("Push Enter key to start"), std::string::npos) << r.out;
-}
+TEST_F(TvconvFaults, ProtectedResultFolderIsReportedBeforeTheWork) { checkProtectedResultFolder(); }
 
-TEST_F(TvconvFaults, ProtectedResultFileIsNotReplaced)
-{
-    fs::permissions(result, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    expectEarlierKept(runIn(work, TVCONV_BINARY), "write-protected");
-}
+TEST_F(TvconvFaults, ProtectedResultFileIsNotReplaced) { checkProtectedResultFile(); }
 
-TEST_F(TvconvFaults, FullDiskDuringTheWriteKeepsTheEarlierResult)
-{
-    // Files may not grow beyond 4 KiB: the 22 KiB result does not fit.
-    faulttest::RunOptions o;
-    o.fileSizeLimit = 4096;
-    const auto r = runIn(work, TVCONV_BINARY, o);
-    expectEarlierKept(r, "run.mca2: cannot write the file");
-    EXPECT_EQ(r.out.find("Finished"), std::string::npos) << "a failed write was reported as finished";
-}
+TEST_F(TvconvFaults, FullDiskDuringTheWriteKeepsTheEarlierResult) { checkFullDisk(); }
 
-TEST_F(TvconvFaults, KilledAtRandomMomentsLeavesTheOldOrTheNewResultNeverAMixture)
-{
-    auto complete = runIn(work, TVCONV_BINARY);
-    ASSERT_EQ(complete.status, 0) << complete.err;
-    const std::string fresh = fileText(result);
-    ASSERT_EQ(std::count(fresh.begin(), fresh.end(), '\n'), 1046);
-    ASSERT_NE(fresh, kEarlier);
-
-    // 250 runs, or as many as fit in 20 s when the program runs slowly (a
-    // sanitizer build); TARVIK_KILL_RUNS asks for more by hand, unbounded.
-    int runs = 250;
-    auto budget = std::chrono::seconds(20);
-    if (const char* n = std::getenv("TARVIK_KILL_RUNS")) {
-        runs = std::atoi(n);
-        budget = std::chrono::hours(24);
-    }
-    const auto start = std::chrono::steady_clock::now();
-    std::mt19937 rng(20261208);
-    std::uniform_real_distribution<double> moment(0.0, complete.seconds * 1.3);
-    int kept = 0, replaced = 0, temporariesSeen = 0;
-    int done = 0;
-    for (; done < runs && std::chrono::steady_clock::now() - start < budget; ++done) {
-        const int i = done;
-        writeFile(result, kEarlier);
-        faulttest::RunOptions o;
-        o.killAfterSeconds = moment(rng);
-        runIn(work, TVCONV_BINARY, o);
-        const std::string now = fileText(result);
-        if (now == kEarlier)
-            ++kept;
-        else if (now == fresh)
-            ++replaced;
-        else
-            FAIL() << "run " << i << " killed after " << o.killAfterSeconds << " s left a mixed result of "
-                   << now.size() << " bytes";
-        for (const std::string& name : strayFiles()) {
-            pid_t pid = 0;
-            ASSERT_TRUE(fixedio::isTemporaryResultName(name, pid)) << name;
-            ASSERT_EQ(name[0], '.') << name;
-            ++temporariesSeen;
-        }
-    }
-    std::printf("%d killed runs: earlier result kept %d, new result complete %d, temporary files seen %d\n", done,
-                kept, replaced, temporariesSeen);
-    EXPECT_GT(kept, 0) << "no kill fell inside the run";
-
-    // The next complete run removes what the killed ones left.
-    complete = runIn(work, TVCONV_BINARY);
-    ASSERT_EQ(complete.status, 0) << complete.err;
-    EXPECT_EQ(fileText(result), fresh);
-    EXPECT_TRUE(strayFiles().empty()) << strayFiles().front();
-}
+TEST_F(TvconvFaults, KilledAtRandomMomentsLeavesTheOldOrTheNewResultNeverAMixture) { checkKilledAtRandomMoments(); }
 
 // An input file replaced by something that is not a readable file.
-class TvconvUnusualInputs : public TvconvFaults {
-protected:
-    void expectRefused(const std::string& reason)
-    {
-        faulttest::RunOptions o;
-        o.timeoutSeconds = 20;
-        const auto r = runIn(work, TVCONV_BINARY, o);
-        expectEarlierKept(r, reason);
-        EXPECT_LT(r.seconds, 15);
-    }
-};
+class TvconvUnusualInputs : public TvconvFaults {};
 
 TEST_F(TvconvUnusualInputs, NamedPipesDoNotBlockTheRun)
 {
