@@ -97,7 +97,10 @@ TEST(ScatterModelPhysics, DopplerWidthOfAMonoenergeticLine)
         (tvdet::xrl::comptonProfile(6, mid) > 0.5 * j0 ? lo : hi) = mid;
     }
     const double pzHalf = 0.5 * (lo + hi);
-    for (auto [angle, e] : {std::pair{90, 60.0}, std::pair{120, 40.0}, std::pair{150, 90.0}}) {
+    for (const auto& [angleDeg, energy] : {std::pair{90, 60.0}, std::pair{120, 40.0}, std::pair{150, 90.0}}) {
+        // Plain copies for the lambda below: clang 14 does not let a lambda capture a structured binding.
+        const int angle = angleDeg;
+        const double e = energy;
         const double theta = angle * std::numbers::pi / 180.0;
         // Scattered energies where pz = ±pzHalf.
         auto energyAt = [&](double pz) {
