@@ -14,6 +14,7 @@
 #include "detector/detector.h"
 #include "detector/physics_data.h"
 #include "detector/random.h"
+#include "generator/scatter_truth.h"
 #include "generator/scatterer.h"
 #include "generator/spectra.h"
 #include "detector/unfold_data.h"
@@ -25,129 +26,6 @@
 namespace tvgen {
 
 namespace {
-
-// Scattered energies are collected on this grid (keV) before they are put
-// into channels; every channel width of the check is a multiple of it.
-constexpr double kFine = 0.005;
-constexpr int kFineBins = 60000;  // up to 300 keV
-
-// One element of the scatterer with what the truth needs of it.
-struct Element {
-    int Z = 0;
-    double weight = 0;               // n·A: grams per formula unit (× Avogadro)
-    std::vector<double> cumulative;  // ∫0^pz J on a grid of kProfileStep a.u., normalised to 1/2 at the end
-};
-constexpr double kProfileStep = 0.005;
-constexpr double kProfileEnd = 100.0;
-
-std::vector<Element> elementsOf(const ScattererMaterial& m)
-{
-    std::vector<Element> out;
-    for (auto [Z, n] : m.atoms) {
-        Element e;
-        e.Z = Z;
-        e.weight = n * tvdet::xrl::atomicWeight(Z);
-        const int steps = static_cast<int>(std::lround(kProfileEnd / kProfileStep));
-        e.cumulative.assign(static_cast<std::size_t>(steps) + 1, 0.0);
-        double prev = tvdet::xrl::comptonProfile(Z, 0.0);
-        for (int k = 1; k <= steps; ++k) {
-            const double j = tvdet::xrl::comptonProfile(Z, k * kProfileStep);
-            e.cumulative[static_cast<std::size_t>(k)] =
-                e.cumulative[static_cast<std::size_t>(k - 1)] + 0.5 * (j + prev) * kProfileStep;
-            prev = j;
-        }
-        const double whole = e.cumulative.back();
-        for (double& c : e.cumulative) c = 0.5 * c / whole;
-        out.push_back(std::move(e));
-    }
-    return out;
-}
-
-// Share of an element's Compton line below pz.
-double lineShare(const Element& e, double pz)
-{
-    const double a = std::abs(pz) / kProfileStep;
-    double c = 0.5;
-    if (a < static_cast<double>(e.cumulative.size() - 1)) {
-        const auto k = static_cast<std::size_t>(a);
-        const double t = a - static_cast<double>(k);
-        c = e.cumulative[k] * (1.0 - t) + e.cumulative[k + 1] * t;
-    }
-    return pz < 0 ? 0.5 - c : 0.5 + c;
-}
-
-struct Scatterer {
-    ScattererMaterial material;
-    std::vector<Element> elements;
-    std::vector<std::pair<int, double>> fractions;
-    std::vector<double> muFine;  // 1/cm at the centre of each fine bin
-
-    double mu(double e) const
-    {
-        double m = 0;
-        for (auto [Z, f] : fractions) m += f * tvdet::xrl::total(Z, e);
-        return m * material.density;
-    }
-};
-
-Scatterer prepare(const ScattererMaterial& m)
-{
-    Scatterer s;
-    s.material = m;
-    s.elements = elementsOf(m);
-    s.fractions = massFractions(m);
-    s.muFine.resize(kFineBins);
-    // Below 1 keV (no scattered photon gets there) the physics data end.
-    for (int k = 0; k < kFineBins; ++k) s.muFine[static_cast<std::size_t>(k)] = s.mu(std::max(1.0, (k + 0.5) * kFine));
-    return s;
-}
-
-// The scattered spectrum on the fine grid (bin k holds (k·δ, (k+1)·δ]).
-std::vector<double> scatteredFine(const PhotonSpectrum& primary, const Scatterer& sc, double theta, double length)
-{
-    std::vector<double> fine(kFineBins, 0.0);
-    const double mec2 = tvdet::xrl::electronRestEnergy();
-    const double pAtomic = tvdet::xrl::electronMomentumAtomic();
-    const double c = std::cos(theta);
-    for (std::size_t n = 0; n < primary.weight.size(); ++n) {
-        const double e = primary.energyKeV[n];
-        if (e < 1.0) continue;
-        const double in = std::exp(-sc.mu(e) * length * 0.5);
-        const double w = primary.weight[n] * in;
-        const int own = static_cast<int>(std::ceil(e / kFine)) - 1;
-        const double ec = e / (1.0 + e / mec2 * (1.0 - c));
-        const int centre = static_cast<int>(std::ceil(ec / kFine)) - 1;
-        for (const Element& el : sc.elements) {
-            const double coh = tvdet::xrl::coherentDcs(el.Z, e, theta) * el.weight;
-            const double inc = tvdet::xrl::incoherentDcs(el.Z, e, theta) * el.weight;
-            if (own >= 0 && own < kFineBins)
-                fine[static_cast<std::size_t>(own)] += w * coh * std::exp(-sc.muFine[static_cast<std::size_t>(own)] * length * 0.5);
-            auto share = [&](int edge) {  // below the upper edge of fine bin `edge`
-                const double eo = (edge + 1) * kFine;
-                if (eo <= 0) return 0.0;
-                const double q = std::sqrt(e * e + eo * eo - 2.0 * e * eo * c);
-                return lineShare(el, -pAtomic * (e - eo - e * eo * (1.0 - c) / mec2) / q);
-            };
-            auto put = [&](int k, double s) {
-                if (k >= 0 && k < kFineBins)
-                    fine[static_cast<std::size_t>(k)] += w * inc * s * std::exp(-sc.muFine[static_cast<std::size_t>(k)] * length * 0.5);
-            };
-            double up = share(centre), lo = share(centre - 1);
-            put(centre, up - lo);
-            for (int k = centre - 1; k >= 0 && lo > 1e-9; --k) {
-                const double b = share(k - 1);
-                put(k, lo - b);
-                lo = b;
-            }
-            for (int k = centre + 1; k < kFineBins && up < 1.0 - 1e-9; ++k) {
-                const double a = share(k);
-                put(k, a - up);
-                up = a;
-            }
-        }
-    }
-    return fine;
-}
 
 tvconv::Spectrum toChannels(const std::vector<double>& fine, double w, double peak)
 {
@@ -228,7 +106,7 @@ std::vector<ConversionCheckRow> conversionCheck(const ConversionCheckOptions& o,
                   "kV", "keV", "chain", "method", "dMean/keV", "dHVL/%", "RMS/%", "iter", "cpu/ms");
     out << line;
     for (const ScattererMaterial& m : {graphite(), pmma()}) {
-        const Scatterer sc = prepare(m);
+        const Scatterer sc = prepareScatterer(m);
         const tvconv::ScattererData standardData = tvconv::readScattererFile(o.dataFolder / (m.name + ".dat"));
         const tvconv::ScatterModelData modelData = tvconv::loadScatterModel(o.dataFolder / (m.name + ".dat"));
         for (int angle : o.angles) {
@@ -255,12 +133,7 @@ std::vector<ConversionCheckRow> conversionCheck(const ConversionCheckOptions& o,
                         inputs.emplace_back("scattered", toChannels(fine, w, 200000.0));
                         // Through the detector at every width, each an independent measurement.
                         if (o.detector) {
-                            PhotonSpectrum photons;
-                            for (int k = 0; k < kFineBins; ++k)
-                                if (fine[static_cast<std::size_t>(k)] > 0) {
-                                    photons.energyKeV.push_back((k + 0.5) * kFine);
-                                    photons.weight.push_back(fine[static_cast<std::size_t>(k)]);
-                                }
+                            const PhotonSpectrum photons = fineToPhotons(fine);
                             MeasurementOptions mo;
                             mo.seed = tvdet::streamSeed(4242, static_cast<std::uint64_t>(kv * 1000 + angle),
                                                  static_cast<std::uint64_t>(length * 10 + (m.name == "PMMA" ? 100 : 0) + 1000 * wi));
