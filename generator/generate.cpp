@@ -10,12 +10,15 @@
 
 #include "fixedio/files.h"
 #include "detector/detector.h"
+#include "detector/unfold_data.h"
 #include "detector/physics_data.h"
 #include "generator/profile.h"
 #include "detector/random.h"
 #include "generator/response.h"
+#include "generator/scatter_truth.h"
 #include "generator/scatterer.h"
 #include "generator/spectra.h"
+#include "quality/beamquality.h"
 
 namespace tvgen {
 
@@ -93,25 +96,49 @@ std::int64_t poissonTotal(double mean, std::uint64_t seed)
     return static_cast<std::int64_t>(std::llround(mean + std::sqrt(mean) * rng.normal()));
 }
 
+std::string general(double v)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%g", v);
+    return buf;
+}
+
 } // namespace
 
-void generateDemoSpectra(const GenerateOptions& o, std::ostream& progress)
+quality::BeamQuality demoTruth(const PhotonSpectrum& s, double kevPerChannel)
+{
+    std::vector<double> channels(kSpectrumChannels, 0.0);
+    const long first = std::lround(kDemoTruthFromKeV / kevPerChannel) + 1;
+    for (std::size_t i = 0; i < s.weight.size(); ++i) {
+        const auto ch = static_cast<long>(std::ceil(s.energyKeV[i] / kevPerChannel));
+        if (ch >= first && ch <= kSpectrumChannels) channels[static_cast<std::size_t>(ch - 1)] += s.weight[i];
+    }
+    quality::Options o;
+    o.resamples = 0;
+    return quality::computeFigures(channels, quality::attenuationFor(kevPerChannel, channels.size()), o);
+}
+
+void generateDemoSpectra(const GenerateOptions& o, const tvstrip::DetectorProfile& profile, std::ostream& progress)
 {
     std::filesystem::create_directories(o.out / "Tarvik_data");
-    tvdet::DetectorConfig config;
-    config.chargeLoss = true;  // a real detector loses charge
-    const tvdet::Detector detector(config);
+    // The detector as an analyser calibrated with line sources records it:
+    // Hecht charge loss, the full-energy peaks' upper edges at the photon
+    // energies, the profile's resolution (the round trip's measurement).
+    const tvdet::Detector detector(tvdet::detectorConfig(profile));
     TubeModel tube;
     const PhotonSpectrum primary = tubeSpectrum(tube);
     const double theta = std::numbers::pi / 2.0;
-    const PhotonSpectrum scattered = comptonScattered(primary, theta, pmma());
+    const double pathCm = 1.0;
+    const PhotonSpectrum scattered = fineToPhotons(scatteredFine(primary, prepareScatterer(pmma()), theta, pathCm));
     const double peakTarget = 40000.0;
+    const double w = 0.1;
+    const quality::BeamQuality primaryTruth = demoTruth(primary, w);
 
     const std::vector<DemoCase> cases{
         {"W80kV_2.5mmAl_direct.csv", "SIMULATED: W 80 kV + 2.5 mm Al direct beam (not measured)",
          "Geometry: direct beam onto the detector", false},
         {"W80kV_2.5mmAl_PMMA90deg.csv", "SIMULATED: W 80 kV + 2.5 mm Al scattered 90 deg off PMMA",
-         "Geometry: beam scattered at 90 deg off PMMA (thin block)", true},
+         "Geometry: scattered 90 deg off PMMA; path in it 10 mm", true},
     };
     for (std::size_t c = 0; c < cases.size(); ++c) {
         const DemoCase& dc = cases[c];
@@ -119,6 +146,9 @@ void generateDemoSpectra(const GenerateOptions& o, std::ostream& progress)
         MeasurementOptions mo;
         mo.seed = tvdet::streamSeed(o.seed, 0xde30, c);
         mo.threads = o.threads;
+        mo.kevPerChannel = w;
+        mo.energyScale = 1.0 / detector.peakCollection();
+        mo.fwhm = [&](double e) { return profile.fwhmKeV(e); };
         // A pilot run sets the measuring time so that the highest channel
         // holds about peakTarget counts.
         const std::int64_t pilotPhotons = 1000000;
@@ -139,6 +169,7 @@ void generateDemoSpectra(const GenerateOptions& o, std::ostream& progress)
             peak = std::max(peak, n);
             sum += n;
         }
+        const quality::BeamQuality truth = demoTruth(source, w);
         std::vector<std::string> header{
             "Simulated spectrum - NOT a measurement",
             "Made by tvgen (generator/) of Tarvik_CdTe",
@@ -148,11 +179,24 @@ void generateDemoSpectra(const GenerateOptions& o, std::ostream& progress)
             "Tube: Kramers continuum (E0-E)/E with W K lines",
             fmt("W K-line photons: %.0f %% of the 10-80 keV continuum", 100.0 * tube.kLineShare),
             "Filtration: 2.5 mm Al (attenuation from xraylib)",
-            fmt("True mean energy at the detector: %.2f keV", source.meanEnergy()),
-            fmt("True HVL (air kerma): %.3f mm Al", halfValueLayerMm(source)),
-            "Detector: CdTe 3 x 3 x 1 mm behind 100 um Be (Monte Carlo)",
-            "Charge loss: Hecht mu-tau e 2e-3 h 1e-4 cm2/V at 500 V",
-            "Resolution: FWHM^2 = 0.243 + 0.00246 E + (0.00348 E)^2",
+            fmt("True mean energy at the detector: %.2f keV", truth.meanEnergyKeV.value),
+            fmt("True HVL (air kerma): %.3f mm Al", truth.hvl1AlMm.value),
+        };
+        if (dc.scattered) {
+            header.push_back(fmt("True primary mean energy: %.2f keV", primaryTruth.meanEnergyKeV.value));
+            header.push_back(fmt("True primary HVL (air kerma): %.3f mm Al", primaryTruth.hvl1AlMm.value));
+            header.push_back("Scattering: Compton with Doppler broadening + coherent");
+        }
+        const std::vector<std::string> rest{
+            fmt("True figures: photons above %.0f keV (quality/)", kDemoTruthFromKeV),
+            "Detector: " + profile.material + " " + general(profile.crystalSideMm) + " x " +
+                general(profile.crystalSideMm) + " x " + general(profile.crystalThicknessMm) + " mm behind " +
+                general(profile.windowThicknessUm) + " um " + profile.windowMaterial + " (Monte Carlo)",
+            "Charge loss: Hecht mu-tau e " + general(profile.mutauElectrons) + " h " + general(profile.mutauHoles) +
+                " cm2/V at " + general(profile.biasVolts) + " V",
+            "Resolution: FWHM^2 = " + general(profile.fwhm2Constant) + " + " + general(profile.fwhm2Linear) + " E + (" +
+                general(profile.fwhmProportional) + " E)^2",
+            "Energy scale: calibrated (peaks at the photon energy)",
             "Counting noise: Poisson",
             fmt("Channels: 1024 x %.1f keV", mo.kevPerChannel),
             "Physics data: xraylib " + tvdet::xrl::libraryVersion(),
@@ -162,11 +206,14 @@ void generateDemoSpectra(const GenerateOptions& o, std::ostream& progress)
             "Highest channel count: " + std::to_string(peak),
             "Seed: " + std::to_string(o.seed),
         };
+        header.insert(header.end(), rest.begin(), rest.end());
         while (header.size() < 30) header.push_back("");
         header.push_back("Channel  Energy  Count");
         const auto path = o.out / "Tarvik_data" / dc.file;
         fixedio::writeFileAtomically(path, formatMeasuredCsv(header, counts, mo.kevPerChannel));
-        progress << "wrote " << path.string() << " (highest channel " << peak << " counts)" << std::endl;
+        progress << "wrote " << path.string() << " (highest channel " << peak << " counts; true mean energy "
+                 << fmt("%.2f keV, HVL ", truth.meanEnergyKeV.value) << fmt("%.3f mm Al)", truth.hvl1AlMm.value)
+                 << std::endl;
     }
 }
 

@@ -7,6 +7,11 @@
 #include <filesystem>
 #include <iosfwd>
 
+#include "generator/spectra.h"
+#include "quality/beamquality.h"
+#include "strip/detector_profile.h"
+#include "strip/stripping.h"
+
 namespace tvgen {
 
 struct GenerateOptions {
@@ -23,7 +28,22 @@ void generateResponseTables(const GenerateOptions& options, std::ostream& progre
 // Carbon.dat and PMMA.dat, and beside them their Compton-profile files
 // Carbon_profile.dat and PMMA_profile.dat.
 void generateScattererFiles(const GenerateOptions& options, std::ostream& progress);
-// Tarvik_data/W80kV_2.5mmAl_direct.csv and Tarvik_data/W80kV_2.5mmAl_PMMA90deg.csv.
-void generateDemoSpectra(const GenerateOptions& options, std::ostream& progress);
+// Tarvik_data/W80kV_2.5mmAl_direct.csv and Tarvik_data/W80kV_2.5mmAl_PMMA90deg.csv:
+// the model tube spectrum (80 kV, 2.5 mm Al) and the spectrum it gives
+// scattered at 90 degrees off PMMA (10 mm path in the block), measured
+// through the detector of `profile` as the round trip measures (Hecht
+// charge loss, calibrated energy scale, the profile's resolution, Poisson
+// counts).  The header states the true figures by demoTruth.
+void generateDemoSpectra(const GenerateOptions& options, const tvstrip::DetectorProfile& profile,
+                         std::ostream& progress);
+
+// The true figures stated in a demo spectrum's header start above this energy:
+// both corrections empty the channels below it.
+inline constexpr double kDemoTruthFromKeV = tvstrip::kZeroBelowKeV;
+
+// The beam-quality figures (quality/, no resampling) of the photons of `s`
+// as the analyser's channels of the given width would hold them, from the
+// first channel above kDemoTruthFromKeV.
+quality::BeamQuality demoTruth(const PhotonSpectrum& s, double kevPerChannel);
 
 } // namespace tvgen

@@ -37,7 +37,8 @@ void usage()
                  "  --tables       RES/<code>kev.dat, codes 50..1510 (5.0 to 151.0 keV)\n"
                  "  --scatterers   Carbon.dat and PMMA.dat with their Compton profiles\n"
                  "                 (Carbon_profile.dat, PMMA_profile.dat)\n"
-                 "  --demo         Tarvik_data/*.csv demo spectra\n"
+                 "  --demo         Tarvik_data/*.csv demo spectra, measured through the detector of\n"
+                 "                 --detector (default: the shipped one) on its calibrated scale\n"
                  "  --codes A:B    only the response tables of codes A..B (multiples of 5)\n"
                  "  --charge-loss  response tables with Hecht charge loss (not what is shipped)\n"
                  "  --roundtrip RESDIR  measure known tube spectra through the detector with charge\n"
@@ -188,7 +189,7 @@ int main(int argc, char** argv)
     try {
         if (scatterers) tvgen::generateScattererFiles(o, std::cerr);
         if (tables) tvgen::generateResponseTables(o, std::cerr);
-        if (demo) tvgen::generateDemoSpectra(o, std::cerr);
+        if (demo) tvgen::generateDemoSpectra(o, profile, std::cerr);
         if (unfoldData || (tables && !o.chargeLoss && o.firstCode == 50 && o.lastCode == 1510)) {
             uo.threads = o.threads;
             tvdet::generateUnfoldData(profile, profileText, o.out, uo, std::cerr);

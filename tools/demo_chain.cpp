@@ -1,17 +1,26 @@
 // The demo chain without a display: every measured spectrum in Tarvik_data
-// goes through the stripping dialog's "補正 GO" and tvstrip; a spectrum
-// measured behind a scatterer (its name says "PMMA" or "Carbon" and the angle
-// as "<n>deg") then goes through the conversion dialog's "変換 Go" and tvconv.
-// The dialogs' own logic writes the exchange files; the console programs run
-// in this working folder with Enter answered for them, their console output
-// going to a log file.  Run it in a prepared working folder.
+// goes through the stripping dialog's "補正 GO" and tvstrip, once with the
+// standard stripping and once with the unfolding (the check box "高精度補正");
+// a spectrum measured behind a scatterer (its name says "PMMA" or "Carbon"
+// and the angle as "<n>deg") then goes through the conversion dialog's
+// "変換 Go" and tvconv: the standard result with the standard conversion, the
+// unfolded one with the unfolding conversion.  The dialogs' own logic writes
+// the exchange files; the console programs run in this working folder with
+// Enter answered for them, their console output going to a log file.  For
+// each spectrum the mean energy and first half-value layer of the results
+// (quality/) are printed beside the truth its header states (the simulated
+// demo spectra state it).  Run it in a prepared working folder.
 #include "dialogs.h"
 #include "spectrumfiles.h"
+#include "quality/beamquality.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <span>
 #include <fcntl.h>
 #include <iostream>
 #include <sys/wait.h>
@@ -92,7 +101,7 @@ Summary summarise(const Counts& counts, double kevPerChannel)
 void report(const char* what, const fs::path& file, const Counts& counts, double kev)
 {
     Summary s = summarise(counts, kev);
-    std::printf("  %-10s %-45s %12.0f photons, mean energy %6.2f keV\n", what, file.string().c_str(), s.total,
+    std::printf("  %-10s %-56s %12.0f photons, mean energy %6.2f keV\n", what, file.string().c_str(), s.total,
                 s.meanKeV);
 }
 
@@ -106,6 +115,71 @@ int numberBefore(const std::string& name, const std::string& unit, int fallback)
         --start;
     if (at == std::string::npos || start == at) return fallback;
     return std::stoi(name.substr(start, at - start));
+}
+
+// Mean energy and first half-value layer as a demo spectrum's header states
+// them for the truth.
+struct Figures {
+    double meanKeV = 0;
+    double hvlMm = 0;
+};
+
+std::optional<double> statedValue(const std::vector<std::string>& header, const std::string& label)
+{
+    for (const std::string& line : header)
+        if (line.rfind(label, 0) == 0) {
+            const char* start = line.c_str() + label.size();
+            char* end = nullptr;
+            const double v = std::strtod(start, &end);
+            if (end != start) return v;
+        }
+    return std::nullopt;
+}
+
+std::optional<Figures> statedTruth(const std::vector<std::string>& header, const std::string& meanLabel,
+                                   const std::string& hvlLabel)
+{
+    const auto mean = statedValue(header, meanLabel), hvl = statedValue(header, hvlLabel);
+    if (!mean || !hvl) return std::nullopt;
+    return Figures{*mean, *hvl};
+}
+
+// The figures of a result (0.1 keV per channel) by the beam-quality library.
+std::string figuresOf(const fs::path& result, double kev)
+{
+    try {
+        const Counts counts = readResultFile(result).counts;
+        quality::Options o;
+        o.resamples = 0;
+        const std::span<const double> channels(counts.data() + 1, static_cast<std::size_t>(kChannels));
+        const quality::BeamQuality q =
+            quality::computeFigures(channels, quality::attenuationFor(kev, channels.size()), o);
+        char line[80];
+        std::snprintf(line, sizeof line, "%8.2f keV  %7.3f mm Al", q.meanEnergyKeV.value, q.hvl1AlMm.value);
+        return line;
+    } catch (const std::exception& e) {
+        return std::string("not computed: ") + e.what();
+    }
+}
+
+void tableHead(const std::string& title)
+{
+    std::printf("  %s\n    %-34s %12s  %13s\n", title.c_str(), "", "mean energy", "HVL1 Al");
+}
+
+void tableRow(const char* what, const std::string& figures)
+{
+    std::printf("    %-34s %s\n", what, figures.c_str());
+}
+
+void truthRow(const char* what, const std::optional<Figures>& truth)
+{
+    char line[80];
+    if (truth)
+        std::snprintf(line, sizeof line, "%8.2f keV  %7.3f mm Al", truth->meanKeV, truth->hvlMm);
+    else
+        std::snprintf(line, sizeof line, "%s", "(not stated in the file)");
+    tableRow(what, line);
 }
 
 } // namespace
@@ -133,44 +207,75 @@ int main()
     int failures = 0;
     for (const std::string& csv : csvs) {
         const std::string name = csv.substr(0, csv.size() - 4);
-        std::cout << "Stripping correction of " << csv << "\n";
-        StripEntries se;
-        se.folder = "Tarvik_data";
-        se.selectedFile = csv;
-        se.text1 = "Demo: " + name;
-        se.text3 = std::to_string(numberBefore(name, "kV", 80));
-        se.text4 = name;
-        se.text5 = "0.1";
-        se.text6 = "32";
-        if (stripGo(state, se, work, prompt, runner) != GoOutcome::Started || runner.lastStatus != 0) {
-            std::cout << "  tvstrip failed: see tvstrip.log\n";
-            ++failures;
-            continue;
+        const fs::path measured = fs::path("Tarvik_data") / csv;
+        const MeasuredSpectrum m = readMeasuredFile(data / csv, 32);
+        report("measured", measured, m.counts, 0.1);
+        // The standard stripping, then the unfolding of the same spectrum.
+        std::string results[2];
+        for (const bool unfold : {false, true}) {
+            std::cout << "Stripping correction of " << csv << (unfold ? " (unfold)" : "") << "\n";
+            StripEntries se;
+            se.folder = "Tarvik_data";
+            se.selectedFile = csv;
+            se.text1 = "Demo: " + name;
+            se.text3 = std::to_string(numberBefore(name, "kV", 80));
+            se.text4 = unfold ? name + "_unfold" : name;
+            se.text5 = "0.1";
+            se.text6 = "32";
+            se.unfold = unfold;
+            if (stripGo(state, se, work, prompt, runner) != GoOutcome::Started || runner.lastStatus != 0) {
+                std::cout << "  tvstrip failed: see tvstrip.log\n";
+                ++failures;
+                continue;
+            }
+            const fs::path mca1 = fs::path("Tarvik_data") / (se.text4 + ".mca1");
+            report("corrected", mca1, readResultFile(work / mca1).counts, 0.1);
+            results[unfold ? 1 : 0] = se.text4;
         }
-        const fs::path mca1 = fs::path("Tarvik_data") / (name + ".mca1");
-        report("measured", fs::path("Tarvik_data") / csv, readMeasuredFile(data / csv, 32).counts, 0.1);
-        report("corrected", mca1, readResultFile(work / mca1).counts, 0.1);
+        tableHead(csv + ", the spectrum at the detector (HVL of air kerma):");
+        truthRow("truth (the file's header)",
+                 statedTruth(m.headerLines, "True mean energy at the detector:", "True HVL (air kerma):"));
+        const char* stripLabels[2] = {"standard (stripping)", "unfold"};
+        for (int k = 0; k < 2; ++k)
+            if (!results[k].empty())
+                tableRow(stripLabels[k], figuresOf(work / "Tarvik_data" / (results[k] + ".mca1"), 0.1));
 
         const bool pmma = name.find("PMMA") != std::string::npos;
         const bool carbon = name.find("Carbon") != std::string::npos;
         if (!pmma && !carbon) continue;
-        std::cout << "Scatter-to-primary conversion of " << mca1.filename().string() << "\n";
-        convertFileClicked(state, "Tarvik_data", mca1.filename().string());
-        ConvertEntries ce;
-        ce.folder = "Tarvik_data";
-        ce.selectedFile = mca1.filename().string();
-        ce.text1 = "Demo: primary spectrum from " + name;
-        ce.text4 = name + "_primary";
-        ce.text5 = std::to_string(numberBefore(name, "deg", 90));
-        ce.text6 = "10";
-        ce.carbon = carbon;
-        if (convertGo(state, ce, work, prompt, runner) != GoOutcome::Started || runner.lastStatus != 0) {
-            std::cout << "  tvconv failed: see tvconv.log\n";
-            ++failures;
-            continue;
+        // Each corrected spectrum with the conversion of its own kind.
+        std::string primaries[2];
+        for (int k = 0; k < 2; ++k) {
+            if (results[k].empty()) continue;
+            const bool unfold = k == 1;
+            const std::string mca1 = results[k] + ".mca1";
+            std::cout << "Scatter-to-primary conversion of " << mca1 << (unfold ? " (unfold)" : "") << "\n";
+            convertFileClicked(state, "Tarvik_data", mca1);
+            ConvertEntries ce;
+            ce.folder = "Tarvik_data";
+            ce.selectedFile = mca1;
+            ce.text1 = "Demo: primary spectrum from " + name;
+            ce.text4 = name + (unfold ? "_primary_unfold" : "_primary");
+            ce.text5 = std::to_string(numberBefore(name, "deg", 90));
+            ce.text6 = "10";
+            ce.carbon = carbon;
+            ce.unfold = unfold;
+            if (convertGo(state, ce, work, prompt, runner) != GoOutcome::Started || runner.lastStatus != 0) {
+                std::cout << "  tvconv failed: see tvconv.log\n";
+                ++failures;
+                continue;
+            }
+            const fs::path mca2 = fs::path("Tarvik_data") / (ce.text4 + ".mca2");
+            report("converted", mca2, readResultFile(work / mca2).counts, 0.1);
+            primaries[k] = ce.text4;
         }
-        const fs::path mca2 = fs::path("Tarvik_data") / (ce.text4 + ".mca2");
-        report("converted", mca2, readResultFile(work / mca2).counts, 0.1);
+        tableHead(csv + ", the primary beam after the conversion:");
+        truthRow("truth (the file's header)",
+                 statedTruth(m.headerLines, "True primary mean energy:", "True primary HVL (air kerma):"));
+        const char* convLabels[2] = {"standard (stripping, conversion)", "unfold (both unfolding)"};
+        for (int k = 0; k < 2; ++k)
+            if (!primaries[k].empty())
+                tableRow(convLabels[k], figuresOf(work / "Tarvik_data" / (primaries[k] + ".mca2"), 0.1));
     }
     std::cout << "\nThe results are in " << data.string() << " (console output: tvstrip.log, tvconv.log).\n"
               << "Start Tarvik_CdTe in " << work.string() << " on a display to see them as graphs.\n";
