@@ -3,16 +3,14 @@
 #include "conv/conversion.h"
 #include "conv/vecmath.h"
 #include "conv/unfold.h"
+#include "fixedio/bench/whole_run.h"
 
 #include <benchmark/benchmark.h>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -136,80 +134,36 @@ std::filesystem::path prepare80kVFolder()
     const fs::path work = tmpl;
     fs::create_directories(work / "Tarvik_data");
     fs::copy(fs::path(TARVIK_DATA_DIR) / "Carbon.dat", work / "Carbon.dat");
-    std::string temp = "Tarvik_data\\bench.mca2\r\n090\r\n01.00\r\nCarbon.dat\r\n80\r\n0.100\r\n";
-    char field[16];
+    std::array<int, channelCount> counts{};
     for (int i = 1; i <= channelCount; ++i) {
         const double e = (i - 0.5) * 0.1;
-        const int c = e < 80.0 ? 1 + int(100000.0 * std::exp(-std::pow((e - 45.0) / 25.0, 2.0))) : 0;
-        std::snprintf(field, sizeof field, " %06d", c);
-        temp += field;
-        if (i % 10 == 0 || i == channelCount) temp += "\r\n";
+        counts[std::size_t(i - 1)] = e < 80.0 ? 1 + int(100000.0 * std::exp(-std::pow((e - 45.0) / 25.0, 2.0))) : 0;
     }
-    std::ofstream(work / "TempFile2.dat", std::ios::binary) << temp;
+    std::ofstream(work / "TempFile2.dat", std::ios::binary)
+        << "Tarvik_data\\bench.mca2\r\n090\r\n01.00\r\nCarbon.dat\r\n80\r\n0.100\r\n" + benchrun::countBlock(counts);
     std::string com;
     for (int i = 1; i <= 22; ++i) com += "Header line " + std::to_string(i) + "\r\n";
     std::ofstream(work / "Com.dat", std::ios::binary) << com;
-    std::ofstream(work / "enter.txt", std::ios::binary) << "\n\n";
     return work;
 }
 
-// CPU time and number of whole runs per program over the whole bench
-// process (all repetitions), for the comparison printed at the end.
-struct RunTotals {
-    double cpuMs = 0.0;
-    double runs = 0.0;
-};
-std::map<std::string, RunTotals>& runTotals()
-{
-    static std::map<std::string, RunTotals> totals;
-    return totals;
-}
-
-// Runs the program `exe` in a folder of prepare80kVFolder() once per
-// benchmark iteration, Enter piped in.
-void timeWholeRuns(benchmark::State& state, const std::string& exe)
+// Whole runs of `exe` in a folder of prepare80kVFolder(), their processor
+// time under `totalsKey`.
+void timeWholeRuns(benchmark::State& state, const std::string& exe, const std::string& totalsKey)
 {
     namespace fs = std::filesystem;
     const fs::path work = prepare80kVFolder();
-    const std::string input = (work / "enter.txt").string();
-    // CPU time of the runs themselves: on a shared machine it varies far
-    // less than the elapsed time.
-    struct rusage before {};
-    ::getrusage(RUSAGE_CHILDREN, &before);
-    for (auto _ : state) {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addchdir_np(&actions, work.c_str());
-        posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
-        pid_t pid = 0;
-        const int rc = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv, environ);
-        posix_spawn_file_actions_destroy(&actions);
-        int status = 0;
-        if (rc != 0 || ::waitpid(pid, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-            state.SkipWithError((exe + " did not complete").c_str());
-            break;
-        }
-    }
-    struct rusage after {};
-    ::getrusage(RUSAGE_CHILDREN, &after);
-    const auto ms = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
-    const double cpu = ms(after.ru_utime) + ms(after.ru_stime) - ms(before.ru_utime) - ms(before.ru_stime);
-    state.counters["run_cpu_ms"] = cpu / static_cast<double>(state.iterations());
-    RunTotals& t = runTotals()[exe];
-    t.cpuMs += cpu;
-    t.runs += static_cast<double>(state.iterations());
+    benchrun::timeWholeRuns(state, work, exe, totalsKey);
     std::error_code ec;
     fs::remove_all(work, ec);
 }
 
-void BM_WholeRun80kV(benchmark::State& state) { timeWholeRuns(state, TVCONV_BINARY); }
+void BM_WholeRun80kV(benchmark::State& state) { timeWholeRuns(state, TVCONV_BINARY, "own"); }
 BENCHMARK(BM_WholeRun80kV)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // The same run with the plain first-version program, the baseline that
 // tvconv's whole run is measured against.
-void BM_WholeRunPlain80kV(benchmark::State& state) { timeWholeRuns(state, TVCONV_PLAIN_BINARY); }
+void BM_WholeRunPlain80kV(benchmark::State& state) { timeWholeRuns(state, TVCONV_PLAIN_BINARY, "plain"); }
 BENCHMARK(BM_WholeRunPlain80kV)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // A scattered spectrum from the shipped PMMA data: an 80 kV-like primary
@@ -265,43 +219,14 @@ void BM_WholeUnfoldRun(benchmark::State& state)
     fs::copy_file(data / "PMMA.dat", work / "PMMA.dat");
     fs::copy_file(data / "PMMA_profile.dat", work / "PMMA_profile.dat");
     const ConversionInput in = modelledScatter(loadScatterModel(data / "PMMA.dat"));
-    std::string temp = "Tarvik_data\\bench.mca2\r\n090\r\n01.00\r\nPMMA.dat\r\n  80\r\n0.100\r\n";
-    char field[16];
-    for (int i = 1; i <= channelCount; ++i) {
-        std::snprintf(field, sizeof field, " %06d", in.counts[std::size_t(i - 1)]);
-        temp += field;
-        if (i % 10 == 0 || i == channelCount) temp += "\r\n";
-    }
-    temp += "unfold\r\n";
-    std::ofstream(work / "TempFile2.dat", std::ios::binary) << temp;
+    std::ofstream(work / "TempFile2.dat", std::ios::binary)
+        << "Tarvik_data\\bench.mca2\r\n090\r\n01.00\r\nPMMA.dat\r\n  80\r\n0.100\r\n" + benchrun::countBlock(in.counts) +
+               "unfold\r\n";
     std::string com;
     for (int i = 1; i <= 22; ++i) com += "Header line " + std::to_string(i) + "\r\n";
     std::ofstream(work / "Com.dat", std::ios::binary) << com;
-    std::ofstream(work / "enter.txt", std::ios::binary) << "\n\n";
-    const std::string exe = TVCONV_BINARY;
-    const std::string input = (work / "enter.txt").string();
-    double childCpu = 0;  // processor time of the runs, which the load of a shared machine does not stretch
-    for (auto _ : state) {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addchdir_np(&actions, work.c_str());
-        posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
-        pid_t pid = 0;
-        const int rc = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv, environ);
-        posix_spawn_file_actions_destroy(&actions);
-        int status = 0;
-        struct rusage usage {};
-        if (rc != 0 || ::wait4(pid, &status, 0, &usage) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
-            !fs::exists(work / "Tarvik_data" / "bench.mca2")) {
-            state.SkipWithError("tvconv did not complete");
-            break;
-        }
-        childCpu += double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
-                    double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-3;
-    }
-    state.counters["run_cpu_ms"] = childCpu / double(state.iterations());
+    // Not part of the totals: the ratio at the end compares the default runs.
+    benchrun::timeWholeRuns(state, work, TVCONV_BINARY, {}, work / "Tarvik_data" / "bench.mca2");
     std::error_code ec;
     fs::remove_all(work, ec);
 }
@@ -316,13 +241,6 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     // Both whole runs measured: their CPU times side by side.
-    const auto& totals = runTotals();
-    const auto own = totals.find(TVCONV_BINARY);
-    const auto plain = totals.find(TVCONV_PLAIN_BINARY);
-    if (own != totals.end() && plain != totals.end() && own->second.runs > 0 && plain->second.runs > 0) {
-        const double a = own->second.cpuMs / own->second.runs;
-        const double b = plain->second.cpuMs / plain->second.runs;
-        std::printf("Whole run at 80 kV, CPU per run: tvconv %.3f ms, plain program %.3f ms, ratio %.3f\n", a, b, a / b);
-    }
+    benchrun::printWholeRunRatio("tvconv");
     return 0;
 }

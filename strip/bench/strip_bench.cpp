@@ -3,10 +3,6 @@
 // (process start, reading the exchange files and about 150 response tables,
 // writing the result) with Enter piped in.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -17,12 +13,11 @@
 #include <map>
 #include <string>
 
+#include "fixedio/bench/whole_run.h"
 #include "fixedio/fixedio.h"
 #include "strip/response_table.h"
 #include "strip/stripping.h"
 #include "strip/unfold.h"
-
-extern char** environ;
 
 namespace {
 
@@ -111,74 +106,19 @@ fs::path prepareWorkingFolder()
     fs::create_directories(work / "Tarvik_data");
     for (int code = 50; code <= 1500; code += 5)
         writeFile(work / "RES" / (std::to_string(code) + "kev.dat"), tableText(syntheticTable(code)));
-    std::string temp = "Tarvik_data\\bench.mca1\r\n-- No comment --\r\n-- No comment --\r\n80\r\n0.100\r\n";
-    const Counts counts = sampleSpectrum();
-    char field[16];
-    for (int i = 1; i <= kChannels; ++i) {
-        std::snprintf(field, sizeof field, " %06d", counts[static_cast<std::size_t>(i - 1)]);
-        temp += field;
-        if (i % 10 == 0 || i == kChannels)
-            temp += "\r\n";
-    }
-    writeFile(work / "TempFile.dat", temp);
+    writeFile(work / "TempFile.dat", "Tarvik_data\\bench.mca1\r\n-- No comment --\r\n-- No comment --\r\n80\r\n0.100\r\n" +
+                                          benchrun::countBlock(sampleSpectrum()));
     std::string com;
     for (int i = 1; i <= 31; ++i)
         com += "Header line " + std::to_string(i) + "\r\n";
     writeFile(work / "Com.txt", com);
-    writeFile(work / "enter.txt", "\n\n");
     return work;
-}
-
-// CPU time and number of whole runs per program over the whole bench
-// process (all repetitions), for the comparison printed at the end.
-struct RunTotals {
-    double cpuMs = 0.0;
-    double runs = 0.0;
-};
-std::map<std::string, RunTotals>& runTotals()
-{
-    static std::map<std::string, RunTotals> totals;
-    return totals;
-}
-
-// Runs the program `exe` in `work` once per benchmark iteration, Enter piped in.
-void timeRuns(benchmark::State& state, const fs::path& work, const std::string& exe = TVSTRIP_EXECUTABLE)
-{
-    const std::string input = (work / "enter.txt").string();
-    // CPU time of the runs themselves: on a shared machine it varies far
-    // less than the elapsed time.
-    struct rusage before {};
-    ::getrusage(RUSAGE_CHILDREN, &before);
-    for (auto _ : state) {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addchdir_np(&actions, work.c_str());
-        posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        char* argv[] = {const_cast<char*>(exe.c_str()), nullptr};
-        pid_t pid = 0;
-        const int rc = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv, environ);
-        posix_spawn_file_actions_destroy(&actions);
-        int status = 0;
-        if (rc != 0 || ::waitpid(pid, &status, 0) < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-            state.SkipWithError((exe + " did not complete").c_str());
-            break;
-        }
-    }
-    struct rusage after {};
-    ::getrusage(RUSAGE_CHILDREN, &after);
-    const auto ms = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
-    const double cpu = ms(after.ru_utime) + ms(after.ru_stime) - ms(before.ru_utime) - ms(before.ru_stime);
-    state.counters["run_cpu_ms"] = cpu / static_cast<double>(state.iterations());
-    RunTotals& t = runTotals()[exe];
-    t.cpuMs += cpu;
-    t.runs += static_cast<double>(state.iterations());
 }
 
 void BM_WholeRun80kV(benchmark::State& state)
 {
     const fs::path work = prepareWorkingFolder();
-    timeRuns(state, work);
+    benchrun::timeWholeRuns(state, work, TVSTRIP_EXECUTABLE, "own");
     std::error_code ec;
     fs::remove_all(work, ec);
 }
@@ -189,7 +129,7 @@ BENCHMARK(BM_WholeRun80kV)->Unit(benchmark::kMillisecond)->UseRealTime();
 void BM_WholeRunPlain80kV(benchmark::State& state)
 {
     const fs::path work = prepareWorkingFolder();
-    timeRuns(state, work, TVSTRIP_PLAIN_EXECUTABLE);
+    benchrun::timeWholeRuns(state, work, TVSTRIP_PLAIN_EXECUTABLE, "plain");
     std::error_code ec;
     fs::remove_all(work, ec);
 }
@@ -246,17 +186,10 @@ void BM_WholeRunUnfold100kV(benchmark::State& state)
     const fs::path work = prepareWorkingFolder();
     for (const char* name : {kDetectorProfileName, kUnfoldResponseName})
         fs::copy_file(kShippedRes / name, work / "RES" / name);
-    std::string temp = "Tarvik_data\\bench.mca1\r\n-- No comment --\r\n-- No comment --\r\n100\r\n0.100\r\n";
-    const Counts counts = continuumCounts(100, 0.1);
-    char field[16];
-    for (int i = 1; i <= kChannels; ++i) {
-        std::snprintf(field, sizeof field, " %06d", counts[static_cast<std::size_t>(i - 1)]);
-        temp += field;
-        if (i % 10 == 0 || i == kChannels)
-            temp += "\r\n";
-    }
-    writeFile(work / "TempFile.dat", temp + "unfold\r\n");
-    timeRuns(state, work);
+    writeFile(work / "TempFile.dat", "Tarvik_data\\bench.mca1\r\n-- No comment --\r\n-- No comment --\r\n100\r\n0.100\r\n" +
+                                          benchrun::countBlock(continuumCounts(100, 0.1)) + "unfold\r\n");
+    // Not part of the totals: the ratio at the end compares the default runs.
+    benchrun::timeWholeRuns(state, work, TVSTRIP_EXECUTABLE);
     std::error_code ec;
     fs::remove_all(work, ec);
 }
@@ -272,14 +205,6 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     // Both whole runs measured: their CPU times side by side.
-    const auto& totals = runTotals();
-    const auto own = totals.find(TVSTRIP_EXECUTABLE);
-    const auto plain = totals.find(TVSTRIP_PLAIN_EXECUTABLE);
-    if (own != totals.end() && plain != totals.end() && own->second.runs > 0 && plain->second.runs > 0) {
-        const double a = own->second.cpuMs / own->second.runs;
-        const double b = plain->second.cpuMs / plain->second.runs;
-        std::printf("Whole run at 80 kV, CPU per run: tvstrip %.3f ms, plain program %.3f ms, ratio %.3f\n", a, b,
-                    a / b);
-    }
+    benchrun::printWholeRunRatio("tvstrip");
     return 0;
 }
