@@ -144,8 +144,15 @@ std::optional<Figures> statedTruth(const std::vector<std::string>& header, const
     return Figures{*mean, *hvl};
 }
 
+std::string figureText(double meanKeV, double hvlMm)
+{
+    char line[80];
+    std::snprintf(line, sizeof line, "%8.2f keV  %7.3f mm Al", meanKeV, hvlMm);
+    return line;
+}
+
 // The figures of a result (0.1 keV per channel) by the beam-quality library.
-std::string figuresOf(const fs::path& result, double kev)
+std::string figuresOf(const fs::path& result)
 {
     try {
         const Counts counts = readResultFile(result).counts;
@@ -153,33 +160,25 @@ std::string figuresOf(const fs::path& result, double kev)
         o.resamples = 0;
         const std::span<const double> channels(counts.data() + 1, static_cast<std::size_t>(kChannels));
         const quality::BeamQuality q =
-            quality::computeFigures(channels, quality::attenuationFor(kev, channels.size()), o);
-        char line[80];
-        std::snprintf(line, sizeof line, "%8.2f keV  %7.3f mm Al", q.meanEnergyKeV.value, q.hvl1AlMm.value);
-        return line;
+            quality::computeFigures(channels, quality::attenuationFor(0.1, channels.size()), o);
+        return figureText(q.meanEnergyKeV.value, q.hvl1AlMm.value);
     } catch (const std::exception& e) {
         return std::string("not computed: ") + e.what();
     }
 }
 
-void tableHead(const std::string& title)
+// One table: the truth the header states, then the results of the standard
+// method and of the unfolding (names without the extension; empty when the
+// run failed).
+void table(const std::string& title, const std::optional<Figures>& truth, const char* const (&labels)[2],
+           const std::string (&results)[2], const fs::path& data, const char* extension)
 {
     std::printf("  %s\n    %-34s %12s  %13s\n", title.c_str(), "", "mean energy", "HVL1 Al");
-}
-
-void tableRow(const char* what, const std::string& figures)
-{
-    std::printf("    %-34s %s\n", what, figures.c_str());
-}
-
-void truthRow(const char* what, const std::optional<Figures>& truth)
-{
-    char line[80];
-    if (truth)
-        std::snprintf(line, sizeof line, "%8.2f keV  %7.3f mm Al", truth->meanKeV, truth->hvlMm);
-    else
-        std::snprintf(line, sizeof line, "%s", "(not stated in the file)");
-    tableRow(what, line);
+    std::printf("    %-34s %s\n", "truth (the file's header)",
+                truth ? figureText(truth->meanKeV, truth->hvlMm).c_str() : "(not stated in the file)");
+    for (int k = 0; k < 2; ++k)
+        if (!results[k].empty())
+            std::printf("    %-34s %s\n", labels[k], figuresOf(data / (results[k] + extension)).c_str());
 }
 
 } // namespace
@@ -232,13 +231,9 @@ int main()
             report("corrected", mca1, readResultFile(work / mca1).counts, 0.1);
             results[unfold ? 1 : 0] = se.text4;
         }
-        tableHead(csv + ", the spectrum at the detector (HVL of air kerma):");
-        truthRow("truth (the file's header)",
-                 statedTruth(m.headerLines, "True mean energy at the detector:", "True HVL (air kerma):"));
-        const char* stripLabels[2] = {"standard (stripping)", "unfold"};
-        for (int k = 0; k < 2; ++k)
-            if (!results[k].empty())
-                tableRow(stripLabels[k], figuresOf(work / "Tarvik_data" / (results[k] + ".mca1"), 0.1));
+        table(csv + ", the spectrum at the detector (HVL of air kerma):",
+              statedTruth(m.headerLines, "True mean energy at the detector:", "True HVL (air kerma):"),
+              {"standard (stripping)", "unfold"}, results, data, ".mca1");
 
         const bool pmma = name.find("PMMA") != std::string::npos;
         const bool carbon = name.find("Carbon") != std::string::npos;
@@ -269,13 +264,9 @@ int main()
             report("converted", mca2, readResultFile(work / mca2).counts, 0.1);
             primaries[k] = ce.text4;
         }
-        tableHead(csv + ", the primary beam after the conversion:");
-        truthRow("truth (the file's header)",
-                 statedTruth(m.headerLines, "True primary mean energy:", "True primary HVL (air kerma):"));
-        const char* convLabels[2] = {"standard (stripping, conversion)", "unfold (both unfolding)"};
-        for (int k = 0; k < 2; ++k)
-            if (!primaries[k].empty())
-                tableRow(convLabels[k], figuresOf(work / "Tarvik_data" / (primaries[k] + ".mca2"), 0.1));
+        table(csv + ", the primary beam after the conversion:",
+              statedTruth(m.headerLines, "True primary mean energy:", "True primary HVL (air kerma):"),
+              {"standard (stripping, conversion)", "unfold (both unfolding)"}, primaries, data, ".mca2");
     }
     std::cout << "\nThe results are in " << data.string() << " (console output: tvstrip.log, tvconv.log).\n"
               << "Start Tarvik_CdTe in " << work.string() << " on a display to see them as graphs.\n";
