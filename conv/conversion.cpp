@@ -1,5 +1,6 @@
 #include "conversion.h"
 
+#include "numbertext.h"
 #include "vecmath.h"
 
 #include <cfloat>
@@ -31,13 +32,6 @@ double wide(float v) { return static_cast<double>(v); }
 // what a compiler makes of pow(v, 2.0); the run-time pow may differ in the
 // last bit, which would make results depend on the optimisation level.
 double squared(double v) { return v * v; }
-
-std::string num(double value)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.6g", value);
-    return buf;
-}
 
 std::string channelText(int i) { return "channel " + std::to_string(i); }
 
@@ -319,10 +313,10 @@ float interpolateLogLog(std::span<const float> u, std::span<const double> v, flo
     if (n < 2 || v.size() != n)
         throw ConversionError("log-log interpolation needs a table of at least two rows with one value per row");
     if (!(t > 0.0f))
-        throw ConversionError("log-log interpolation at " + num(t) + ": the target must be positive");
+        throw ConversionError("log-log interpolation at " + numberText(t) + ": the target must be positive");
     if (!(t < u[n - 1]))
-        throw ConversionError("log-log interpolation at " + num(t) + ": the target lies at or beyond the last abscissa " +
-                              num(u[n - 1]) + " of the table");
+        throw ConversionError("log-log interpolation at " + numberText(t) + ": the target lies at or beyond the last abscissa " +
+                              numberText(u[n - 1]) + " of the table");
     std::size_t j = 1;  // J = 2
     while (u[j] <= t) ++j;
 
@@ -402,7 +396,7 @@ void checkConversionInput(const ConversionInput& in, const ScattererData& d)
     checkScattererTables(d);
     const float w = in.channelWidth;
     if (!(w > 0.0f) || !(w <= FLT_MAX))
-        throw ConversionError("the channel width is " + num(w) + " keV per channel; it must be above 0");
+        throw ConversionError("the channel width is " + numberText(w) + " keV per channel; it must be above 0");
     for (int i = 1; i <= channelCount; ++i)
         if (in.counts[static_cast<std::size_t>(i - 1)] < 0)
             throw ConversionError(channelText(i) + " holds a negative count (" +
@@ -432,47 +426,47 @@ void checkConversionInput(const ConversionInput& in, const ScattererData& d)
         const ChannelEnergies e = channelEnergies(i, w);
         const auto where = [i] { return channelText(i); };
         if (!(e.lower > 0.0f) || !(e.upper <= FLT_MAX))
-            throw ConversionError(where() + ": its energies at " + num(w) +
+            throw ConversionError(where() + ": its energies at " + numberText(w) +
                                   " keV per channel cannot be held as numbers");
         for (const auto& [edge, name] : {std::pair{e.lower, "lower edge"}, std::pair{e.centre, "centre"},
                                          std::pair{e.upper, "upper edge"}}) {
             if (!(comptonDenominator(edge, angle.oneMinusCosTheta) > 0.0))
-                throw ConversionError(where() + ": its " + std::string(name) + " " + num(edge) +
+                throw ConversionError(where() + ": its " + std::string(name) + " " + numberText(edge) +
                                       " keV cannot come from Compton scattering at " + std::to_string(in.angle) +
                                       " degrees (no positive primary energy: (1 - cos angle) x energy must stay "
                                       "below 511 keV)");
             const float e1 = primaryEnergyFor(edge, angle.oneMinusCosTheta);
             if (!finitePositive(e1))
-                throw ConversionError(where() + ": the primary energy of its " + std::string(name) + " " + num(edge) +
+                throw ConversionError(where() + ": the primary energy of its " + std::string(name) + " " + numberText(edge) +
                                       " keV at " + std::to_string(in.angle) + " degrees is too large to compute");
         }
         const float e1 = primaryEnergyFor(e.centre, angle.oneMinusCosTheta);
         if (!(e1 < lastEnergy))
-            throw ConversionError(where() + ": the primary energy " + num(e1) +
-                                  " keV lies at or beyond the last energy " + num(lastEnergy) +
+            throw ConversionError(where() + ": the primary energy " + numberText(e1) +
+                                  " keV lies at or beyond the last energy " + numberText(lastEnergy) +
                                   " keV of the coefficient table (" + lastCoefficientRow(d) + ")");
         const float xTheta = momentumTransferFor(angle.sinHalfTheta, e1);
         const float xMax = momentumTransferFor(angle.sinHalfHalfTurn, e1);
         for (const float x : {xTheta, xMax})
             if (!(x < lastX))
-                throw ConversionError(where() + ": the momentum transfer x = " + num(x) +
-                                      " 1/A (primary energy " + num(e1) + " keV" +
+                throw ConversionError(where() + ": the momentum transfer x = " + numberText(x) +
+                                      " 1/A (primary energy " + numberText(e1) + " keV" +
                                       (x == xMax ? ", scattering angle 180 degrees" : "") +
-                                      ") lies at or beyond the last x = " + num(lastX) + " 1/A (" +
+                                      ") lies at or beyond the last x = " + numberText(lastX) + " 1/A (" +
                                       lastScatteringRow(d) + ")");
         if (!(momentumTransferFor(angle.sinHalfFirst, e1) > 0.0f) || !(xTheta > 0.0f))
-            throw ConversionError(where() + ": the momentum transfer at primary energy " + num(e1) +
+            throw ConversionError(where() + ": the momentum transfer at primary energy " + numberText(e1) +
                                   " keV is too small to take its logarithm");
     }
 
     const float eFirst = single(static_cast<double>(firstAttenuatedChannel) * wide(w));
     const float eLast = single(static_cast<double>(channelCount) * wide(w));
     if (!(eFirst > 0.0f))
-        throw ConversionError(channelText(firstAttenuatedChannel) + ": its energy " + num(eFirst) +
+        throw ConversionError(channelText(firstAttenuatedChannel) + ": its energy " + numberText(eFirst) +
                               " keV is too small for the attenuation correction");
     if (!(eLast < lastEnergy))
-        throw ConversionError("the attenuation correction needs the coefficient table up to " + num(eLast) +
-                              " keV (channel 1024), but its last energy is " + num(lastEnergy) + " keV (" +
+        throw ConversionError("the attenuation correction needs the coefficient table up to " + numberText(eLast) +
+                              " keV (channel 1024), but its last energy is " + numberText(lastEnergy) + " keV (" +
                               lastCoefficientRow(d) + ")");
 }
 
@@ -534,18 +528,18 @@ Spectrum convertSpectrum(const ConversionInput& in, const ScattererData& d, cons
         // Total cross-section: the sum over φ = 1°..180°, x rising with φ.
         const float sigma = sigmaAhead[slot];
         if (!finitePositive(sigma))
-            throw ConversionError(where() + ": the total cross-section came out as " + num(sigma) +
+            throw ConversionError(where() + ": the total cross-section came out as " + numberText(sigma) +
                                   " (overflow or no scattering at all); the angular weight cannot be formed");
 
         const float weight = single(wide(diff) / wide(sigma));
         if (!finitePositive(weight))
-            throw ConversionError(where() + ": the angular weight came out as " + num(weight) +
-                                  " (differential cross-section " + num(diff) + ", total " + num(sigma) +
+            throw ConversionError(where() + ": the angular weight came out as " + numberText(weight) +
+                                  " (differential cross-section " + numberText(diff) + ", total " + numberText(sigma) +
                                   "); the counts cannot be divided by it");
         const float coeff = cTable.coefficient(e1);
         if (!finitePositive(coeff))
-            throw ConversionError(where() + ": the scattering coefficient at " + num(e1) + " keV came out as " +
-                                  num(coeff) + "; the counts cannot be divided by it");
+            throw ConversionError(where() + ": the scattering coefficient at " + numberText(e1) + " keV came out as " +
+                                  numberText(coeff) + "; the counts cannot be divided by it");
 
         // Spreading onto the primary grid.
         const double n = static_cast<double>(count(i));
@@ -563,7 +557,7 @@ Spectrum convertSpectrum(const ConversionInput& in, const ScattererData& d, cons
     for (int m = 2; m <= channelCount; ++m)
         totalPrimary = single(wide(totalPrimary) + wide(primary[static_cast<std::size_t>(m - 1)]));
     if (!finitePositive(totalPrimary))
-        throw ConversionError("the primary total T_p of channels 2 to 1024 came out as " + num(totalPrimary) +
+        throw ConversionError("the primary total T_p of channels 2 to 1024 came out as " + numberText(totalPrimary) +
                               "; the spectrum cannot be normalised to the measured total");
 
     // 6. Normalisation to the measured total.
@@ -571,8 +565,8 @@ Spectrum convertSpectrum(const ConversionInput& in, const ScattererData& d, cons
     for (int m = 1; m <= channelCount; ++m) {
         const double v = wide(primary[static_cast<std::size_t>(m - 1)]) * wide(totalMeasured) / wide(totalPrimary);
         if (!fitsCount(v))
-            throw ConversionError(channelText(m) + " (" + num(single(static_cast<double>(m) * w)) +
-                                  " keV): the normalised count " + num(v) + " does not fit a 32-bit integer");
+            throw ConversionError(channelText(m) + " (" + numberText(single(static_cast<double>(m) * w)) +
+                                  " keV): the normalised count " + numberText(v) + " does not fit a 32-bit integer");
         q[static_cast<std::size_t>(m - 1)] = static_cast<std::int32_t>(v);
     }
 
@@ -583,15 +577,15 @@ Spectrum convertSpectrum(const ConversionInput& in, const ScattererData& d, cons
         const float mu = muTable.coefficient(em);
         const double a = std::exp(-wide(mu) * length);
         if (!(a <= DBL_MAX) || !std::isfinite(wide(mu)))
-            throw ConversionError(channelText(m) + " (" + num(em) + " keV): the attenuation factor exp(-mu L) "
-                                  "overflows for mu = " + num(mu) + " 1/cm and L = " + num(in.attenuationLength) + " cm");
+            throw ConversionError(channelText(m) + " (" + numberText(em) + " keV): the attenuation factor exp(-mu L) "
+                                  "overflows for mu = " + numberText(mu) + " 1/cm and L = " + numberText(in.attenuationLength) + " cm");
         if (a > 0.0) {
             std::int32_t& qm = q[static_cast<std::size_t>(m - 1)];
             const double v = static_cast<double>(qm) / a;
             if (!fitsCount(v))
-                throw ConversionError(channelText(m) + " (" + num(em) + " keV): the count " + std::to_string(qm) +
-                                      " corrected for attenuation (mu = " + num(mu) + " 1/cm, L = " +
-                                      num(in.attenuationLength) + " cm) becomes " + num(v) +
+                throw ConversionError(channelText(m) + " (" + numberText(em) + " keV): the count " + std::to_string(qm) +
+                                      " corrected for attenuation (mu = " + numberText(mu) + " 1/cm, L = " +
+                                      numberText(in.attenuationLength) + " cm) becomes " + numberText(v) +
                                       ", which does not fit a 32-bit integer; the self-attenuation length is too large");
             qm = static_cast<std::int32_t>(v);
         }

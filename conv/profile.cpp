@@ -1,5 +1,6 @@
 #include "profile.h"
 
+#include "numbertext.h"
 #include "fixedio/fixedio.h"
 
 #include <cmath>
@@ -8,13 +9,6 @@
 namespace tvconv {
 
 namespace {
-
-std::string number(double value)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.6g", value);
-    return buf;
-}
 
 fixedio::Error profileError(const ProfileData& d, int line, const std::string& what)
 {
@@ -37,7 +31,7 @@ void checkProfile(const ProfileData& d)
         throw profileError(d, 1, "the profile table has " + std::to_string(n) + " rows; 2 to " +
                                      std::to_string(maxProfileRows) + " are needed");
     auto positive = [&](double v, const std::string& what) {
-        if (!(v > 0.0) || !std::isfinite(v)) throw profileError(d, 2, what + " " + number(v) + " is not a positive number");
+        if (!(v > 0.0) || !std::isfinite(v)) throw profileError(d, 2, what + " " + numberText(v) + " is not a positive number");
     };
     positive(d.restEnergy, "the electron rest energy m c2 in keV");
     positive(d.kevAngstrom, "the constant hc in keV*A");
@@ -47,16 +41,16 @@ void checkProfile(const ProfileData& d)
         const std::string row = "profile row " + std::to_string(k + 1) + ": ";
         const double p = d.pz[static_cast<std::size_t>(k)], j = d.profile[static_cast<std::size_t>(k)];
         if (k == 0 && p != 0.0)
-            throw profileError(d, line, row + "the table must start at pz = 0, found " + number(p) + " a.u.");
+            throw profileError(d, line, row + "the table must start at pz = 0, found " + numberText(p) + " a.u.");
         if (k > 0 && !(p > d.pz[static_cast<std::size_t>(k - 1)]))
-            throw profileError(d, line, row + "pz = " + number(p) + " a.u. does not lie above pz = " +
-                                            number(d.pz[static_cast<std::size_t>(k - 1)]) +
+            throw profileError(d, line, row + "pz = " + numberText(p) + " a.u. does not lie above pz = " +
+                                            numberText(d.pz[static_cast<std::size_t>(k - 1)]) +
                                             " a.u. of the row before (pz must be strictly ascending)");
         if (!std::isfinite(p)) throw profileError(d, line, row + "pz is not a number");
         if (!(j >= 0.0) || !std::isfinite(j))
-            throw profileError(d, line, row + "the profile J = " + number(j) + " 1/a.u. is negative or not a number");
+            throw profileError(d, line, row + "the profile J = " + numberText(j) + " 1/a.u. is negative or not a number");
         if (k == 0 && !(j > 0.0))
-            throw profileError(d, line, row + "the profile J at pz = 0 must be positive, found " + number(j));
+            throw profileError(d, line, row + "the profile J at pz = 0 must be positive, found " + numberText(j));
     }
 }
 

@@ -1,5 +1,6 @@
 #include "scatterer.h"
 
+#include "numbertext.h"
 #include "fixedio/fixedio.h"
 
 #include <cmath>
@@ -15,13 +16,6 @@ namespace {
 int coefficientLine(int row) { return row + 2; }
 int scatteringLine(int coefficientRows, int row) { return coefficientRows + 2 + row; }
 
-std::string number(double value)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.6g", value);
-    return buf;
-}
-
 fixedio::Error tableError(const ScattererData& data, int line, const std::string& what)
 {
     return fixedio::Error(data.file + ", line " + std::to_string(line) + ": " + what);
@@ -34,7 +28,7 @@ void checkPositive(const ScattererData& data, int line, double value, const std:
                    const std::string& unit)
 {
     if (!(value > 0.0) || !std::isfinite(value))
-        throw tableError(data, line, name + " " + number(value) + unit + " is not a positive number");
+        throw tableError(data, line, name + " " + numberText(value) + unit + " is not a positive number");
 }
 
 } // namespace
@@ -66,8 +60,8 @@ void checkScattererTables(const ScattererData& data)
             const CoefficientRow& prev = data.coefficients[static_cast<std::size_t>(k - 2)];
             if (!(r.energy > prev.energy) || !(roundedLog(r.energy) > roundedLog(prev.energy)))
                 throw tableError(data, line,
-                                 row + "the energy " + number(r.energy) + " keV does not lie above the energy " +
-                                     number(prev.energy) + " keV of row " + std::to_string(k - 1) +
+                                 row + "the energy " + numberText(r.energy) + " keV does not lie above the energy " +
+                                     numberText(prev.energy) + " keV of row " + std::to_string(k - 1) +
                                      " (the energies must be strictly ascending)");
         }
     }
@@ -81,7 +75,7 @@ void checkScattererTables(const ScattererData& data)
             const ScatteringRow& prev = data.scattering[static_cast<std::size_t>(k - 2)];
             if (!(r.x > prev.x) || !(roundedLog(r.x) > roundedLog(prev.x)))
                 throw tableError(data, line,
-                                 row + "x = " + number(r.x) + " 1/A does not lie above x = " + number(prev.x) +
+                                 row + "x = " + numberText(r.x) + " 1/A does not lie above x = " + numberText(prev.x) +
                                      " 1/A of row " + std::to_string(k - 1) +
                                      " (the values of x must be strictly ascending)");
         }

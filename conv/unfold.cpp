@@ -6,16 +6,11 @@
 #include <numbers>
 #include <string>
 
+#include "numbertext.h"
+
 namespace tvconv {
 
 namespace {
-
-std::string num(double value)
-{
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%.6g", value);
-    return buf;
-}
 
 // Log–log interpolation in (lu, lv), both already logarithms; a target
 // outside the table is extrapolated along the first or last two rows.
@@ -188,23 +183,23 @@ void checkUnfoldInput(const ConversionInput& in, const ScatterModelData& data)
             if (!(c[m] > 0.0f) || !std::isfinite(c[m]))
                 throw ConversionError(sd.file + ", line " + std::to_string(k + 2) + ": coefficient row " +
                                       std::to_string(k) + ": the coefficient c" + std::to_string(m + 1) + " = " +
-                                      num(c[m]) + " cm2/g is not positive; the unfolding needs each coefficient");
+                                      numberText(c[m]) + " cm2/g is not positive; the unfolding needs each coefficient");
     }
     for (int k = 1; k <= static_cast<int>(sd.scattering.size()); ++k) {
         const float f = sd.scattering[static_cast<std::size_t>(k - 1)].unused;
         if (!(f > 0.0f) || !std::isfinite(f))
             throw ConversionError(sd.file + ", line " + std::to_string(rows + 2 + k) + ": scattering-function row " +
-                                  std::to_string(k) + ": the form factor " + num(f) +
+                                  std::to_string(k) + ": the form factor " + numberText(f) +
                                   " (second column) is not positive; the unfolding needs it for coherent scattering");
     }
     if (in.angle < 1 || in.angle > 180)
         throw ConversionError("the scattering angle " + std::to_string(in.angle) +
                               " degrees cannot be used: the unfolding needs 1 to 180 degrees");
     if (!(in.attenuationLength >= 0.0f) || !std::isfinite(in.attenuationLength))
-        throw ConversionError("the self-attenuation length " + num(in.attenuationLength) +
+        throw ConversionError("the self-attenuation length " + numberText(in.attenuationLength) +
                               " cm cannot be used: the unfolding needs a length of 0 cm or more");
     if (!(in.channelWidth > 0.0f) || !std::isfinite(in.channelWidth))
-        throw ConversionError("the channel width " + num(in.channelWidth) +
+        throw ConversionError("the channel width " + numberText(in.channelWidth) +
                               " keV per channel cannot be used: it must be above 0");
     bool any = false;
     for (int i = 1; i <= channelCount; ++i) {
@@ -219,9 +214,9 @@ void checkUnfoldInput(const ConversionInput& in, const ScatterModelData& data)
     const double top = static_cast<double>(in.channelWidth) * channelCount;
     const double last = data.scatterer.coefficients.back().energy;
     if (top > last)
-        throw ConversionError(data.scatterer.file + ": the coefficient table ends at " + num(last) +
-                              " keV, below the top primary energy " + num(top) + " keV (1024 channels of " +
-                              num(in.channelWidth) + " keV)");
+        throw ConversionError(data.scatterer.file + ": the coefficient table ends at " + numberText(last) +
+                              " keV, below the top primary energy " + numberText(top) + " keV (1024 channels of " +
+                              numberText(in.channelWidth) + " keV)");
 }
 
 UnfoldResult unfoldPrimary(const ConversionInput& in, const ScatterModelData& data, const UnfoldOptions& options,
@@ -379,7 +374,7 @@ UnfoldResult unfoldPrimary(const ConversionInput& in, const ScatterModelData& da
     }
     if (!converged)
         throw ConversionError("the unfolding did not converge within " + std::to_string(options.maxIterations) +
-                              " iterations (deviance " + num(deviance) + " over " + std::to_string(fitted) +
+                              " iterations (deviance " + numberText(deviance) + " over " + std::to_string(fitted) +
                               " channels with counts)");
 
     // Normalisation as the standard method's: channels 2..1024 carry the
@@ -395,7 +390,7 @@ UnfoldResult unfoldPrimary(const ConversionInput& in, const ScatterModelData& da
     for (int i = 1; i <= n; ++i) {
         const double q = p[static_cast<std::size_t>(i - 1)] * scale;
         if (!(q < 2147483647.0))
-            throw ConversionError("channel " + std::to_string(i) + " of the primary spectrum, " + num(q) +
+            throw ConversionError("channel " + std::to_string(i) + " of the primary spectrum, " + numberText(q) +
                                   " counts, does not fit a 32-bit count");
         result.primary[static_cast<std::size_t>(i - 1)] = static_cast<std::int32_t>(q);
     }
