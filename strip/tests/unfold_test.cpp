@@ -33,6 +33,17 @@ std::string replaced(std::string text, const std::string& key, const std::string
     return text.replace(at, end - at, line);
 }
 
+// The message refusing a profile text, or "accepted".
+std::string profileMessage(const std::string& profileText)
+{
+    try {
+        parseDetectorProfile(profileText, "p.txt");
+    } catch (const ProfileError& e) {
+        return std::string(e.what());
+    }
+    return std::string("accepted");
+}
+
 // ---------------------------------------------------------------- profile
 
 TEST(DetectorProfileTest, ReadsTheLayoutAndWritesWhatItReads)
@@ -111,18 +122,10 @@ TEST(DetectorProfileTest, RefusesImpossibleValuesNamingFileKeyAndValue)
 TEST(DetectorProfileTest, RefusesMissingRepeatedAndUnknownKeys)
 {
     const std::string text(kProfileText);
-    auto message = [](const std::string& t) {
-        try {
-            parseDetectorProfile(t, "p.txt");
-        } catch (const ProfileError& e) {
-            return std::string(e.what());
-        }
-        return std::string("accepted");
-    };
-    EXPECT_NE(message(replaced(text, "bias_V", "# no bias")).find("bias_V is missing"), std::string::npos);
-    EXPECT_NE(message(text + "bias_V = 400\n").find("bias_V appears a second time"), std::string::npos);
-    EXPECT_NE(message(text + "colour = blue\n").find("unknown key colour"), std::string::npos);
-    EXPECT_NE(message("").find("material is missing"), std::string::npos);
+    EXPECT_NE(profileMessage(replaced(text, "bias_V", "# no bias")).find("bias_V is missing"), std::string::npos);
+    EXPECT_NE(profileMessage(text + "bias_V = 400\n").find("bias_V appears a second time"), std::string::npos);
+    EXPECT_NE(profileMessage(text + "colour = blue\n").find("unknown key colour"), std::string::npos);
+    EXPECT_NE(profileMessage("").find("material is missing"), std::string::npos);
     EXPECT_THROW(loadDetectorProfile("/nonexistent/detector.txt"), ProfileError);
 }
 
@@ -146,23 +149,15 @@ TEST(DetectorProfileTest, EnergyScaleAndResolvingTimeAreOptionalAndOutsideTheFin
     EXPECT_EQ(back.energyOffsetKeV, p.energyOffsetKeV);
     EXPECT_EQ(back.pulsePairResolvingTimeUs, p.pulsePairResolvingTimeUs);
 
-    auto message = [](const std::string& t) {
-        try {
-            parseDetectorProfile(t, "p.txt");
-        } catch (const ProfileError& e) {
-            return std::string(e.what());
-        }
-        return std::string("accepted");
-    };
     const std::string base(kProfileText);
-    EXPECT_NE(message(base + "energy_gain_kev_per_channel = 0.1\n").find("both"), std::string::npos);
-    EXPECT_NE(message(base + "energy_offset_keV = 0.1\n").find("both"), std::string::npos);
-    EXPECT_NE(message(base + "energy_gain_kev_per_channel = 0\nenergy_offset_keV = 0\n").find("above 0"),
+    EXPECT_NE(profileMessage(base + "energy_gain_kev_per_channel = 0.1\n").find("both"), std::string::npos);
+    EXPECT_NE(profileMessage(base + "energy_offset_keV = 0.1\n").find("both"), std::string::npos);
+    EXPECT_NE(profileMessage(base + "energy_gain_kev_per_channel = 0\nenergy_offset_keV = 0\n").find("above 0"),
               std::string::npos);
-    EXPECT_NE(message(base + "energy_gain_kev_per_channel = 0.1\nenergy_offset_keV = 500\n").find("500"),
+    EXPECT_NE(profileMessage(base + "energy_gain_kev_per_channel = 0.1\nenergy_offset_keV = 500\n").find("500"),
               std::string::npos);
-    EXPECT_NE(message(base + "pulse_pair_resolving_time_us = fast\n").find("line"), std::string::npos);
-    EXPECT_NE(message(base + "pulse_pair_resolving_time_us = 1\npulse_pair_resolving_time_us = 2\n")
+    EXPECT_NE(profileMessage(base + "pulse_pair_resolving_time_us = fast\n").find("line"), std::string::npos);
+    EXPECT_NE(profileMessage(base + "pulse_pair_resolving_time_us = 1\npulse_pair_resolving_time_us = 2\n")
                   .find("second time"),
               std::string::npos);
 }
