@@ -87,6 +87,22 @@ std::string randomMeasurement(std::mt19937& rng, double kv, double w)
     return out;
 }
 
+// The stripping dialog's entries for Tarvik_data/<name>.csv, its result <name>.mca1.
+tarvik::StripEntries stripEntries(const fs::path& work, const std::string& name, const std::string& kv,
+                                  const std::string& w, const std::string& comment, bool unfold)
+{
+    tarvik::StripEntries se;
+    se.folder = (work / "Tarvik_data").string();
+    se.selectedFile = name + ".csv";
+    se.text1 = comment;
+    se.text3 = kv;
+    se.text4 = name;
+    se.text5 = w;
+    se.text6 = "32";
+    se.unfold = unfold;
+    return se;
+}
+
 TEST(TarvikIdentity, StripAndConvertWriteWhatTheDialogsAndProgramsWrite)
 {
     const fs::path work = workingFolder("identity");
@@ -107,14 +123,7 @@ TEST(TarvikIdentity, StripAndConvertWriteWhatTheDialogsAndProgramsWrite)
         tarvik::AppState state;
         YesPrompt prompt;
         ConsoleRunner runner;
-        tarvik::StripEntries se;
-        se.folder = (work / "Tarvik_data").string();
-        se.selectedFile = name + ".csv";
-        se.text1 = comment;
-        se.text3 = kv;
-        se.text4 = name;
-        se.text5 = w;
-        se.text6 = "32";
+        const tarvik::StripEntries se = stripEntries(work, name, kv, w, comment, false);
         const auto outcome = tarvik::stripGo(state, se, work, prompt, runner);
         ASSERT_EQ(outcome, tarvik::GoOutcome::Started) << prompt.told;
         const fs::path viaDialog = work / "Tarvik_data" / (name + ".mca1");
@@ -196,15 +205,7 @@ TEST(TarvikIdentity, StripUnfoldWritesWhatTheDialogAndTvstripWrite)
             tarvik::AppState state;
             YesPrompt prompt;
             ConsoleRunner runner;
-            tarvik::StripEntries se;
-            se.folder = (work / "Tarvik_data").string();
-            se.selectedFile = name + ".csv";
-            se.text1 = comment;
-            se.text3 = kv;
-            se.text4 = name;
-            se.text5 = w;
-            se.text6 = "32";
-            se.unfold = true;
+            const tarvik::StripEntries se = stripEntries(work, name, kv, w, comment, true);
             ASSERT_EQ(tarvik::stripGo(state, se, work, prompt, runner), tarvik::GoOutcome::Started) << prompt.told;
             dialogStatus.emplace_back(name, runner.status);
             cmd += " Tarvik_data/" + name + ".csv";
