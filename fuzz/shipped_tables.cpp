@@ -6,6 +6,8 @@
 #include "fixedio/fixedio.h"
 #include "frontend/logic/spectrumfiles.h"
 
+#include <algorithm>
+#include <limits>
 #include <string>
 
 namespace fuzzsupport {
@@ -60,6 +62,21 @@ const tvstrip::Counts& demoCounts()
         return out;
     }();
     return c;
+}
+
+tvstrip::Counts unfoldShortSpectrum(const tvstrip::UnfoldResponse& response, tvstrip::UnfoldReport* report)
+{
+    tvstrip::UnfoldOptions options;
+    options.iterations = 4;
+    options.maxLastChange = std::numeric_limits<double>::infinity();
+    tvstrip::Counts measured{};
+    const tvstrip::Counts& demo = demoCounts();
+    std::copy(demo.begin(), demo.begin() + 40, measured.begin());
+    const tvstrip::Counts incident =
+        tvstrip::unfoldSpectrum(measured, kShortWidth, kShortVoltage, response, options, report);
+    for (std::size_t i = 0; i < incident.size(); ++i)
+        if (incident[i] < 0) finding("incident channel " + std::to_string(i + 1) + " is negative");
+    return incident;
 }
 
 void requireResultLayout(const std::string& text, int lines, const char* what)
