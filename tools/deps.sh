@@ -7,6 +7,8 @@ packages=(build-essential cmake ninja-build pkg-config libgtest-dev libbenchmark
           libxrl-dev libpugixml-dev
           fonts-ipafont-gothic fonts-ipafont-mincho fonts-liberation
           xvfb xauth xterm poppler-utils)
+# Packages named as arguments besides (clang and its runtimes: .ci/run, tools/fuzz.sh).
+packages+=("$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

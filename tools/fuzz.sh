@@ -15,18 +15,7 @@ case "$seconds" in
   ''|*[!0-9]*) echo "usage: bash tools/fuzz.sh [SECONDS] [TARGET...]  (SECONDS a whole number)" >&2; exit 2 ;;
 esac
 
-bash tools/deps.sh
-need=()
-for p in clang libclang-rt-14-dev; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || need+=("$p")
-done
-if [ ${#need[@]} -gt 0 ]; then
-  echo "Installing: ${need[*]}"
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}"
-fi
+bash tools/deps.sh clang libclang-rt-14-dev
 
 build=build-fuzz
 launcher=()
