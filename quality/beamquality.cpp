@@ -131,9 +131,16 @@ BeamQuality computeFigures(std::span<const double> all, const Attenuation& att, 
     if (!(total > 0))
         throw QualityError(options.lowerLimitKeV > 0 ? "the spectrum holds no counts above " + keV(options.lowerLimitKeV) + " keV"
                                                      : std::string("the spectrum holds no counts"));
-    if (!(kerma.k0 > 0))
+    if (!(kerma.k0 > 0)) {
+        // A spectrum whose channels all lie below the energy-absorption data
+        // has no lowest kerma energy to name.
+        if (std::isnan(att.lowestKermaEnergyKeV))
+            throw QualityError("every channel of the spectrum lies below the air energy-absorption data (the "
+                               "highest channel's centre is " + keV(att.energyKeV.back()) +
+                               " keV), so it carries no air kerma");
         throw QualityError("the spectrum holds no counts above " + keV(att.lowestKermaEnergyKeV) +
                            " keV, so it carries no air kerma");
+    }
     q.total.value = total;
     q.meanEnergyKeV.value = fluenceEnergy / total;
     q.kermaMeanEnergyKeV.value = kermaEnergy / kerma.k0;

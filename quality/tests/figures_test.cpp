@@ -277,6 +277,17 @@ TEST(QualityErrors, RefusedSpectraSayWhy)
     } catch (const quality::QualityError& e) {
         EXPECT_NE(std::string(e.what()).find("air kerma"), std::string::npos) << e.what();
     }
+    // Channels so narrow that all of them lie below the air data: the
+    // message still names an energy, never "nan".
+    std::vector<double> tiny(8, 5.0);
+    try {
+        quality::computeBeamQuality(tiny, 0.01, noResampling());
+        FAIL() << "a spectrum below the air data was accepted";
+    } catch (const quality::QualityError& e) {
+        const std::string m = e.what();
+        EXPECT_NE(m.find("air kerma"), std::string::npos) << m;
+        EXPECT_EQ(m.find("nan"), std::string::npos) << m;
+    }
     // A hard component almost cancelled by a negative soft one (as a
     // correction can leave): the kerma halves only far beyond 100 mm Al.
     std::vector<double> c2(1024, 0.0);
