@@ -65,8 +65,8 @@ double distanceToExit(const Vec& p, const Vec& d, double half, double thick)
 
 Detector::Detector(const DetectorConfig& config)
     : config_(config),
-      crystal_(cdTe(), config.density, true),
-      window_({{4, 1.0}}, xrl::elementDensity(4)),
+      crystal_(cdTe(), config.density, true, 1.0, config.maxEnergyKeV),
+      window_({{4, 1.0}}, xrl::elementDensity(4), false, 1.0, config.maxEnergyKeV),
       groups_(cdTeKGroups()),
       hc_(xrl::kevAngstrom()),
       mec2_(xrl::electronRestEnergy())
@@ -109,9 +109,7 @@ double Detector::chargeCollection(double z) const
     if (!config_.chargeLoss) return 1.0;
     const double d = config_.thicknessCm;
     z = std::clamp(z, 0.0, d);
-    // Electrons drift from z to the anode at the back face, holes to the
-    // cathode at the front face.
-    return lambdaE_ / d * (1.0 - std::exp(-(d - z) / lambdaE_)) + lambdaH_ / d * (1.0 - std::exp(-z / lambdaH_));
+    return hechtCollection(z, d, lambdaE_, lambdaH_);
 }
 
 double Detector::peakCollection() const
@@ -191,6 +189,19 @@ double Detector::sampleRayleighCos(int i, double e, Rng& rng) const
 
 PhotonResult Detector::simulate(double e0, Rng& rng) const
 {
+    return transport(e0, rng, [](double, double) {});
+}
+
+PhotonResult Detector::simulate(double e0, Rng& rng, std::vector<Deposit>& deposits) const
+{
+    return transport(e0, rng, [&](double z, double amount) {
+        deposits.push_back({static_cast<float>(z), static_cast<float>(amount)});
+    });
+}
+
+template <class Sink>
+PhotonResult Detector::transport(double e0, Rng& rng, Sink&& sink) const
+{
     PhotonResult r;
     if (config_.windowCm > 0) {
         const double mu = window_.at(e0).total();
@@ -209,6 +220,7 @@ PhotonResult Detector::simulate(double e0, Rng& rng) const
     auto deposit = [&](double amount) {
         r.deposited += amount;
         r.collected += amount * chargeCollection(p.z);
+        sink(p.z, amount);
     };
     for (;;) {
         const Coefficients c = crystal_.at(e);

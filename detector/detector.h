@@ -18,6 +18,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -36,6 +37,18 @@ struct DetectorConfig {
     double mutauElectrons = 2e-3;  // cm²/V
     double mutauHoles = 1e-4;      // cm²/V
     double biasVolts = 500;
+    // Top of the tabulated cross sections (keV): photons above it are not
+    // followed correctly.  Sources with gamma rays above the tube range
+    // (133Ba up to 384 keV) need more.
+    double maxEnergyKeV = 160;
+};
+
+// One energy deposit of a photon history: where (depth from the front face)
+// and how much.  The charge collection of any mu-tau can be applied to it
+// afterwards.
+struct Deposit {
+    float depthCm = 0;
+    float energyKeV = 0;
 };
 
 // What one incident photon left in the detector.
@@ -47,6 +60,15 @@ struct PhotonResult {
     double deposited = 0;      // keV deposited in the crystal
     double collected = 0;      // keV equivalent of the collected charge
 };
+
+// Share of the charge created at depth z (cm from the front face, the
+// cathode) that reaches the electrodes of a planar detector of thickness d
+// (Hecht relation): electrons drift to the anode at the back face, holes to
+// the cathode; lambda = mu-tau * bias / d of electrons and holes.
+inline double hechtCollection(double z, double d, double lambdaE, double lambdaH)
+{
+    return lambdaE / d * (1.0 - std::exp(-(d - z) / lambdaE)) + lambdaH / d * (1.0 - std::exp(-z / lambdaH));
+}
 
 class Detector {
 public:
@@ -67,8 +89,14 @@ public:
 
     // Follows one photon of the given energy from the window into the crystal.
     PhotonResult simulate(double energyKeV, Rng& rng) const;
+    // The same, appending every energy deposit of the history to `deposits`
+    // (the random numbers drawn are the same, so is the result).
+    PhotonResult simulate(double energyKeV, Rng& rng, std::vector<Deposit>& deposits) const;
 
 private:
+    template <class Sink>
+    PhotonResult transport(double energyKeV, Rng& rng, Sink&& sink) const;
+
     struct Scattering {
         // per constituent: S(x) and cumulative F²(x) over x² on a grid in x
         std::vector<double> s;

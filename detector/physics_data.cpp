@@ -1,5 +1,6 @@
 #include "detector/physics_data.h"
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <string>
@@ -67,6 +68,9 @@ double energyAbsorption(int Z, double e)
 double kShellShare(int Z, double e)
 {
     if (e <= kEdge(Z)) return 0.0;
+    // xraylib's partial cross sections end at 300 keV; the K shell's share
+    // changes by less than 0.2 % from 200 to 300 keV and is held above.
+    e = std::min(e, 300.0);
     const double k = checked(where("CS_Photo_Partial", Z, e).c_str(),
                              [&](xrl_error** err) { return CS_Photo_Partial(Z, K_SHELL, e, err); });
     const double all = checked(where("CS_Photo_Total", Z, e).c_str(),
@@ -173,6 +177,60 @@ Compound nistCompound(const std::string& name)
     }
     FreeCompoundDataNIST(data);
     return c;
+}
+
+std::vector<std::string> radionuclideNames()
+{
+    xrl_error* error = nullptr;
+    int n = 0;
+    char** list = GetRadioNuclideDataList(&n, &error);
+    if (error != nullptr || list == nullptr) {
+        std::string message = std::string("GetRadioNuclideDataList: ") +
+                              (error && error->message ? error->message : "no list");
+        if (error) xrl_error_free(error);
+        throw PhysicsDataError(message);
+    }
+    std::vector<std::string> names;
+    for (int i = 0; i < n; ++i) {
+        names.emplace_back(list[i]);
+        xrlFree(list[i]);
+    }
+    xrlFree(list);
+    return names;
+}
+
+Radionuclide radionuclide(const std::string& name)
+{
+    xrl_error* error = nullptr;
+    radioNuclideData* data = GetRadioNuclideDataByName(name.c_str(), &error);
+    if (error != nullptr || data == nullptr) {
+        if (error) xrl_error_free(error);
+        if (data) FreeRadioNuclideData(data);
+        std::string known;
+        for (const auto& n : radionuclideNames()) known += (known.empty() ? "" : ", ") + n;
+        throw PhysicsDataError("unknown radionuclide \"" + name + "\" (the radionuclide table knows " + known + ")");
+    }
+    Radionuclide r;
+    r.name = data->name;
+    r.Z = data->Z;
+    r.daughterZ = data->Z_xray;
+    try {
+        for (int i = 0; i < data->nXrays; ++i) {
+            if (!(data->XrayIntensities[i] > 0.0)) continue;
+            const int line = data->XrayLines[i];
+            const double energy = checked("LineEnergy", [&](xrl_error** err) { return LineEnergy(r.daughterZ, line, err); });
+            r.lines.push_back({energy, data->XrayIntensities[i], false});
+        }
+        for (int i = 0; i < data->nGammas; ++i)
+            if (data->GammaIntensities[i] > 0.0) r.lines.push_back({data->GammaEnergies[i], data->GammaIntensities[i], true});
+    } catch (...) {
+        FreeRadioNuclideData(data);
+        throw;
+    }
+    FreeRadioNuclideData(data);
+    std::stable_sort(r.lines.begin(), r.lines.end(),
+                     [](const EmissionLine& a, const EmissionLine& b) { return a.energyKeV < b.energyKeV; });
+    return r;
 }
 
 } // namespace tvdet::xrl

@@ -87,5 +87,25 @@ struct Compound {
 };
 Compound nistCompound(const std::string& name);
 
+// The photons a radionuclide emits per decay (xraylib's radionuclide table,
+// GetRadioNuclideDataByName): its X-ray lines (energies of the daughter's
+// lines, LineEnergy) and its gamma rays.  Lines with no emission are left out.
+struct EmissionLine {
+    double energyKeV = 0;
+    double perDecay = 0;   // photons per decay
+    bool gamma = false;    // a gamma ray; otherwise an X-ray line of the daughter
+};
+struct Radionuclide {
+    std::string name;      // as xraylib spells it: "241Am"
+    int Z = 0;             // the nuclide
+    int daughterZ = 0;     // the atom that emits the X-rays
+    std::vector<EmissionLine> lines;  // ascending energies
+};
+// Throws PhysicsDataError for a name xraylib does not know; the message
+// lists the names it knows.
+Radionuclide radionuclide(const std::string& name);
+// Every radionuclide of xraylib's table, in its order.
+std::vector<std::string> radionuclideNames();
+
 } // namespace xrl
 } // namespace tvdet

@@ -4,9 +4,11 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <mutex>
 #include <ostream>
 
 #include "fixedio/files.h"
+#include "detector/histories.h"
 #include "detector/parallel.h"
 #include "detector/physics_data.h"
 #include "detector/random.h"
@@ -83,6 +85,52 @@ std::vector<std::uint32_t> simulateLoss(const Detector& detector, double energy,
     };
     const Histogram h = runChunks(0, chunks, bins, o.threads, work);
     return std::vector<std::uint32_t>(h.begin(), h.end());
+}
+
+tvstrip::UnfoldResponse simulateUnfoldResponse(const tvstrip::DetectorProfile& profile, const UnfoldDataOptions& o,
+                                               const std::function<void(std::size_t, std::size_t)>& progress)
+{
+    DetectorConfig config = detectorConfig(profile);
+    config.chargeLoss = false;  // the deposits are kept; the collection comes from the table
+    const Detector detector(config);
+    const CollectionTable cce(config.thicknessCm, profile.mutauElectrons, profile.mutauHoles, profile.biasVolts);
+    tvstrip::UnfoldResponse r;
+    r.profileFingerprint = profile.transportFingerprint();
+    r.lossBinKeV = o.lossBinKeV;
+    r.photonsPerNode = static_cast<std::uint64_t>(o.photonsPerNode);
+    r.profile = profile;
+    const auto energies = unfoldNodeEnergies();
+    r.nodes.resize(energies.size());
+    std::mutex mutex;
+    std::size_t done = 0;
+    parallelFor(energies.size(), o.threads, [&](std::size_t n) {
+        const double energy = energies[n];
+        const std::size_t bins = static_cast<std::size_t>(std::ceil(energy / o.lossBinKeV)) + 1;
+        std::vector<std::uint32_t> counts(bins, 0);
+        const int chunks = static_cast<int>((o.photonsPerNode + o.photonsPerChunk - 1) / o.photonsPerChunk);
+        const auto energyKey = static_cast<std::uint64_t>(std::llround(energy * 1000.0));
+        std::vector<Deposit> deposits;
+        for (int chunk = 0; chunk < chunks; ++chunk) {
+            Rng rng(streamSeed(o.seed, energyKey, static_cast<std::uint64_t>(chunk)));
+            const std::int64_t photons = std::min<std::int64_t>(
+                o.photonsPerChunk, o.photonsPerNode - static_cast<std::int64_t>(chunk) * o.photonsPerChunk);
+            for (std::int64_t k = 0; k < photons; ++k) {
+                deposits.clear();
+                detector.simulate(energy, rng, deposits);
+                if (deposits.empty()) continue;
+                double recorded = 0;
+                for (const Deposit& d : deposits) recorded += static_cast<double>(d.energyKeV) * cce.calibrated(d.depthCm);
+                const double loss = std::max(0.0, energy - recorded);
+                ++counts[std::min(bins - 1, static_cast<std::size_t>(loss / o.lossBinKeV))];
+            }
+        }
+        r.nodes[n].energyKeV = energy;
+        r.nodes[n].counts = std::move(counts);
+        std::lock_guard<std::mutex> lock(mutex);
+        ++done;
+        if (progress) progress(done, energies.size());
+    });
+    return r;
 }
 
 void generateUnfoldData(const tvstrip::DetectorProfile& profile, const std::string& profileText,

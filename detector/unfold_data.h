@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <iosfwd>
 #include <string>
 #include <vector>
@@ -48,6 +49,17 @@ std::vector<double> unfoldNodeEnergies();
 // threads.
 std::vector<std::uint32_t> simulateLoss(const Detector& detector, double energyKeV, double lossBinKeV,
                                         std::int64_t photons, const UnfoldDataOptions& options);
+
+// The response data for a profile, the same physics as simulateLoss: the
+// histories are followed with their deposits kept and the profile's charge
+// collection is applied to the deposits afterwards (a table over the depth
+// instead of two exponentials per deposit).  The nodes are shared among
+// options.threads threads; node n, chunk c draws from its own stream, so
+// the data do not depend on the threads.  progress(done, total) after each
+// node.
+tvstrip::UnfoldResponse simulateUnfoldResponse(const tvstrip::DetectorProfile& profile,
+                                               const UnfoldDataOptions& options,
+                                               const std::function<void(std::size_t, std::size_t)>& progress = {});
 
 // Writes <out>/RES/detector.txt (`profileText`) and <out>/RES/unfold.rsp.
 void generateUnfoldData(const tvstrip::DetectorProfile& profile, const std::string& profileText,

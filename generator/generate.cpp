@@ -14,7 +14,7 @@
 #include "detector/physics_data.h"
 #include "generator/profile.h"
 #include "detector/random.h"
-#include "generator/response.h"
+#include "detector/response_tables.h"
 #include "generator/scatter_truth.h"
 #include "generator/scatterer.h"
 #include "generator/spectra.h"
@@ -40,6 +40,7 @@ double secondsSince(std::chrono::steady_clock::time_point t0)
 
 void generateResponseTables(const GenerateOptions& o, std::ostream& progress)
 {
+    using namespace tvdet;
     std::filesystem::create_directories(o.out / "RES");
     tvdet::DetectorConfig config;
     config.chargeLoss = o.chargeLoss;

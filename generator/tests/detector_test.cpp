@@ -8,7 +8,7 @@
 #include "detector/detector.h"
 #include "detector/medium.h"
 #include "detector/physics_data.h"
-#include "generator/response.h"
+#include "detector/response_tables.h"
 
 namespace tvgen {
 using namespace tvdet;

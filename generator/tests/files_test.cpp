@@ -10,7 +10,7 @@
 #include "fixedio/fixedio.h"
 #include "detector/detector.h"
 #include "detector/physics_data.h"
-#include "generator/response.h"
+#include "detector/response_tables.h"
 #include "generator/scatterer.h"
 #include "generator/spectra.h"
 
@@ -22,6 +22,7 @@
 #endif
 
 namespace tvgen {
+using namespace tvdet;
 namespace {
 
 namespace fs = std::filesystem;

@@ -12,7 +12,7 @@
 #include "detector/detector.h"
 #include "detector/parallel.h"
 
-namespace tvgen {
+namespace tvdet {
 
 inline constexpr int kTableBins = 300;
 inline constexpr double kTablePhotons = 500000.0;
@@ -35,7 +35,7 @@ std::string responseFileName(int code);
 struct ResponseRun {
     int code = 0;
     std::int64_t photons = 0;     // photons incident on the window
-    tvdet::Histogram counts;             // per response bin, 0..kSimulatedBins-1
+    Histogram counts;             // per response bin, 0..kSimulatedBins-1
     std::int64_t fullAbsorption = 0;  // photons that left all their energy in the crystal
     // Counts in the full-energy bins k-1 and k (also when they lie beyond the table).
     std::int64_t peakCounts() const;
@@ -58,7 +58,7 @@ struct ResponseOptions {
 // Simulates photons of the code's energy in chunks until the full-energy
 // peak is known to the wanted precision.  `progress` receives the photons
 // simulated so far.
-ResponseRun simulateResponse(const tvdet::Detector& detector, int code, const ResponseOptions& options,
+ResponseRun simulateResponse(const Detector& detector, int code, const ResponseOptions& options,
                              const std::function<void(std::int64_t)>& progress = {});
 
 // R(1..300) scaled to 500000 incident photons (R[0] unused, 0).
@@ -67,4 +67,4 @@ std::array<double, kTableBins + 1> scaledTable(const ResponseRun& run);
 // The table file: 30 records of ten 8-column fields (one decimal), CR LF.
 std::string formatResponseTable(const std::array<double, kTableBins + 1>& table);
 
-} // namespace tvgen
+} // namespace tvdet

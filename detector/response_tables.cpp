@@ -1,4 +1,4 @@
-#include "generator/response.h"
+#include "detector/response_tables.h"
 
 #include <cmath>
 #include <stdexcept>
@@ -6,7 +6,7 @@
 #include "fixedio/fixedio.h"
 #include "detector/random.h"
 
-namespace tvgen {
+namespace tvdet {
 
 int responseBin(double e)
 {
@@ -35,17 +35,17 @@ double ResponseRun::peakUncertainty() const
     return std::sqrt((1.0 - p) / (static_cast<double>(photons) * p));
 }
 
-ResponseRun simulateResponse(const tvdet::Detector& detector, int code, const ResponseOptions& options,
+ResponseRun simulateResponse(const Detector& detector, int code, const ResponseOptions& options,
                              const std::function<void(std::int64_t)>& progress)
 {
     const double energy = codeEnergy(code);
     ResponseRun run;
     run.code = code;
     run.counts.assign(kSimulatedBins, 0);
-    auto work = [&](int chunk, tvdet::Histogram& h) {
-        tvdet::Rng rng(tvdet::streamSeed(options.seed, static_cast<std::uint64_t>(code), static_cast<std::uint64_t>(chunk)));
+    auto work = [&](int chunk, Histogram& h) {
+        Rng rng(streamSeed(options.seed, static_cast<std::uint64_t>(code), static_cast<std::uint64_t>(chunk)));
         for (int n = 0; n < options.photonsPerChunk; ++n) {
-            const tvdet::PhotonResult r = detector.simulate(energy, rng);
+            const PhotonResult r = detector.simulate(energy, rng);
             if (r.interacted && !r.escape) ++h[kSimulatedBins];  // absorbed whole
             if (r.collected <= 0) continue;
             const int b = responseBin(r.collected);
@@ -56,7 +56,7 @@ ResponseRun simulateResponse(const tvdet::Detector& detector, int code, const Re
     int target = options.minChunks;
     for (;;) {
         const int before = chunks;
-        const tvdet::Histogram h = tvdet::runChunks(before, target, kSimulatedBins + 1, options.threads, work, [&](int finished) {
+        const Histogram h = runChunks(before, target, kSimulatedBins + 1, options.threads, work, [&](int finished) {
             if (progress) progress(static_cast<std::int64_t>(before + finished) * options.photonsPerChunk);
         });
         for (std::size_t b = 0; b < kSimulatedBins; ++b) run.counts[b] += h[b];
@@ -98,4 +98,4 @@ std::string formatResponseTable(const std::array<double, kTableBins + 1>& table)
     return out.content();
 }
 
-} // namespace tvgen
+} // namespace tvdet
