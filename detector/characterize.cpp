@@ -322,80 +322,66 @@ public:
             d.holes = wantH ? &work[s].dh : nullptr;
             sources[s].model->spectrum(cce, t[kGlobals + kPerSource * s + kAbsorber], work[s].h, d);
         });
-        // The folds: each a histogram and a readout, into a target.
-        struct Fold {
-            std::size_t source;
-            std::vector<double> histogram;
-            Readout readout;
-            std::vector<double>* target;  // a Jacobian row, or the point itself
-            double step;                  // finite difference: (fold - point) / step; 0: the fold is the row
-        };
-        // Rows that are folds of their own (targets of the plain folds)
-        // and the folds of the point itself.
-        std::vector<std::vector<double>> base(sources.size());
-        std::vector<Fold> folds;
-        for (std::size_t s = 0; s < sources.size(); ++s) {
+        // Per source, one fold of every histogram a row needs: the
+        // whole spectrum (with the readout derivatives), the detector part,
+        // the scatter bands, and the absorber and mu-tau derivatives.
+        parallelFor(sources.size(), threads_, [&](std::size_t s) {
+            const Source& src = sources[s];
             const double* q = &t[kGlobals + kPerSource * s];
+            const std::size_t k0 = kGlobals + kPerSource * s;
             const auto& h = work[s].h;
             const std::size_t bins = h[0].size();
-            const std::size_t k0 = kGlobals + kPerSource * s;
-            folds.push_back({s, combine(h, q), r, &base[s], 0});
+            std::vector<std::vector<double>> owned;
+            owned.reserve(5);
+            std::vector<const std::vector<double>*> list;
+            std::vector<std::vector<double>*> rows;
+            owned.push_back(combine(h, q));
+            list.push_back(&owned.back());
+            rows.push_back(nullptr);  // the point itself
             if (!fixed[k0 + kDecays]) {
                 std::vector<double> det(bins);
                 for (std::size_t b = 0; b < bins; ++b) det[b] = h[0][b] + h[1][b] + h[2][b];
-                folds.push_back({s, std::move(det), r, &jac[k0 + kDecays], 0});
+                owned.push_back(std::move(det));
+                list.push_back(&owned.back());
+                rows.push_back(&jac[k0 + kDecays]);
             }
             for (int band = 0; band < kScatterBands; ++band)
-                if (!fixed[k0 + kScatter + static_cast<std::size_t>(band)])
-                    folds.push_back({s, h[kEventKinds + static_cast<std::size_t>(band)], r,
-                                     &jac[k0 + kScatter + static_cast<std::size_t>(band)], 0});
-            if (!fixed[k0 + kAbsorber]) folds.push_back({s, combine(work[s].dt, q), r, &jac[k0 + kAbsorber], 0});
-            const std::vector<double> total = combine(h, q);
-            const std::array<std::pair<int, double>, 5> readoutSteps = {
-                std::pair{kGain, 1e-6 * r.gain}, std::pair{kOffset, 1e-4}, std::pair{kA, 1e-4 * std::max(r.a, 0.05)},
-                std::pair{kB, 1e-6}, std::pair{kGamma, 1e-8}};
-            for (const auto& [p, step] : readoutSteps) {
-                if (fixed[static_cast<std::size_t>(p)]) continue;
-                Readout moved = r;
-                (p == kGain ? moved.gain : p == kOffset ? moved.offset : p == kA ? moved.a : p == kB ? moved.b : moved.gamma) += step;
-                folds.push_back({s, total, moved, &jac[static_cast<std::size_t>(p)], step});
+                if (!fixed[k0 + kScatter + static_cast<std::size_t>(band)]) {
+                    list.push_back(&h[kEventKinds + static_cast<std::size_t>(band)]);
+                    rows.push_back(&jac[k0 + kScatter + static_cast<std::size_t>(band)]);
+                }
+            if (!fixed[k0 + kAbsorber]) {
+                owned.push_back(combine(work[s].dt, q));
+                list.push_back(&owned.back());
+                rows.push_back(&jac[k0 + kAbsorber]);
             }
-            if (wantE) folds.push_back({s, combine(work[s].de, q), r, &jac[kLnMutauE], 0});
-            if (wantH) folds.push_back({s, combine(work[s].dh, q), r, &jac[kLnMutauH], 0});
-        }
-        std::vector<std::vector<double>> results(folds.size());
-        parallelFor(folds.size(), threads_, [&](std::size_t f) {
-            const Fold& fd = folds[f];
-            const Source& src = sources[fd.source];
-            foldIntoChannels(fd.histogram, src.model->binKeV(), fd.readout, src.first, src.last, results[f]);
+            if (wantE) {
+                owned.push_back(combine(work[s].de, q));
+                list.push_back(&owned.back());
+                rows.push_back(&jac[kLnMutauE]);
+            }
+            if (wantH) {
+                owned.push_back(combine(work[s].dh, q));
+                list.push_back(&owned.back());
+                rows.push_back(&jac[kLnMutauH]);
+            }
+            std::vector<std::vector<double>> out;
+            std::array<std::vector<double>, kReadoutParameters> readoutRows;
+            foldIntoChannels(list, src.model->binKeV(), r, src.first, src.last, out, &readoutRows);
+            const double flat = q[kFlat];
+            for (std::size_t i = 0; i < out[0].size(); ++i) mu[src.at + i] = out[0][i] + flat * r.gain;
+            for (std::size_t k = 1; k < list.size(); ++k)
+                for (std::size_t i = 0; i < out[k].size(); ++i) (*rows[k])[src.at + i] = out[k][i];
+            const std::array<int, kReadoutParameters> readoutParameter = {kGain, kOffset, kA, kB, kGamma};
+            for (int p = 0; p < kReadoutParameters; ++p) {
+                const auto g = static_cast<std::size_t>(readoutParameter[static_cast<std::size_t>(p)]);
+                if (fixed[g]) continue;
+                for (std::size_t i = 0; i < out[0].size(); ++i)
+                    jac[g][src.at + i] = readoutRows[static_cast<std::size_t>(p)][i] + (g == kGain ? flat : 0.0);
+            }
+            if (!fixed[k0 + kFlat])
+                for (std::size_t i = 0; i < out[0].size(); ++i) jac[k0 + kFlat][src.at + i] = r.gain;
         });
-        for (std::size_t f = 0; f < folds.size(); ++f) {
-            const Fold& fd = folds[f];
-            if (fd.step != 0) continue;
-            const Source& src = sources[fd.source];
-            if (fd.target == &base[fd.source])
-                *fd.target = results[f];
-            else
-                for (std::size_t i = 0; i < results[f].size(); ++i) (*fd.target)[src.at + i] = results[f][i];
-        }
-        for (std::size_t f = 0; f < folds.size(); ++f) {
-            const Fold& fd = folds[f];
-            if (fd.step == 0) continue;
-            const Source& src = sources[fd.source];
-            const auto& b = base[fd.source];
-            for (std::size_t i = 0; i < results[f].size(); ++i)
-                (*fd.target)[src.at + i] = (results[f][i] - b[i]) / fd.step;
-        }
-        for (std::size_t s = 0; s < sources.size(); ++s) {
-            const Source& src = sources[s];
-            const std::size_t k0 = kGlobals + kPerSource * s;
-            const double flat = t[k0 + kFlat];
-            for (std::size_t i = 0; i < base[s].size(); ++i) {
-                mu[src.at + i] = base[s][i] + flat * r.gain;
-                if (!fixed[k0 + kFlat]) jac[k0 + kFlat][src.at + i] = r.gain;
-                if (!fixed[kGain]) jac[kGain][src.at + i] += flat;
-            }
-        }
     }
 
     // The parts of one source's fitted spectrum.
@@ -468,11 +454,15 @@ Characterization characterize(const std::vector<CalibrationSpectrum>& spectra, d
     report(0.0, "finding the energy scale");
     const ScaleGuess guess = guessEnergyScale(spectra, w, c);
     const double deviation = guess.gain / w - 1.0;
-    if (std::abs(deviation) > o.maxGainDeviation)
-        throw CharacterizationError("the peaks of the sources lie at " + format("%.4f", guess.gain) +
-                                    " keV per channel, " + format("%.0f", 100.0 * std::abs(deviation)) +
-                                    " % " + (deviation > 0 ? "above" : "below") + " the " + format("%g", w) +
-                                    " keV per channel given: check the keV per channel (and the analyser's gain)");
+    if (std::abs(deviation) > o.maxGainDeviation) {
+        std::string named;
+        for (const auto& s : spectra) named += (named.empty() ? "" : ", ") + s.name + " as " + s.nuclide;
+        throw CharacterizationError("the peaks of " + named + " lie at " + format("%.4f", guess.gain) +
+                                    " keV per channel, " + format("%.0f", 100.0 * std::abs(deviation)) + " % " +
+                                    (deviation > 0 ? "above" : "below") + " the " + format("%g", w) +
+                                    " keV per channel given: check the keV per channel (and the analyser's gain) "
+                                    "and the nuclide of each file");
+    }
 
     // Fitted channels and Monte Carlo effort per source.
     const double top = guess.offset + guess.gain * (static_cast<double>(spectra.front().counts.size()) + 1.0);
@@ -556,10 +546,13 @@ Characterization characterize(const std::vector<CalibrationSpectrum>& spectra, d
     upper[kB] = 0.05;
     lower[kGamma] = -1e-3;
     upper[kGamma] = 1e-2;
-    lower[kLnMutauE] = std::log(1e-5);
-    upper[kLnMutauE] = std::log(0.1);
-    lower[kLnMutauH] = std::log(1e-7);
-    upper[kLnMutauH] = std::log(1e-2);
+    lower[kLnMutauE] = std::log(o.mutauElectronsMin);
+    upper[kLnMutauE] = std::log(o.mutauElectronsMax);
+    lower[kLnMutauH] = std::log(o.mutauHolesMin);
+    upper[kLnMutauH] = std::log(o.mutauHolesMax);
+    for (int p : {kLnMutauE, kLnMutauH})
+        theta[static_cast<std::size_t>(p)] =
+            std::clamp(theta[static_cast<std::size_t>(p)], lower[static_cast<std::size_t>(p)], upper[static_cast<std::size_t>(p)]);
     for (std::size_t s = 0; s < model.sources.size(); ++s) {
         const std::size_t k0 = kGlobals + kPerSource * s;
         lower[k0 + kDecays] = 0;
@@ -631,10 +624,13 @@ Characterization characterize(const std::vector<CalibrationSpectrum>& spectra, d
         fit = fitPoisson(counts, problem, theta, fo);
         iterations += fit.iterations;
         theta = fit.theta;
-        if (!fit.converged && last)
-            throw CharacterizationError("the fit did not converge within " + std::to_string(o.maxIterations) +
-                                        " iterations (deviance per channel " +
+        if (!fit.converged && last) {
+            std::string named;
+            for (const auto& sp : spectra) named += (named.empty() ? "" : ", ") + sp.name + " as " + sp.nuclide;
+            throw CharacterizationError("the fit of " + named + " did not converge within " +
+                                        std::to_string(o.maxIterations) + " iterations (deviance per channel " +
                                         format("%.2f", fit.deviance / static_cast<double>(counts.size())) + ")");
+        }
         if (!last) continue;
         // A resolution term below 0 (FWHM² = a + b·E + c²·E² does not
         // allow it for a profile): held at 0 and fitted again.
@@ -691,7 +687,22 @@ Characterization characterize(const std::vector<CalibrationSpectrum>& spectra, d
         r.sources.push_back(std::move(f));
     }
 
-    // The checks, in the order a user can act on them.
+    // The checks, in the order a user can act on them: a parameter held at
+    // a bound spoils the rest of the fit.
+    const std::array<std::pair<int, const char*>, 4> bounded = {
+        std::pair{kGain, "the energy gain"}, std::pair{kOffset, "the energy offset"},
+        std::pair{kA, "the constant resolution term"}, std::pair{kLnMutauH, "the hole mu-tau"}};
+    for (const auto& [p, what] : bounded) {
+        const auto k = static_cast<std::size_t>(p);
+        if (!fit.atBound[k]) continue;
+        const double v = p == kLnMutauH ? std::exp(theta[k]) : theta[k];
+        std::string named;
+        for (const auto& f : r.sources) named += (named.empty() ? "" : ", ") + f.name + " as " + f.nuclide;
+        throw CharacterizationError(std::string(what) + " ends at the edge of its range (" + format("%g", v) +
+                                    "): the spectra (" + named +
+                                    ") do not fit a CdTe detector of this construction");
+    }
+
     for (const auto& f : r.sources) {
         const double perChannel = f.deviance / static_cast<double>(f.measured.size());
         if (perChannel > o.maxDeviancePerChannel)
@@ -705,17 +716,6 @@ Characterization characterize(const std::vector<CalibrationSpectrum>& spectra, d
                                     std::to_string(r.channels) + " channels, far above what counting noise gives");
     if (!fit.covarianceValid)
         throw CharacterizationError("the spectra do not determine every parameter (the Fisher information is singular)");
-    const std::array<std::pair<int, const char*>, 4> bounded = {
-        std::pair{kGain, "the energy gain"}, std::pair{kOffset, "the energy offset"},
-        std::pair{kA, "the constant resolution term"}, std::pair{kLnMutauH, "the hole mu-tau"}};
-    for (const auto& [p, what] : bounded) {
-        const auto k = static_cast<std::size_t>(p);
-        if (!fit.atBound[k]) continue;
-        const double v = p == kLnMutauH ? std::exp(theta[k]) : theta[k];
-        throw CharacterizationError(std::string(what) + " ends at the edge of its range (" + format("%g", v) +
-                                    "): the spectra do not fit a CdTe detector of this construction");
-    }
-
     // Standard uncertainties: the inverse Fisher information, widened by
     // the square root of the deviance per degree of freedom where the model
     // describes the spectra less well than counting noise allows, and for

@@ -69,6 +69,11 @@ struct CharacterizeOptions {
     double maxRelativeUncertaintyHoles = 0.30;
     // The nominal keV per channel may be this far off the one the peaks show.
     double maxGainDeviation = 0.20;
+    // The ranges the mu-tau products are fitted in (cm²/V).  Holes: a fit
+    // that ends at a bound is refused.  Electrons: one that ends at the
+    // upper bound shows no electron trapping; the bound is kept and said.
+    double mutauHolesMin = 1e-7, mutauHolesMax = 1e-2;
+    double mutauElectronsMin = 1e-5, mutauElectronsMax = 0.1;
 };
 
 struct Value {

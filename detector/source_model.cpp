@@ -169,42 +169,86 @@ void SourceModel::spectrum(const CollectionTable& cce, double t, PartHistograms&
 void foldIntoChannels(const std::vector<double>& h, double bin, const Readout& r, int first, int last,
                       std::vector<double>& out)
 {
-    const std::size_t bins = h.size();
-    out.assign(static_cast<std::size_t>(std::max(0, last - first + 1)), 0.0);
-    if (out.empty() || bins == 0) return;
+    std::vector<std::vector<double>> outs;
+    foldIntoChannels({&h}, bin, r, first, last, outs, nullptr);
+    out = std::move(outs[0]);
+}
+
+void foldIntoChannels(const std::vector<const std::vector<double>*>& hs, double bin, const Readout& r, int first,
+                      int last, std::vector<std::vector<double>>& out,
+                      std::array<std::vector<double>, kReadoutParameters>* derivatives)
+{
+    const std::size_t nh = hs.size();
+    const std::size_t channels = static_cast<std::size_t>(std::max(0, last - first + 1));
+    out.assign(nh, std::vector<double>(channels, 0.0));
+    if (derivatives)
+        for (auto& d : *derivatives) d.assign(channels, 0.0);
+    if (channels == 0 || nh == 0 || hs[0]->empty()) return;
+    const std::size_t bins = hs[0]->size();
     // Cumulative sums, and each bin's spread: the resolution at its energy
     // less the spread of the linear sharing between bin centres (bin²/6).
-    std::vector<double> cumulative(bins + 1, 0.0);
-    std::vector<double> invSigma(bins, 0.0);
+    std::vector<std::vector<double>> cumulative(nh, std::vector<double>(bins + 1, 0.0));
+    for (std::size_t k = 0; k < nh; ++k)
+        for (std::size_t b = 0; b < bins; ++b) cumulative[k][b + 1] = cumulative[k][b] + (*hs[k])[b];
+    std::vector<double> invSigma(bins), energy(bins);
+    std::vector<char> used(bins, 0);
     const double perFwhm2 = 1.0 / (8.0 * std::log(2.0));
     double widest = 0;
     for (std::size_t b = 0; b < bins; ++b) {
-        cumulative[b + 1] = cumulative[b] + h[b];
-        const double e = (static_cast<double>(b) + 0.5) * bin;
-        const double var = std::max(r.fwhm2(e) * perFwhm2 - bin * bin / 6.0, 1e-8);
+        energy[b] = (static_cast<double>(b) + 0.5) * bin;
+        const double var = std::max(r.fwhm2(energy[b]) * perFwhm2 - bin * bin / 6.0, 1e-8);
         invSigma[b] = 1.0 / std::sqrt(var);
         widest = std::max(widest, std::sqrt(var));
+        for (std::size_t k = 0; k < nh && !used[b]; ++k) used[b] = (*hs[k])[b] != 0.0;
     }
-    const double reach = 7.0 * widest;
+    auto sigmaAt = [&](double e) { return std::sqrt(std::max(r.fwhm2(std::max(e, 0.0)) * perFwhm2, 1e-8)); };
     const double invSqrt2 = 1.0 / std::sqrt(2.0);
-    // C(e): the counts recorded below the edge e.
-    auto below = [&](double e) {
-        const double loE = e - reach, hiE = e + reach;
-        const auto lo = static_cast<std::size_t>(std::clamp(std::floor(loE / bin - 0.5), 0.0, static_cast<double>(bins)));
-        const auto hi = static_cast<std::size_t>(std::clamp(std::ceil(hiE / bin + 0.5), 0.0, static_cast<double>(bins)));
-        double c = cumulative[lo];
+    const double invSqrt2Pi = 1.0 / std::sqrt(2.0 * std::numbers::pi);
+    // At each edge e: C(e) per histogram, the counts recorded below e, and
+    // for the first histogram dC/de and dC/d(a, b, gamma).
+    std::vector<double> c(nh);
+    auto edge = [&](double e, std::array<double, 4>& slope) {
+        const double outer = 7.0 * widest;
+        const double reach = 7.0 * std::max({sigmaAt(e - outer), sigmaAt(e), sigmaAt(e + outer)});
+        const auto lo = static_cast<std::size_t>(std::clamp(std::floor((e - reach) / bin - 0.5), 0.0, static_cast<double>(bins)));
+        const auto hi = static_cast<std::size_t>(std::clamp(std::ceil((e + reach) / bin + 0.5), 0.0, static_cast<double>(bins)));
+        for (std::size_t k = 0; k < nh; ++k) c[k] = cumulative[k][lo];
+        slope = {0, 0, 0, 0};
+        const std::vector<double>& first = *hs[0];
         for (std::size_t b = lo; b < hi; ++b) {
-            if (h[b] == 0.0) continue;
-            const double z = (e - (static_cast<double>(b) + 0.5) * bin) * invSigma[b];
-            c += h[b] * 0.5 * std::erfc(-z * invSqrt2);
+            if (!used[b]) continue;
+            const double z = (e - energy[b]) * invSigma[b];
+            const double phi = 0.5 * std::erfc(-z * invSqrt2);
+            for (std::size_t k = 0; k < nh; ++k) c[k] += (*hs[k])[b] * phi;
+            if (derivatives && first[b] != 0.0) {
+                const double density = first[b] * invSqrt2Pi * std::exp(-0.5 * z * z) * invSigma[b];
+                slope[0] += density;
+                // dσ/d(term) = perFwhm2 · {1, E, E²} / (2σ) and dΦ/dσ = -φ(z) z/σ,
+                // with density = H φ(z)/σ.
+                const double perTerm = -density * z * 0.5 * perFwhm2 * invSigma[b];
+                slope[1] += perTerm;
+                slope[2] += perTerm * energy[b];
+                slope[3] += perTerm * energy[b] * energy[b];
+            }
         }
-        return c;
     };
-    double previous = below(r.offset + (first - 1) * r.gain);
+    std::array<double, 4> slopeBefore{}, slopeAfter{};
+    edge(r.offset + (first - 1) * r.gain, slopeBefore);
+    std::vector<double> before = c;
     for (int i = first; i <= last; ++i) {
-        const double next = below(r.offset + i * r.gain);
-        out[static_cast<std::size_t>(i - first)] = next - previous;
-        previous = next;
+        edge(r.offset + i * r.gain, slopeAfter);
+        const auto at = static_cast<std::size_t>(i - first);
+        for (std::size_t k = 0; k < nh; ++k) out[k][at] = c[k] - before[k];
+        if (derivatives) {
+            auto& d = *derivatives;
+            d[kReadoutOffset][at] = slopeAfter[0] - slopeBefore[0];
+            d[kReadoutGain][at] = i * slopeAfter[0] - (i - 1) * slopeBefore[0];
+            d[kReadoutA][at] = slopeAfter[1] - slopeBefore[1];
+            d[kReadoutB][at] = slopeAfter[2] - slopeBefore[2];
+            d[kReadoutGamma][at] = slopeAfter[3] - slopeBefore[3];
+        }
+        before = c;
+        slopeBefore = slopeAfter;
     }
 }
 

@@ -109,4 +109,13 @@ struct Readout {
 void foldIntoChannels(const std::vector<double>& histogram, double binKeV, const Readout& readout, int first,
                       int last, std::vector<double>& out);
 
+// The same for several histograms of the same grid at once (the Gaussian
+// integrals are computed once for all): out[h] for histograms[h].  With
+// `readoutDerivatives`, also the derivatives of the first histogram's
+// channels with respect to gain, offset, a, b and gamma, in that order.
+enum ReadoutParameter { kReadoutGain, kReadoutOffset, kReadoutA, kReadoutB, kReadoutGamma, kReadoutParameters };
+void foldIntoChannels(const std::vector<const std::vector<double>*>& histograms, double binKeV, const Readout& readout,
+                      int first, int last, std::vector<std::vector<double>>& out,
+                      std::array<std::vector<double>, kReadoutParameters>* readoutDerivatives);
+
 } // namespace tvdet
