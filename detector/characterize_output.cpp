@@ -150,8 +150,10 @@ std::string characterizationText(const Characterization& c)
         line("  channels " + std::to_string(s.firstChannel) + " to " + std::to_string(s.lastChannel) + ", " +
              format("%.0f", s.counts) + " counts, deviance per channel " +
              format("%.3f", s.deviance / static_cast<double>(s.measured.size())));
-        line("  absorber in front of the source " + format("%.4f", s.absorberGPerCm2.value) + " ± " +
-             format("%.4f", s.absorberGPerCm2.uncertainty) + " g/cm2 aluminium equivalent");
+        line(s.absorberGPerCm2.value > 0
+                 ? "  absorber in front of the source " + format("%.4f", s.absorberGPerCm2.value) + " ± " +
+                       format("%.4f", s.absorberGPerCm2.uncertainty) + " g/cm2 aluminium equivalent"
+                 : std::string("  no absorber in front of the source beyond what the line intensities hold"));
         line("  photons scattered by the surroundings " +
              format("%.3f", s.decays.value > 0 ? s.scatteredPhotons.value / s.decays.value : 0.0) +
              " per photon from the source; flat background " + format("%.3g", s.flatPerKeV.value) + " counts per keV");

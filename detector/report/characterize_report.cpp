@@ -206,7 +206,8 @@ QImage renderCharacterizationReport(const Characterization& c, std::size_t k, in
     row(text("channels %.0f", s.firstChannel) + text(" to %.0f", s.lastChannel));
     row(text("%.0f counts", s.counts));
     row(text("deviance/channel %.3f", s.deviance / static_cast<double>(n)));
-    row(valueLine("absorber", s.absorberGPerCm2, "%.4f", "g/cm² Al"));
+    if (s.absorberGPerCm2.value > 0) row(valueLine("absorber", s.absorberGPerCm2, "%.4f", "g/cm² Al"));
+    else row("absorber  none found");
     row(text("scattered %.3f per direct photon", s.decays.value > 0 ? s.scatteredPhotons.value / s.decays.value : 0.0));
     row(text("construction: %g V, ", c.construction.biasVolts) + text("%g mm, ", c.construction.thicknessMm) +
         text("%g µm Be", c.construction.windowUm));

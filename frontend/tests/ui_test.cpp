@@ -2,6 +2,16 @@
 // dialog from the menu, click a file, press GO, answer the message boxes.
 #include "filechooser.h"
 #include "forms.h"
+#ifdef TARVIK_HAVE_CHARACTERIZE
+#include "characterizewindow.h"
+
+#include "detector/source_sim.h"
+
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QTabWidget>
+#include <QTableWidget>
+#endif
 #include "terminallauncher.h"
 #include "testutil.h"
 
@@ -409,7 +419,11 @@ TEST_F(WindowsTest, StrippingMethodBoxIsOffUntilCheckedAndRemembered) {
     EXPECT_TRUE(f4.Check1->isVisible());
     EXPECT_TRUE(f4.Check1->text().contains("unfold"));
     EXPECT_FALSE(f4.Check1->toolTip().isEmpty());
+#ifdef TARVIK_HAVE_CHARACTERIZE
+    expectTabOrder(f4, {f4.Text2, f4.Check1, f4.Command3, f4.Command1});  // comments, the box, characterization, GO
+#else
     expectTabOrder(f4, {f4.Text2, f4.Check1, f4.Command1});  // comments, the box, GO
+#endif
     expectCheckBoxInFreeSpace(f4, f4.Check1, {f4.Command1, f4.Command2});
 
     // Unchecked: the standard file of 108 lines.
@@ -505,6 +519,151 @@ TEST_F(WindowsTest, EndButtonRemovesTheExchangeFilesAndHidesEveryWindow) {
 
 // The terminal runs the working folder's own console program; an installed
 // front end without one there runs the program installed beside it.
+#ifdef TARVIK_HAVE_CHARACTERIZE
+namespace {
+
+// A calibration source measured by a detector other than the shipped one,
+// as the analyser's ".csv" (0.15 keV per channel).
+std::string sourceFile(const std::string& nuclide, double photons, std::uint64_t seed) {
+    tvdet::SimulatedDetector d;
+    d.config.mutauHoles = 2e-4;
+    d.config.mutauElectrons = 1.5e-3;
+    d.gain = 0.1508;
+    d.offset = -0.2;
+    tvdet::SourceSetup s;
+    s.nuclide = nuclide;
+    s.photons = photons;
+    s.scatterShare = 0.03;
+    const std::vector<double> counts = tvdet::simulateSourceMeasurement(d, s, seed, 2);
+    return measuredFile(31, [&](int ch) { return static_cast<long long>(counts[static_cast<std::size_t>(ch - 1)]); });
+}
+
+// The working folder's RES: a few tables and the shipped profile.
+void prepareRes(const std::filesystem::path& work) {
+    std::filesystem::create_directories(work / "RES");
+    for (const char* f : {"595kev.dat", "600kev.dat", "detector.txt"})
+        std::filesystem::copy_file(std::filesystem::path(TARVIK_DATA_DIR) / "RES" / f, work / "RES" / f);
+}
+
+CharacterizeWindow& openCharacterization(Form1& menu) {
+    menu.Command2->click();
+    Form4& f4 = menu.form4();
+    EXPECT_TRUE(f4.Command3->isVisible());
+    f4.Command3->click();
+    CharacterizeWindow* w = f4.characterizeWindow();
+    EXPECT_TRUE(w->isVisible());
+    w->unfoldPhotonsPerNode = 2000;  // the run's physics, with little effort
+    w->eventsPerCount = 1;
+    return *w;
+}
+
+} // namespace
+
+TEST_F(WindowsTest, CharacterizationRunsBesideTheWindowAndInstallsItsResult) {
+    writeBytes(dir.data() / "Am241.csv", sourceFile("241Am", 6e4, 1));
+    writeBytes(dir.data() / "Ba133_long.csv", sourceFile("133Ba", 1.2e5, 2));
+    prepareRes(dir.path());
+    CharacterizeWindow& w = openCharacterization(*menu);
+    w.addSource(QString::fromStdString((dir.data() / "Am241.csv").string()));
+    w.addSource(QString::fromStdString((dir.data() / "Ba133_long.csv").string()));
+    ASSERT_EQ(w.sources->rowCount(), 2);
+    EXPECT_EQ(static_cast<QComboBox*>(w.sources->cellWidget(1, 1))->currentText(), "133Ba");  // from the name
+    w.kev->setText("0.15");
+    std::vector<QString> told;
+    w.tell = [&](const QString& t) { told.push_back(t); };
+
+    // The window keeps answering while the run goes on.
+    int ticks = 0;
+    QTimer clock;
+    QObject::connect(&clock, &QTimer::timeout, [&] { ++ticks; });
+    clock.start(20);
+    QSignalSpy ended(&w, &CharacterizeWindow::runEnded);
+    w.runButton->click();
+    EXPECT_TRUE(w.running());
+    EXPECT_FALSE(w.runButton->isEnabled());
+    EXPECT_TRUE(w.stopButton->isEnabled());
+    ASSERT_TRUE(ended.wait(300000));
+    clock.stop();
+    ASSERT_TRUE(told.empty()) << told.front().toStdString();
+    EXPECT_TRUE(ended.front().front().toBool());
+    EXPECT_GT(ticks, 10);
+    EXPECT_EQ(w.progress->value(), 1000);
+
+    // The report of each source and the fitted values are shown.
+    EXPECT_EQ(w.reports->count(), 2);
+    EXPECT_EQ(w.reports->tabText(0), "1: 241Am");
+    EXPECT_TRUE(w.values->toPlainText().contains("energy gain"));
+    const std::filesystem::path out = w.resultFolder();
+    ASSERT_FALSE(out.empty());
+    for (const char* f : {"characterization.json", "characterization.txt", "report_1_241Am.png", "report_2_133Ba.png",
+                          "RES/detector.txt", "RES/unfold.rsp", "RES/595kev.dat"})
+        EXPECT_TRUE(std::filesystem::exists(out / f)) << f;
+    QImage picture(QString::fromStdString((out / "report_1_241Am.png").string()));
+    EXPECT_GT(picture.width(), 1000);
+
+    // Installed after the question; the earlier RES is kept.
+    QString asked;
+    w.ask = [&](const QString& q) { asked = q; return false; };
+    w.installButton->click();
+    EXPECT_TRUE(asked.contains("RES.bak"));
+    EXPECT_EQ(readBytes(dir.path() / "RES" / "detector.txt"), readBytes(std::filesystem::path(TARVIK_DATA_DIR) / "RES/detector.txt"));
+    w.ask = [](const QString&) { return true; };
+    w.installButton->click();
+    EXPECT_NE(readBytes(dir.path() / "RES" / "detector.txt").find("energy_gain_kev_per_channel"), std::string::npos);
+    int kept = 0;
+    for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+        if (e.path().filename().string().starts_with("RES.bak-")) {
+            ++kept;
+            EXPECT_TRUE(std::filesystem::exists(e.path() / "595kev.dat"));
+            EXPECT_EQ(readBytes(e.path() / "detector.txt"), readBytes(std::filesystem::path(TARVIK_DATA_DIR) / "RES/detector.txt"));
+        }
+    EXPECT_EQ(kept, 1);
+}
+
+TEST_F(WindowsTest, CharacterizationStoppedOrRefusedWritesNothing) {
+    writeBytes(dir.data() / "Am241.csv", sourceFile("241Am", 6e4, 3));
+    writeBytes(dir.data() / "empty.csv", measuredFile(31, [](int) { return 0; }));
+    prepareRes(dir.path());
+    CharacterizeWindow& w = openCharacterization(*menu);
+    std::vector<QString> told;
+    w.tell = [&](const QString& t) { told.push_back(t); };
+    auto results = [&] {
+        int n = 0;
+        for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+            n += e.path().filename().string().starts_with("characterization-") ||
+                 e.path().filename().string().starts_with(".characterization-");
+        return n;
+    };
+
+    // No source: said so.
+    w.runButton->click();
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_FALSE(w.running());
+
+    // Stopped at once.
+    w.addSource(QString::fromStdString((dir.data() / "Am241.csv").string()));
+    w.kev->setText("0.15");
+    QSignalSpy ended(&w, &CharacterizeWindow::runEnded);
+    w.runButton->click();
+    w.stopButton->click();
+    ASSERT_TRUE(ended.wait(120000));
+    EXPECT_FALSE(ended.back().front().toBool());
+    EXPECT_EQ(told.size(), 1u);  // a stop is no failure to report
+    EXPECT_EQ(results(), 0);
+    EXPECT_TRUE(w.runButton->isEnabled());
+
+    // An empty spectrum: the reason is told, nothing written.
+    w.addSource(QString::fromStdString((dir.data() / "empty.csv").string()));
+    w.runButton->click();
+    ASSERT_TRUE(ended.wait(120000));
+    EXPECT_FALSE(ended.back().front().toBool());
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_TRUE(told.back().contains("empty.csv: the spectrum is empty")) << told.back().toStdString();
+    EXPECT_EQ(results(), 0);
+    EXPECT_FALSE(w.installButton->isEnabled());
+}
+#endif
+
 TEST(TerminalCommandTest, WorkingFolderFirstThenBesideTheFrontEnd) {
     QTemporaryDir work, own;
     ASSERT_TRUE(work.isValid() && own.isValid());

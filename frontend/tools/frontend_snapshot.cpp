@@ -9,6 +9,9 @@
 #include "fonts.h"
 #include "forms.h"
 #include "language_qt.h"
+#ifdef TARVIK_HAVE_CHARACTERIZE
+#include "characterizewindow.h"
+#endif
 
 #include <QApplication>
 #include <QCheckBox>
@@ -188,6 +191,19 @@ int main(int argc, char** argv) {
 
     saveTooltip(f4.Command2, out, "form4_tooltip_cancel");
     saveTooltip(f4.Check1, out, "form4_tooltip_unfold");
+#ifdef TARVIK_HAVE_CHARACTERIZE
+    saveTooltip(f4.Command3, out, "form4_tooltip_characterize");
+    {  // the characterization window with two sources picked
+        writeFile(QStringLiteral("Tarvik_data/Am241_300s.csv"), measured());
+        writeFile(QStringLiteral("Tarvik_data/Co57_600s.csv"), measured());
+        tarvik::CharacterizeWindow* cw = f4.characterizeWindow();
+        cw->addSource(QDir(work).filePath(QStringLiteral("Tarvik_data/Am241_300s.csv")));
+        cw->addSource(QDir(work).filePath(QStringLiteral("Tarvik_data/Co57_600s.csv")));
+        cw->show();
+        save(cw, out, "characterize_window");
+        cw->hide();
+    }
+#endif
 
     // message boxes of the stripping dialog, grabbed while they are open
     saveNextBox(out, "form4_message", QMessageBox::Ok);

@@ -5,8 +5,12 @@
 #include "resultname.h"
 #include "values.h"
 #include "widgethelpers.h"
+#ifdef TARVIK_HAVE_CHARACTERIZE
+#include "characterizewindow.h"
+#endif
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QListWidget>
@@ -83,13 +87,54 @@ Form4::Form4(AppState& state, ProgramLauncher& launcher, const std::filesystem::
     right->addLayout(listCaption);
     right->addWidget(List1, 1);
 
-    arrangeDialog(this, left, right, buttonRow({Command1, Command2}, Check1));
+    // Beside the check box, the way to the characterization of one's own
+    // detector; Check1 and the buttons stay where they stand.
+    QWidget* leading = Check1;
+#ifdef TARVIK_HAVE_CHARACTERIZE
+    leading = new QWidget(this);
+    auto* method = new QHBoxLayout(leading);
+    method->setContentsMargins(0, 0, 0, 0);
+    method->setSpacing(12);
+    Check1->setParent(leading);
+    method->addWidget(Check1);
+    Command3 = button(leading, "Command3", QCoreApplication::translate("tarvik::Form4", "検出器の特性評価…"), meiryo(9));
+    Command3->setToolTip(QCoreApplication::translate("tarvik::Form4", "校正用線源のスペクトルから検出器の特性（エネルギー校正、分解能、μτ）を求め、"
+                            "この検出器用の応答データ（RES）を作ります。"));
+    Command3->setMinimumWidth(Command3->sizeHint().width() + 10);
+    method->addWidget(Command3);
+    connect(Command3, &QPushButton::clicked, this, &Form4::openCharacterization);
+#endif
+    arrangeDialog(this, left, right, buttonRow({Command1, Command2}, leading));
+    if (Command3) {  // the box, then the new button, then GO
+        setTabOrder(Check1, Command3);
+        setTabOrder(Command3, Command1);
+    }
     resize(960, 720);
 
     connect(chooser, &FileChooser::fileClicked, this, &Form4::fileClicked);
     connect(Command1, &QPushButton::clicked, this, &Form4::go);
     connect(Command2, &QPushButton::clicked, this, &Form4::backToMenu);
     connect(Check1, &QCheckBox::toggled, this, [this](bool on) { state_.stripUnfold = on; });
+}
+
+CharacterizeWindow* Form4::characterizeWindow() {
+#ifdef TARVIK_HAVE_CHARACTERIZE
+    if (!characterize_) {
+        bool ok = false;
+        const double kev = Text5->text().trimmed().toDouble(&ok);
+        characterize_ = new CharacterizeWindow(workDir_, ok && kev > 0 ? kev : state_.kevPerChannel.value_or(0.1), this);
+    }
+#endif
+    return characterize_;
+}
+
+void Form4::openCharacterization() {
+#ifdef TARVIK_HAVE_CHARACTERIZE
+    CharacterizeWindow* w = characterizeWindow();
+    w->show();
+    w->raise();
+    w->activateWindow();
+#endif
 }
 
 void Form4::openFromMenu() {

@@ -26,6 +26,7 @@ class QRadioButton;
 
 namespace tarvik {
 
+class CharacterizeWindow;
 class FileChooser;
 
 // ---------------- information windows ----------------
@@ -130,10 +131,17 @@ public:
     QCheckBox* Check1;  // the unfolding method instead of the stripping
     QPushButton* Command1;
     QPushButton* Command2;
+    // "検出器の特性評価…" beside Check1 (null in a build without the detector
+    // Monte Carlo); opens characterizeWindow().
+    QPushButton* Command3 = nullptr;
+    CharacterizeWindow* characterizeWindow();
 
 private:
     void fileClicked(const QString& name);
     void go();
+    void openCharacterization();
+
+    CharacterizeWindow* characterize_ = nullptr;
 
     AppState& state_;
     ProgramLauncher& launcher_;
