@@ -749,6 +749,204 @@ Its counts will be shared by overlap onto 1024 channels of %1 keV, following the
     </message>
 </context>
 <context>
+    <name>tarvik::CharacterizeWindow</name>
+    <message>
+        <location filename="../ui/characterizewindow.cpp" line="+89"/>
+        <source>検出器の特性評価</source>
+        <translation>Detector characterization</translation>
+    </message>
+    <message>
+        <location line="+6"/>
+        <source>校正用線源のスペクトルから、検出器のエネルギー校正（ゲインとオフセット）、分解能と電荷輸送（電子と正孔の μτ）を求め、この検出器用の RES を作ります。</source>
+        <translation>From spectra of calibration sources this finds the detector's energy calibration (gain and offset), its resolution and its charge transport (μτ of electrons and holes), and makes a RES folder for this detector.</translation>
+    </message>
+    <message>
+        <location line="+7"/>
+        <source>線源のスペクトルファイル (.csv)</source>
+        <translation>Spectrum file of the source (.csv)</translation>
+    </message>
+    <message>
+        <location line="+0"/>
+        <source>核種</source>
+        <translation>Nuclide</translation>
+    </message>
+    <message>
+        <location line="+8"/>
+        <source>ファイルを追加…</source>
+        <translation>Add files…</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>選んだ行を外す</source>
+        <translation>Remove selected rows</translation>
+    </message>
+    <message>
+        <location line="+25"/>
+        <source>エネルギー幅 / チャネル（公称）</source>
+        <translation>Energy per channel (nominal)</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>keV</source>
+        <translation>keV</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <location line="+137"/>
+        <source>スペクトルデータの先頭行</source>
+        <translation>First line of the spectrum data</translation>
+    </message>
+    <message>
+        <location line="-134"/>
+        <location line="+136"/>
+        <source>バイアス電圧</source>
+        <translation>Bias voltage</translation>
+    </message>
+    <message>
+        <location line="-134"/>
+        <source>V</source>
+        <translation>V</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <location line="+135"/>
+        <source>結晶の厚さ</source>
+        <translation>Crystal thickness</translation>
+    </message>
+    <message>
+        <location line="-133"/>
+        <source>mm</source>
+        <translation>mm</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <location line="+134"/>
+        <source>Be 窓の厚さ</source>
+        <translation>Be window thickness</translation>
+    </message>
+    <message>
+        <location line="-132"/>
+        <source>µm</source>
+        <translation>µm</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>（構造の値：合わせ込みません）</source>
+        <translation>(construction values: not fitted)</translation>
+    </message>
+    <message>
+        <location line="+4"/>
+        <source>特性評価 GO</source>
+        <translation>Characterize</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>中止</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <location line="+7"/>
+        <source>線源のファイルを追加し、それぞれの核種を選んでください。</source>
+        <translation>Add the source files and choose the nuclide of each.</translation>
+    </message>
+    <message>
+        <location line="+11"/>
+        <source>この結果を RES に設定…</source>
+        <translation>Use this result as RES…</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>作業フォルダの RES をこの結果で置き換えます。今の RES は RES.bak-日付 として残します。</source>
+        <translation>Replaces the working folder's RES with this result. The present RES is kept as RES.bak-date.</translation>
+    </message>
+    <message>
+        <location line="+18"/>
+        <source>求めた値</source>
+        <translation>Fitted values</translation>
+    </message>
+    <message>
+        <location line="+49"/>
+        <source>線源のスペクトルファイル</source>
+        <translation>Spectrum files of the sources</translation>
+    </message>
+    <message>
+        <location line="+0"/>
+        <source>測定スペクトル (*.csv)</source>
+        <translation>Measured spectra (*.csv)</translation>
+    </message>
+    <message>
+        <location line="+17"/>
+        <source>線源のスペクトルファイルを追加してください。</source>
+        <translation>Add the spectrum files of the sources.</translation>
+    </message>
+    <message>
+        <location line="+7"/>
+        <source>%1 に正しい数値を入れてください。</source>
+        <translation>Enter a valid number for %1.</translation>
+    </message>
+    <message>
+        <location line="+6"/>
+        <source>エネルギー幅 / チャネル</source>
+        <translation>Energy per channel</translation>
+    </message>
+    <message>
+        <location line="+56"/>
+        <source>特性評価を始めます…</source>
+        <translation>Starting the characterization…</translation>
+    </message>
+    <message>
+        <location line="+35"/>
+        <source>中止しています…</source>
+        <translation>Stopping…</translation>
+    </message>
+    <message>
+        <location line="+24"/>
+        <source>中止しました。何も書いていません。</source>
+        <translation>Stopped. Nothing was written.</translation>
+    </message>
+    <message>
+        <location line="+2"/>
+        <source>特性評価できませんでした。何も書いていません。</source>
+        <translation>The characterization failed. Nothing was written.</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>特性評価できませんでした:
+%1</source>
+        <translation>The characterization failed:
+%1</translation>
+    </message>
+    <message>
+        <location line="+6"/>
+        <source>結果を %1 に書きました。</source>
+        <translation>The result was written to %1.</translation>
+    </message>
+    <message>
+        <location line="+26"/>
+        <source>作業フォルダの RES をこの結果で置き換えますか？
+今の RES は RES.bak-日付 として残します。</source>
+        <translation>Replace the working folder's RES with this result?
+The present RES is kept as RES.bak-date.</translation>
+    </message>
+    <message>
+        <location line="+5"/>
+        <source>RES に設定しました。</source>
+        <translation>RES now holds this result.</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>RES に設定しました。以前の RES は %1 に残しました。</source>
+        <translation>RES now holds this result. The earlier RES is kept as %1.</translation>
+    </message>
+    <message>
+        <location line="+3"/>
+        <source>RES に設定できませんでした:
+%1</source>
+        <translation>RES could not be replaced:
+%1</translation>
+    </message>
+</context>
+<context>
     <name>tarvik::FileChooser</name>
     <message>
         <location filename="../ui/filechooser.cpp" line="+32"/>
@@ -974,7 +1172,7 @@ Its counts will be shared by overlap onto 1024 channels of %1 keV, following the
 <context>
     <name>tarvik::Form4</name>
     <message>
-        <location filename="../ui/form4.cpp" line="+23"/>
+        <location filename="../ui/form4.cpp" line="+27"/>
         <source>Stripping 補正</source>
         <translation>Stripping correction</translation>
     </message>
@@ -1047,6 +1245,16 @@ Its counts will be shared by overlap onto 1024 channels of %1 keV, following the
         <location line="+2"/>
         <source>データファイルの内容</source>
         <translation>Contents of the data file</translation>
+    </message>
+    <message>
+        <location line="+16"/>
+        <source>検出器の特性評価…</source>
+        <translation>Characterize…</translation>
+    </message>
+    <message>
+        <location line="+1"/>
+        <source>校正用線源のスペクトルから検出器の特性（エネルギー校正、分解能、μτ）を求め、この検出器用の応答データ（RES）を作ります。</source>
+        <translation>Finds the detector's properties (energy calibration, resolution, μτ) from spectra of calibration sources and makes the response data (RES) for this detector.</translation>
     </message>
 </context>
 <context>

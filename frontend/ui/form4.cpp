@@ -11,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QListWidget>
@@ -87,28 +88,20 @@ Form4::Form4(AppState& state, ProgramLauncher& launcher, const std::filesystem::
     right->addLayout(listCaption);
     right->addWidget(List1, 1);
 
-    // Beside the check box, the way to the characterization of one's own
-    // detector; Check1 and the buttons stay where they stand.
-    QWidget* leading = Check1;
+    arrangeDialog(this, left, right, buttonRow({Command1, Command2}, Check1));
 #ifdef TARVIK_HAVE_CHARACTERIZE
-    leading = new QWidget(this);
-    auto* method = new QHBoxLayout(leading);
-    method->setContentsMargins(0, 0, 0, 0);
-    method->setSpacing(12);
-    Check1->setParent(leading);
-    method->addWidget(Check1);
-    Command3 = button(leading, "Command3", QCoreApplication::translate("tarvik::Form4", "検出器の特性評価…"), meiryo(9));
-    Command3->setToolTip(QCoreApplication::translate("tarvik::Form4", "校正用線源のスペクトルから検出器の特性（エネルギー校正、分解能、μτ）を求め、"
+    // Beside the check box, the way to the characterization of one's own
+    // detector.  It stands in the free space between the box and GO, outside
+    // the layout, so that no other control moves in either language.
+    Command3 = button(this, "Command3", tr("検出器の特性評価…"), meiryo(9));
+    Command3->setToolTip(tr("校正用線源のスペクトルから検出器の特性（エネルギー校正、分解能、μτ）を求め、"
                             "この検出器用の応答データ（RES）を作ります。"));
-    Command3->setMinimumWidth(Command3->sizeHint().width() + 10);
-    method->addWidget(Command3);
     connect(Command3, &QPushButton::clicked, this, &Form4::openCharacterization);
+    Check1->installEventFilter(this);
+    Command1->installEventFilter(this);
+    setTabOrder(Check1, Command3);  // the box, then the new button, then GO
+    setTabOrder(Command3, Command1);
 #endif
-    arrangeDialog(this, left, right, buttonRow({Command1, Command2}, leading));
-    if (Command3) {  // the box, then the new button, then GO
-        setTabOrder(Check1, Command3);
-        setTabOrder(Command3, Command1);
-    }
     resize(960, 720);
 
     connect(chooser, &FileChooser::fileClicked, this, &Form4::fileClicked);
@@ -126,6 +119,23 @@ CharacterizeWindow* Form4::characterizeWindow() {
     }
 #endif
     return characterize_;
+}
+
+bool Form4::eventFilter(QObject* watched, QEvent* event) {
+    if (Command3 && (event->type() == QEvent::Move || event->type() == QEvent::Resize)) placeCharacterizeButton();
+    return ProgramDialog::eventFilter(watched, event);
+}
+
+void Form4::placeCharacterizeButton() {
+    // From 12 pixels right of the box to 12 pixels left of GO, at most as
+    // wide as its caption needs, centred on the box's line.
+    const QRect box = Check1->geometry();
+    const int left = box.right() + 1 + 12;
+    const int room = Command1->geometry().left() - 12 - left;
+    const int width = std::min(Command3->sizeHint().width() + 10, room);
+    const int height = Command3->sizeHint().height();
+    Command3->setGeometry(left, box.center().y() - (height - 1) / 2, std::max(width, 0), height);
+    Command3->setVisible(width >= 40);
 }
 
 void Form4::openCharacterization() {

@@ -136,10 +136,14 @@ public:
     QPushButton* Command3 = nullptr;
     CharacterizeWindow* characterizeWindow();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void fileClicked(const QString& name);
     void go();
     void openCharacterization();
+    void placeCharacterizeButton();
 
     CharacterizeWindow* characterize_ = nullptr;
 
