@@ -67,7 +67,8 @@ void usage()
                  "                 mean photons measured per case, --no-detector skips the measurement)\n"
                  "  --characterize-recovery  characterize simulated detectors of known parameters from\n"
                  "                 simulated calibration-source spectra and tabulate the errors\n"
-                 "                 (--seeds N measurements per detector, --count-scale X scales the counts)\n"
+                 "                 (--seeds N measurements per detector from --first-seed, --count-scale X\n"
+                 "                 scales the counts, --bench-detector A only detector A)\n"
                  "  --source-spectra  241Am.csv, 57Co.csv and 133Ba.csv of a simulated detector\n"
                  "                 other than the shipped one (0.15 keV per channel nominal), into --out\n";
 }
@@ -113,6 +114,8 @@ int main(int argc, char** argv)
             else if (a == "--source-spectra") sourceSpectra = true;
             else if (a == "--seeds") cb.seeds = std::stoi(value());
             else if (a == "--count-scale") cb.countScale = std::stod(value());
+            else if (a == "--bench-detector") cb.only = value();
+            else if (a == "--first-seed") cb.firstSeed = std::stoi(value());
             else if (a == "--tables") tables = true;
             else if (a == "--scatterers") scatterers = true;
             else if (a == "--demo") demo = true;

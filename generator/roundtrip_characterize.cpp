@@ -130,9 +130,13 @@ void characterizeRecovery(const CharacterizeBenchOptions& o, std::ostream& out, 
     std::vector<std::vector<Figure>> figures;
     const auto detectors = benchDetectors();
     for (const auto& d : detectors) {
+        if (!o.only.empty() && std::string(d.name).rfind(o.only, 0) != 0) {
+            figures.emplace_back();
+            continue;
+        }
         std::vector<Figure> f = {{"gain (%)", 0.1}, {"offset (keV)", 0.02}, {"FWHM at 59.54 keV (%)", 3},
                                  {"hole mu-tau (%)", 15}, {"electron mu-tau (%)", 0}};
-        for (int seed = 1; seed <= o.seeds; ++seed) {
+        for (int seed = o.firstSeed; seed < o.firstSeed + o.seeds; ++seed) {
             const auto counts = simulateSources(d, static_cast<std::uint64_t>(seed), o.countScale, o.threads);
             std::vector<tvdet::CalibrationSpectrum> spectra;
             double total = 0;

@@ -36,6 +36,8 @@ struct CharacterizeBenchOptions {
     int seeds = 5;
     int threads = 1;
     double countScale = 1.0;  // photons of every source times this
+    std::string only;         // only the detectors whose name starts with this
+    int firstSeed = 1;
 };
 
 // Characterizes every detector for every seed and prints a Markdown table
