@@ -50,8 +50,8 @@ const char* const kCharacterizeHelp =
     "  --photons-per-node N   photons per energy of unfold.rsp (default 1000000)\n"
     "  --force                replace an existing DIR\n"
     "\n"
-    "Copy DIR/RES into a working folder (or give --res DIR/RES to strip, convert\n"
-    "and quality) to use the characterized detector.\n";
+    "Copy DIR/RES into a working folder (or give --res DIR/RES to strip and\n"
+    "quality) to use the characterized detector.\n";
 
 fs::path resFolder(const std::optional<fs::path>& given, const Locations& where)
 {

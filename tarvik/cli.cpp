@@ -1,5 +1,6 @@
 #include "cli.h"
 
+#include "characterize_cmd.h"
 #include "engine.h"
 #include "foreign.h"
 #include "fixedio/files.h"
@@ -45,6 +46,8 @@ const char* const kMainHelp =
     "  plot          spectra drawn to PNG, SVG or PDF\n"
     "  import        analysers' spectrum files (.mca, .Spe, .Chn, N42 XML, text\n"
     "                columns) as measured .csv for the dialogs and tvstrip\n"
+    "  characterize  the detector's energy scale, resolution and mu-tau from\n"
+    "                spectra of calibration sources, and a RES folder for it\n"
     "\n"
     "strip, quality, export and plot also take those files directly.\n"
     "'tarvik COMMAND --help' describes a command.  The exit status is 0 when\n"
@@ -77,13 +80,17 @@ const char* const kStripHelp =
     "                         unfolding with the detector's full response, as\n"
     "                         with the dialog's check box \"unfold\" checked\n"
     "  --outdir DIR           write the results into DIR\n"
+    "  --res DIR              the response data (default RES/ of the current\n"
+    "                         folder, else the installed data), e.g. the RES\n"
+    "                         of 'tarvik characterize'\n"
     "  --force                overwrite existing results\n"
     "  --jobs N               correct N files at once (default: one per processor);\n"
     "                         results and messages come in the order of the files\n"
     "\n"
-    "The response data come from RES/ of the current folder, else from the\n"
-    "installed data: the response tables, or for unfold RES/detector.txt and\n"
-    "RES/unfold.rsp (read once per call; a file that cannot use them fails\n"
+    "The response data come from --res, else from RES/ of the current folder,\n"
+    "else from the installed data: the response tables, or for unfold\n"
+    "RES/detector.txt and RES/unfold.rsp (read once per call, the profile named\n"
+    "on stderr; a file that cannot use them fails\n"
     "with the reason).\n"
     "\n"
     "Spectrum files of analysers (.mca, .Spe, .Chn, N42 XML, text columns) are\n"
@@ -150,6 +157,9 @@ const char* const kQualityHelp =
     "                         Compton profile beside the scatterer file)\n"
     "  --angle A --length-mm L --scatterer S\n"
     "                         with --kv: also through the conversion\n"
+    "  --res DIR              with --kv: the response data (default RES/ of the\n"
+    "                         current folder, else the installed data), e.g. the\n"
+    "                         RES of 'tarvik characterize'\n"
     "\n"
     "A .csv without --kv is evaluated as measured.  The counts of a .mca1/.mca2\n"
     "are taken as Poisson counts of their own value (a lower bound of the\n"
@@ -278,6 +288,15 @@ public:
         auto& v = lists_.emplace_back();
         app_.add_option(name, v)->type_size(2)->expected(1)->allow_extra_args(false)->multi_option_policy(
             CLI::MultiOptionPolicy::TakeFirst);
+        return v;
+    }
+    // An option of two words that may be given repeatedly (--source NUCLIDE
+    // FILE): every pair, in order, flattened.
+    const std::vector<std::string>& pairs(const std::string& name)
+    {
+        auto& v = lists_.emplace_back();
+        app_.add_option(name, v)->type_size(2)->expected(1)->allow_extra_args(false)->multi_option_policy(
+            CLI::MultiOptionPolicy::TakeAll);
         return v;
     }
     // A word without a value (--force).  Flags are taken from the words CLI11
@@ -481,6 +500,25 @@ bool pathExists(const fs::path& p)
     return fs::exists(fs::symlink_status(p, ec));
 }
 
+// The response folder of a command: --res (a folder that must exist), else
+// RES/ of the current folder, else the installed data's.
+fs::path responseFolder(const std::optional<std::string>& res, const Locations& where)
+{
+    std::error_code ec;
+    if (res && !fs::is_directory(*res, ec)) throw UsageError("the response folder " + *res + " does not exist");
+    return resFolder(res ? std::optional<fs::path>(*res) : std::nullopt, where);
+}
+
+// Names on stderr the response data a run uses: the detector profile for the
+// unfolding, the folder of the tables when --res chose it.
+void sayResponse(const Io& io, const char* command, const fs::path& folder, Method m, bool chosen)
+{
+    if (m == Method::Unfold)
+        std::fprintf(io.err, "tarvik %s: detector profile %s\n", command, describeProfile(folder).c_str());
+    else if (chosen)
+        std::fprintf(io.err, "tarvik %s: response tables from %s\n", command, folder.string().c_str());
+}
+
 // The file of a data item: in the current folder, else in the shipped data.
 fs::path dataItem(const std::string& name, const Locations& where)
 {
@@ -634,6 +672,7 @@ int cmdStrip(const std::vector<std::string>& args, const Locations& where, const
     const auto& rebinWidth = cl.value("--rebin-kev-per-channel");
     const auto& offset = cl.value("--offset-kev");
     const auto& format = cl.value("--format");
+    const auto& res = cl.value("--res");
     const bool& force = cl.flag("--force");
     if (!cl.parse(args)) { std::fputs(kStripHelp, io.out); return 0; }
     const std::vector<std::string>& files = cl.files();
@@ -660,7 +699,8 @@ int cmdStrip(const std::vector<std::string>& args, const Locations& where, const
     requireOutdir(outdir);
     if (files.empty()) throw UsageError("no measured spectrum (.csv) given");
     std::error_code ec;
-    ResponseTables tables(fs::is_directory("RES", ec) ? fs::path("RES") : where.dataDir / "RES");
+    ResponseTables tables(responseFolder(res, where));
+    sayResponse(io, "strip", tables.folder(), s.method, res.has_value());
     Progress progress(io, "strip", files.size());
     Written written;
     // Where each result goes, and which input is the first of the call to
@@ -813,6 +853,7 @@ int cmdQuality(const std::vector<std::string>& args, const Locations& where, con
     const auto& offset = cl.value("--offset-kev");
     const auto& format = cl.value("--format");
     const auto& rebinWidth = cl.value("--rebin-kev-per-channel");
+    const auto& res = cl.value("--res");
     const bool& json = cl.flag("--json");
     const bool& csv = cl.flag("--csv");
     if (!cl.parse(args)) { std::fputs(kQualityHelp, io.out); return 0; }
@@ -870,10 +911,11 @@ int cmdQuality(const std::vector<std::string>& args, const Locations& where, con
             }
         }
     }
+    if (res && !kv) throw UsageError("--res is the response data of the correction: it needs --kv");
     if (files.empty()) throw UsageError("no spectrum given");
     const GivenScale given = givenScaleOf(offset, w);
-    std::error_code ec;
-    ResponseTables tables(fs::is_directory("RES", ec) ? fs::path("RES") : where.dataDir / "RES");
+    ResponseTables tables(responseFolder(res, where));
+    if (kv) sayResponse(io, "quality", tables.folder(), m, res.has_value());
     Progress progress(io, "quality", files.size());
     if (csv) std::fprintf(io.out, "%s\n", quality::csvHeader().c_str());
     // The figures of a stripped spectrum: the correction (and conversion) of
@@ -952,6 +994,58 @@ int cmdQuality(const std::vector<std::string>& args, const Locations& where, con
         }
     }
     return progress.finish();
+}
+
+int cmdCharacterize(const std::vector<std::string>& args, const Locations& where, const Io& io)
+{
+    CommandLine cl;
+    const auto& sources = cl.pairs("--source");
+    const auto& width = cl.value("--kev-per-channel");
+    const auto& out = cl.value("--out");
+    const auto& firstLine = cl.value("--first-line");
+    const auto& bias = cl.value("--bias");
+    const auto& thickness = cl.value("--thickness-mm");
+    const auto& window = cl.value("--window-um");
+    const auto& res = cl.value("--res");
+    const auto& threads = cl.value("--threads");
+    const auto& photons = cl.value("--photons-per-node");
+    const bool& force = cl.flag("--force");
+    if (!cl.parse(args)) { std::fputs(kCharacterizeHelp, io.out); return 0; }
+    CharacterizeRequest q;
+    if (sources.empty()) throw UsageError("--source NUCLIDE FILE is required (one per calibration source)");
+    for (std::size_t i = 0; i + 1 < sources.size(); i += 2) q.sources.emplace_back(sources[i], sources[i + 1]);
+    if (!cl.files().empty())
+        throw UsageError("\"" + cl.files().front() + "\" is no option: give each spectrum with --source NUCLIDE FILE");
+    q.kevPerChannel = number(required(width, "--kev-per-channel"), "--kev-per-channel");
+    if (!(q.kevPerChannel > 0)) throw UsageError("--kev-per-channel must be above 0");
+    q.out = required(out, "--out");
+    if (firstLine) q.firstLine = number(*firstLine, "--first-line");
+    auto positive = [](const std::optional<std::string>& v, const char* name, bool zero) -> std::optional<double> {
+        if (!v) return std::nullopt;
+        const double x = number(*v, name);
+        if (zero ? !(x >= 0) : !(x > 0)) throw UsageError(std::string(name) + (zero ? " must not be negative" : " must be above 0"));
+        return x;
+    };
+    q.biasVolts = positive(bias, "--bias", false);
+    q.thicknessMm = positive(thickness, "--thickness-mm", false);
+    q.windowUm = positive(window, "--window-um", true);
+    if (res) {
+        std::error_code ec;
+        if (!fs::is_directory(*res, ec)) throw UsageError("the response folder " + *res + " does not exist");
+        q.res = fs::path(*res);
+    }
+    if (threads) {
+        const double n = number(*threads, "--threads");
+        if (n < 1 || n > 256 || n != std::floor(n)) throw UsageError("--threads must be a whole number 1..256");
+        q.threads = static_cast<int>(n);
+    }
+    if (photons) {
+        const double n = number(*photons, "--photons-per-node");
+        if (n < 1000 || n > 1e9 || n != std::floor(n)) throw UsageError("--photons-per-node must be a whole number 1000..1000000000");
+        q.photonsPerNode = static_cast<std::int64_t>(n);
+    }
+    q.force = force;
+    return characterizeCommand(q, where, io);
 }
 
 int cmdExport(const std::vector<std::string>& args, const Locations&, const Io& io)
@@ -1236,7 +1330,7 @@ int run(const std::vector<std::string>& args, const Locations& where, const Io& 
     static const std::map<std::string, std::function<int(const std::vector<std::string>&, const Locations&, const Io&)>>
         commands = {{"init", cmdInit},       {"strip", cmdStrip},   {"convert", cmdConvert},
                     {"quality", cmdQuality}, {"export", cmdExport}, {"plot", cmdPlot},
-                    {"import", cmdImport}};
+                    {"import", cmdImport}, {"characterize", cmdCharacterize}};
     auto it = commands.find(cmd);
     if (it == commands.end()) {
         std::fprintf(io.err, "tarvik: unknown command \"%s\" (try tarvik --help)\n", cmd.c_str());

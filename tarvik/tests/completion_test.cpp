@@ -53,7 +53,7 @@ Words optionsIn(const std::string& help)
     return out;
 }
 
-const Words kCommands = {"init", "strip", "convert", "quality", "export", "plot", "import"};
+const Words kCommands = {"init", "strip", "convert", "quality", "export", "plot", "import", "characterize"};
 
 TEST(TarvikCompletion, OffersTheCommandsAndEachCommandsOptions)
 {
@@ -112,6 +112,13 @@ TEST(TarvikCompletion, OffersTheValuesAndTheFilesEachCommandReads)
     EXPECT_EQ(offers(w, {"tarvik", "strip", "--kv", "80", "b"}), Words{"b.chn"});
     EXPECT_EQ(offers(w, {"tarvik", "quality", "c"}), Words{"c.n42"});
     EXPECT_EQ(offers(w, {"tarvik", "import", "--format", "n"}), Words{"n42"});
+    // characterize: a nuclide, then its spectrum; folders for --out and --res.
+    EXPECT_EQ(offers(w, {"tarvik", "characterize", "--source", "1"}), (Words{"109Cd", "133Ba", "137Cs", "153Gd", "125I"}));
+    EXPECT_EQ(offers(w, {"tarvik", "characterize", "--source", "241Am", "m"}), (Words{"m.csv", "my data"}));
+    EXPECT_EQ(offers(w, {"tarvik", "characterize", "--source", "241Am", "r"}), Words{"run.mca"});
+    EXPECT_EQ(offers(w, {"tarvik", "characterize", "--out", "s"}), Words{"sub"});
+    EXPECT_EQ(offers(w, {"tarvik", "strip", "--res", "s"}), Words{"sub"});
+    EXPECT_EQ(offers(w, {"tarvik", "characterize", ""}), Words{});
     fs::remove_all(w);
 }
 

@@ -238,3 +238,20 @@ printf '<<PMCA SPECTRUM>>\r\nLIVE_TIME - 9\r\nREAL_TIME - 10\r\n<<DATA>>\r\n5\r\
 printf 'channel,count\n0,5\n1,6\n' > cols.csv; tarvik import cols.csv; tarvik import --outdir Tarvik_data cols.csv; rm cols.csv
 printf 'channel,count\n0,5\n1,6\n' > cols.txt; tarvik quality --resamples 0 --json cols.txt; rm cols.txt
 tarvik strip --kv 80 --offset-kev 1 --kev-per-channel 0.1 Tarvik_data/W80kV_2.5mmAl_direct.csv
+
+# ---- characterize, and --res of strip and quality
+tarvik characterize --help
+tarvik characterize
+tarvik characterize --source 241Am
+tarvik characterize --source 241Am Tarvik_data/W80kV_2.5mmAl_direct.csv --kev-per-channel 0.1
+tarvik characterize --source 241Am Tarvik_data/W80kV_2.5mmAl_direct.csv extra.csv --kev-per-channel 0.1 --out c
+tarvik characterize --source 241Am Tarvik_data/W80kV_2.5mmAl_direct.csv --kev-per-channel 0 --out c
+tarvik characterize --source 241Am Tarvik_data/W80kV_2.5mmAl_direct.csv --kev-per-channel 0.1 --out c --bias -5
+tarvik characterize --source 241Am Tarvik_data/W80kV_2.5mmAl_direct.csv --kev-per-channel 0.1 --out c --res nowhere
+tarvik characterize --source 241Am Tarvik_data/W80kV_2.5mmAl_direct.csv --kev-per-channel 0.1 --out c --threads 0
+tarvik characterize --source 241Xx Tarvik_data/W80kV_2.5mmAl_direct.csv --kev-per-channel 0.1 --out c
+tarvik characterize --source 241Am missing.csv --kev-per-channel 0.1 --out c
+ls c
+tarvik strip --kv 80 --kev-per-channel 0.1 --res nowhere Tarvik_data/W80kV_2.5mmAl_direct.csv
+tarvik strip --kv 80 --kev-per-channel 0.1 --res RES --outdir . --force Tarvik_data/W80kV_2.5mmAl_direct.csv
+tarvik quality --res RES Tarvik_data/W80kV_2.5mmAl_direct.mca1
