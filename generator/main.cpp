@@ -69,6 +69,9 @@ void usage()
                  "                 simulated calibration-source spectra and tabulate the errors\n"
                  "                 (--seeds N measurements per detector from --first-seed, --count-scale X\n"
                  "                 scales the counts, --bench-detector A only detector A)\n"
+                 "  --roundtrip-characterize RESDIR  characterize each bench detector from its\n"
+                 "                 simulated sources, unfold tube spectra it measured (--kv) with the\n"
+                 "                 characterized data and with RESDIR (the shipped data), compare\n"
                  "  --source-spectra  241Am.csv, 57Co.csv and 133Ba.csv of a simulated detector\n"
                  "                 other than the shipped one (0.15 keV per channel nominal), into --out\n";
 }
@@ -91,6 +94,7 @@ int main(int argc, char** argv)
     tvdet::UnfoldDataOptions uo;
     tvgen::MethodBenchOptions mb;
     bool characterizeRecovery = false, sourceSpectra = false;
+    std::string roundTripCharacterize;
     tvgen::CharacterizeBenchOptions cb;
     auto numberList = [](const std::string& v, auto convert) {
         std::vector<decltype(convert(std::string()))> out;
@@ -112,6 +116,7 @@ int main(int argc, char** argv)
             if (a == "--all") tables = scatterers = demo = true;
             else if (a == "--characterize-recovery") characterizeRecovery = true;
             else if (a == "--source-spectra") sourceSpectra = true;
+            else if (a == "--roundtrip-characterize") roundTripCharacterize = value();
             else if (a == "--seeds") cb.seeds = std::stoi(value());
             else if (a == "--count-scale") cb.countScale = std::stod(value());
             else if (a == "--bench-detector") cb.only = value();
@@ -176,7 +181,8 @@ int main(int argc, char** argv)
                 throw std::invalid_argument("unknown option " + a);
             }
         }
-        if (!(tables || scatterers || demo || unfoldData || characterizeRecovery || sourceSpectra || !roundTripFolder.empty() ||
+        if (!(tables || scatterers || demo || unfoldData || characterizeRecovery || sourceSpectra ||
+              !roundTripCharacterize.empty() || !roundTripFolder.empty() ||
               !convCheckFolder.empty())) {
             usage();
             return 2;
@@ -228,6 +234,15 @@ int main(int argc, char** argv)
             std::filesystem::create_directories(o.out);
             for (const auto& f : tvgen::writeSourceSpectra(o.out.string(), cb.countScale, o.threads))
                 std::cerr << "wrote " << f << "\n";
+        }
+        if (!roundTripCharacterize.empty()) {
+            tvgen::CharacterizeRoundTripOptions ro;
+            ro.shippedRes = roundTripCharacterize;
+            ro.only = cb.only;
+            if (kvGiven) ro.kilovolts = kilovolts;
+            ro.threads = o.threads;
+            ro.photonsPerNode = uo.photonsPerNode;
+            tvgen::characterizeRoundTrip(ro, std::cout, std::cerr);
         }
         if (characterizeRecovery) {
             cb.threads = o.threads;

@@ -45,6 +45,26 @@ struct CharacterizeBenchOptions {
 // seeds in units of the reported uncertainties.
 void characterizeRecovery(const CharacterizeBenchOptions& options, std::ostream& out, std::ostream& progress);
 
+struct CharacterizeRoundTripOptions {
+    std::string only;                       // detectors whose name starts with this (all when empty)
+    std::vector<int> kilovolts{50, 80, 100, 120};
+    std::int64_t photons = 10000000;        // mean photons per tube measurement (Poisson)
+    double filtrationMm = 3.5;              // aluminium: 2.5 mm added, about 1 mm of the tube's own
+    std::string shippedRes;                 // the shipped RES, for the comparison "before"
+    int threads = 1;
+    std::int64_t photonsPerNode = 1000000;  // of the characterized unfold.rsp
+};
+
+// The whole method: each detector is characterized from its simulated
+// source spectra (RES written to a scratch folder), then model tube spectra
+// measured through that detector (its charge loss on its calibrated scale,
+// its resolution, its gain and offset, Poisson noise) are unfolded with the
+// characterized RES and with the shipped one, on the nominal channel grid,
+// and compared with the truth: mean energy, first HVL (air kerma, Al) and
+// the RMS deviation in 1 keV bins from 15 keV to kV - 5 (or the top of the
+// range).  A Markdown table on `out`.
+void characterizeRoundTrip(const CharacterizeRoundTripOptions& options, std::ostream& out, std::ostream& progress);
+
 // Writes the source spectra of bench detector A (seed 1) as the analyser's
 // ".csv" files <out>/241Am.csv, 57Co.csv, 133Ba.csv: calibration spectra
 // for trying `tarvik characterize` and for the package check.  Returns the
