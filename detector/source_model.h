@@ -61,7 +61,7 @@ public:
     // photons scattered by the surroundings get `scatterShare` as many
     // photons, split over the angle bands.
     SourceModel(std::vector<SourceLine> lines, const Detector& detector, std::int64_t events,
-                double binKeV, double topKeV, const HistoryOptions& options, std::int64_t minPhotonsPerLine = 20000,
+                double binKeV, double topKeV, const HistoryOptions& options, std::int64_t minPhotonsPerLine = 2000,
                 double scatterShare = 0.25);
 
     const std::vector<SourceLine>& lines() const { return lines_; }
