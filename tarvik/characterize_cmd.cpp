@@ -1,6 +1,7 @@
 #include "characterize_cmd.h"
 
 #include "engine.h"
+#include "foreign.h"
 #include "strip/detector_profile.h"
 
 #include "detector/characterize.h"
@@ -20,7 +21,7 @@ namespace fs = std::filesystem;
 
 const char* const kCharacterizeHelp =
     "Usage: tarvik characterize --source NUCLIDE FILE [--source NUCLIDE FILE]...\n"
-    "                           --kev-per-channel W --out DIR [OPTIONS]\n"
+    "                           [--kev-per-channel W] --out DIR [OPTIONS]\n"
     "\n"
     "Characterizes the detector from spectra of calibration sources: fits the\n"
     "analyser's energy scale (gain and offset), the resolution FWHM^2 = a + b*E +\n"
@@ -34,10 +35,13 @@ const char* const kCharacterizeHelp =
     "DIR is written aside and renamed into place when complete; nothing is\n"
     "written when the spectra do not give a trustworthy result.\n"
     "\n"
-    "  --source NUCLIDE FILE  a measured spectrum (.csv) and its nuclide; at\n"
-    "                         least one, best three (e.g. 241Am, 57Co, 133Ba)\n"
+    "  --source NUCLIDE FILE  a measured spectrum and its nuclide; at least one,\n"
+    "                         best three (e.g. 241Am, 57Co, 133Ba).  A .csv as\n"
+    "                         for strip, or an analyser's file (.mca, .Spe,\n"
+    "                         .Chn, N42 XML, text columns) of 1024 channels\n"
     "  --kev-per-channel W    the nominal keV per channel (the fit finds the\n"
-    "                         true gain; more than 20 % off is refused)\n"
+    "                         true gain; more than 20 % off is refused); for\n"
+    "                         analysers' files their calibration when not given\n"
     "  --out DIR              the result folder\n"
     "  --first-line N         first line of the spectrum data (default 32)\n"
     "  --bias V               bias voltage      \\  construction values, not\n"
@@ -104,14 +108,37 @@ int characterizeCommand(const CharacterizeRequest& q, const Locations& where, co
         if (q.thicknessMm) c.thicknessMm = *q.thicknessMm;
         if (q.windowUm) c.windowUm = *q.windowUm;
         std::vector<tvdet::CalibrationSpectrum> spectra;
+        std::optional<double> nominal = q.kevPerChannel > 0 ? std::optional<double>(q.kevPerChannel) : std::nullopt;
         for (const auto& [nuclide, file] : q.sources) {
-            SpectrumData d;
-            try {
-                d = readSpectrum(file, q.kevPerChannel, q.firstLine);
-            } catch (const FileFailure& e) {
-                throw FileFailure(file.string() + ": " + e.what());
+            std::vector<double> counts;
+            if (isOtherFormat(file, std::nullopt)) {
+                // An analyser's own file: its channels as they are (the fit
+                // finds their energy scale); its calibration gives the
+                // nominal keV per channel when none is given.
+                const std::vector<OtherSpectrum> all = readOtherFormat(file, std::nullopt);
+                if (all.size() != 1)
+                    throw FileFailure(file.string() + " holds " + std::to_string(all.size()) +
+                                      " spectra; give one spectrum per file");
+                const formats::Spectrum& s = all.front().spectrum;
+                if (s.counts.size() != 1024)
+                    throw FileFailure(file.string() + " has " + std::to_string(s.counts.size()) +
+                                      " channels; the characterization works on the analyser's 1024 channels");
+                counts.assign(s.counts.begin(), s.counts.end());
+                if (!nominal) {
+                    if (!s.calibration || !(s.calibration->gainKeV > 0))
+                        throw FileFailure(file.string() + " has no energy calibration: give --kev-per-channel W");
+                    nominal = s.calibration->gainKeV;
+                }
+            } else {
+                if (!nominal)
+                    throw FileFailure(file.string() + ": a .csv carries no keV per channel: give --kev-per-channel W");
+                try {
+                    counts = readSpectrum(file, *nominal, q.firstLine).counts;
+                } catch (const FileFailure& e) {
+                    throw FileFailure(file.string() + ": " + e.what());
+                }
             }
-            spectra.push_back({nuclide, file.string(), d.counts});
+            spectra.push_back({nuclide, file.string(), counts});
         }
         const int threads = q.threads > 0 ? q.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 
@@ -139,7 +166,7 @@ int characterizeCommand(const CharacterizeRequest& q, const Locations& where, co
         }
         tvdet::Characterization r;
         try {
-            r = tvdet::characterize(spectra, q.kevPerChannel, c, o, [&](double s, const std::string& w) { progress(0.4 * s, w); });
+            r = tvdet::characterize(spectra, nominal.value_or(0.0), c, o, [&](double s, const std::string& w) { progress(0.4 * s, w); });
         } catch (const tvdet::CharacterizationError& e) {
             return fail(e.what());
         }

@@ -1016,8 +1016,10 @@ int cmdCharacterize(const std::vector<std::string>& args, const Locations& where
     for (std::size_t i = 0; i + 1 < sources.size(); i += 2) q.sources.emplace_back(sources[i], sources[i + 1]);
     if (!cl.files().empty())
         throw UsageError("\"" + cl.files().front() + "\" is no option: give each spectrum with --source NUCLIDE FILE");
-    q.kevPerChannel = number(required(width, "--kev-per-channel"), "--kev-per-channel");
-    if (!(q.kevPerChannel > 0)) throw UsageError("--kev-per-channel must be above 0");
+    if (width) {
+        q.kevPerChannel = number(*width, "--kev-per-channel");
+        if (!(q.kevPerChannel > 0)) throw UsageError("--kev-per-channel must be above 0");
+    }
     q.out = required(out, "--out");
     if (firstLine) q.firstLine = number(*firstLine, "--first-line");
     auto positive = [](const std::optional<std::string>& v, const char* name, bool zero) -> std::optional<double> {

@@ -17,6 +17,32 @@ using namespace tarvikcli;
 
 // A calibration source measured by a detector other than the shipped one,
 // as the analyser's ".csv" with 31 header lines (0.15 keV per channel nominal).
+std::vector<double> sourceCounts(const std::string& nuclide, double photons, std::uint64_t seed)
+{
+    tvdet::SimulatedDetector d;
+    d.config.mutauHoles = 1.5e-4;
+    d.config.mutauElectrons = 1.2e-3;
+    d.config.biasVolts = 400;
+    d.gain = 0.1495;
+    d.offset = 0.18;
+    tvdet::SourceSetup s;
+    s.nuclide = nuclide;
+    s.photons = photons;
+    s.scatterShare = 0.03;
+    return tvdet::simulateSourceMeasurement(d, s, seed, 2);
+}
+
+// The same as an analyser's "<<PMCA SPECTRUM>>" file with its calibration
+// (two points in eV, channel centres, 0.15 keV per channel nominal).
+std::string sourceMca(const std::string& nuclide, double photons, std::uint64_t seed)
+{
+    const auto counts = sourceCounts(nuclide, photons, seed);
+    std::string s = "<<PMCA SPECTRUM>>\r\nTAG - calibration source\r\nLIVE_TIME - 300\r\nREAL_TIME - 301\r\n"
+                    "<<CALIBRATION>>\r\nLABEL - Energy (eV)\r\n100 15075\r\n900 135075\r\n<<DATA>>\r\n";
+    for (double c : counts) s += std::to_string(static_cast<long long>(c)) + "\r\n";
+    return s + "<<END>>\r\n";
+}
+
 std::string sourceCsv(const std::string& nuclide, double photons, std::uint64_t seed)
 {
     tvdet::SimulatedDetector d;
@@ -118,6 +144,32 @@ TEST(CharacterizeCommand, WritesTheResultFolderAndSaysWhichTablesItUsed)
     EXPECT_EQ(again.status, 1);
     EXPECT_NE(again.err.find("mine exists already"), std::string::npos) << again.err;
     EXPECT_NE(again.err.find("nothing was written"), std::string::npos);
+    fs::remove_all(dir);
+}
+
+TEST(CharacterizeCommand, TakesAnAnalysersFileWithItsCalibration)
+{
+    const fs::path dir = scratch("characterize_mca");
+    spit(dir / "am.mca", sourceMca("241Am", 6e4, 5));
+    spit(dir / "co.csv", sourceCsv("57Co", 1.2e5, 6));
+    prepareRes(dir);
+    CharacterizeRequest q = request();
+    q.sources[0].second = "am.mca";
+    q.kevPerChannel = 0;  // from the .mca's calibration
+    const Captured c = run(q, dir);
+    ASSERT_EQ(c.status, 0) << c.err;
+    const auto j = nlohmann::json::parse(slurp(dir / "mine" / "characterization.json"));
+    EXPECT_NEAR(j["nominal_kev_per_channel"].get<double>(), 0.15, 1e-9);
+    EXPECT_NEAR(j["kev_per_channel"].get<double>(), 0.1495, 0.0005);
+    EXPECT_EQ(j["sources"][0]["file"], "am.mca");
+    // Without a calibration or --kev-per-channel a .csv says what it needs.
+    q = request();
+    q.kevPerChannel = 0;
+    q.out = "other";
+    q.sources = {{"57Co", "co.csv"}};
+    const Captured d = run(q, dir);
+    EXPECT_EQ(d.status, 1);
+    EXPECT_NE(d.err.find("co.csv: a .csv carries no keV per channel: give --kev-per-channel W"), std::string::npos) << d.err;
     fs::remove_all(dir);
 }
 
