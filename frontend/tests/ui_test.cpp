@@ -538,6 +538,21 @@ std::string sourceFile(const std::string& nuclide, double photons, std::uint64_t
     return measuredFile(31, [&](int ch) { return static_cast<long long>(counts[static_cast<std::size_t>(ch - 1)]); });
 }
 
+// The same as an analyser's "<<PMCA SPECTRUM>>" file.
+std::string sourceMca(const std::string& nuclide, double photons, std::uint64_t seed) {
+    const std::string csv = sourceFile(nuclide, photons, seed);
+    std::string s = "<<PMCA SPECTRUM>>\r\nLIVE_TIME - 300\r\nREAL_TIME - 301\r\n<<DATA>>\r\n";
+    std::size_t at = 0;
+    for (int line = 1; line <= 31; ++line) at = csv.find('\n', at) + 1;
+    while (at < csv.size()) {
+        const std::size_t end = csv.find("\r\n", at);
+        const std::string record = csv.substr(at, end - at);
+        s += record.substr(record.rfind(',') + 1) + "\r\n";
+        at = end + 2;
+    }
+    return s + "<<END>>\r\n";
+}
+
 // The working folder's RES: a few tables and the shipped profile.
 void prepareRes(const std::filesystem::path& work) {
     std::filesystem::create_directories(work / "RES");
@@ -561,11 +576,11 @@ CharacterizeWindow& openCharacterization(Form1& menu) {
 
 TEST_F(WindowsTest, CharacterizationRunsBesideTheWindowAndInstallsItsResult) {
     writeBytes(dir.data() / "Am241.csv", sourceFile("241Am", 6e4, 1));
-    writeBytes(dir.data() / "Ba133_long.csv", sourceFile("133Ba", 1.2e5, 2));
+    writeBytes(dir.data() / "Ba133_long.mca", sourceMca("133Ba", 1.2e5, 2));
     prepareRes(dir.path());
     CharacterizeWindow& w = openCharacterization(*menu);
     w.addSource(QString::fromStdString((dir.data() / "Am241.csv").string()));
-    w.addSource(QString::fromStdString((dir.data() / "Ba133_long.csv").string()));
+    w.addSource(QString::fromStdString((dir.data() / "Ba133_long.mca").string()));  // an analyser's file
     ASSERT_EQ(w.sources->rowCount(), 2);
     EXPECT_EQ(static_cast<QComboBox*>(w.sources->cellWidget(1, 1))->currentText(), "133Ba");  // from the name
     w.kev->setText("0.15");

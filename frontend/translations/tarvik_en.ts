@@ -236,7 +236,7 @@ Please enter a valid range.</translation>
     <message>
         <location line="+10"/>
         <source>分析器のスペクトル (.mca・.Spe・.Chn・N42 XML・テキストの列) を開いて描画します</source>
-        <translation>Opens and draws an analyser's spectrum file (.mca, .Spe, .Chn, N42 XML, text columns)</translation>
+        <translation>Opens and draws an analyser&apos;s spectrum file (.mca, .Spe, .Chn, N42 XML, text columns)</translation>
     </message>
     <message>
         <location line="+4"/>
@@ -392,10 +392,10 @@ Please enter a valid range.</translation>
 %2
 
 ファイルのエネルギー校正 (%3 keV / チャネル、最初のチャネルは %4 keV から) に従って、カウントを重なりの割合で %1 keV の 1024 チャネルに振り分けて描画します。範囲外のカウント %5 は描画されません。よろしいですか？</source>
-        <translation>The channels of this spectrum are not the display's channels (%1 keV per channel from 0 keV):
+        <translation>The channels of this spectrum are not the display&apos;s channels (%1 keV per channel from 0 keV):
 %2
 
-Its counts will be shared by overlap onto 1024 channels of %1 keV, following the file's energy calibration (%3 keV per channel, the first channel from %4 keV). Counts outside those channels (%5) are not drawn. Continue?</translation>
+Its counts will be shared by overlap onto 1024 channels of %1 keV, following the file&apos;s energy calibration (%3 keV per channel, the first channel from %4 keV). Counts outside those channels (%5) are not drawn. Continue?</translation>
     </message>
     <message>
         <location line="+11"/>
@@ -751,22 +751,17 @@ Its counts will be shared by overlap onto 1024 channels of %1 keV, following the
 <context>
     <name>tarvik::CharacterizeWindow</name>
     <message>
-        <location filename="../ui/characterizewindow.cpp" line="+89"/>
+        <location filename="../ui/characterizewindow.cpp" line="+90"/>
         <source>検出器の特性評価</source>
         <translation>Detector characterization</translation>
     </message>
     <message>
         <location line="+6"/>
         <source>校正用線源のスペクトルから、検出器のエネルギー校正（ゲインとオフセット）、分解能と電荷輸送（電子と正孔の μτ）を求め、この検出器用の RES を作ります。</source>
-        <translation>From spectra of calibration sources this finds the detector's energy calibration (gain and offset), its resolution and its charge transport (μτ of electrons and holes), and makes a RES folder for this detector.</translation>
+        <translation>From spectra of calibration sources this finds the detector&apos;s energy calibration (gain and offset), its resolution and its charge transport (μτ of electrons and holes), and makes a RES folder for this detector.</translation>
     </message>
     <message>
         <location line="+7"/>
-        <source>線源のスペクトルファイル (.csv)</source>
-        <translation>Spectrum file of the source (.csv)</translation>
-    </message>
-    <message>
-        <location line="+0"/>
         <source>核種</source>
         <translation>Nuclide</translation>
     </message>
@@ -792,40 +787,40 @@ Its counts will be shared by overlap onto 1024 channels of %1 keV, following the
     </message>
     <message>
         <location line="+1"/>
-        <location line="+137"/>
+        <location line="+138"/>
         <source>スペクトルデータの先頭行</source>
         <translation>First line of the spectrum data</translation>
     </message>
     <message>
-        <location line="-134"/>
-        <location line="+136"/>
+        <location line="-135"/>
+        <location line="+137"/>
         <source>バイアス電圧</source>
         <translation>Bias voltage</translation>
     </message>
     <message>
-        <location line="-134"/>
+        <location line="-135"/>
         <source>V</source>
         <translation>V</translation>
     </message>
     <message>
         <location line="+1"/>
-        <location line="+135"/>
+        <location line="+136"/>
         <source>結晶の厚さ</source>
         <translation>Crystal thickness</translation>
     </message>
     <message>
-        <location line="-133"/>
+        <location line="-134"/>
         <source>mm</source>
         <translation>mm</translation>
     </message>
     <message>
         <location line="+1"/>
-        <location line="+134"/>
+        <location line="+135"/>
         <source>Be 窓の厚さ</source>
         <translation>Be window thickness</translation>
     </message>
     <message>
-        <location line="-132"/>
+        <location line="-133"/>
         <source>µm</source>
         <translation>µm</translation>
     </message>
@@ -857,7 +852,7 @@ Its counts will be shared by overlap onto 1024 channels of %1 keV, following the
     <message>
         <location line="+2"/>
         <source>作業フォルダの RES をこの結果で置き換えます。今の RES は RES.bak-日付 として残します。</source>
-        <translation>Replaces the working folder's RES with this result. The present RES is kept as RES.bak-date.</translation>
+        <translation>Replaces the working folder&apos;s RES with this result. The present RES is kept as RES.bak-date.</translation>
     </message>
     <message>
         <location line="+18"/>
@@ -865,17 +860,18 @@ Its counts will be shared by overlap onto 1024 channels of %1 keV, following the
         <translation>Fitted values</translation>
     </message>
     <message>
-        <location line="+49"/>
+        <location line="+50"/>
+        <source>測定スペクトル (*.csv);;分析器のスペクトルファイル (*.mca *.Spe *.spe *.Chn *.chn *.n42 *.xml *.txt)</source>
+        <translation>Measured spectra (*.csv);;Analysers' spectrum files (*.mca *.Spe *.spe *.Chn *.chn *.n42 *.xml *.txt)</translation>
+    </message>
+    <message>
+        <location line="-143"/>
+        <location line="+142"/>
         <source>線源のスペクトルファイル</source>
         <translation>Spectrum files of the sources</translation>
     </message>
     <message>
-        <location line="+0"/>
-        <source>測定スペクトル (*.csv)</source>
-        <translation>Measured spectra (*.csv)</translation>
-    </message>
-    <message>
-        <location line="+17"/>
+        <location line="+18"/>
         <source>線源のスペクトルファイルを追加してください。</source>
         <translation>Add the spectrum files of the sources.</translation>
     </message>
@@ -890,7 +886,12 @@ Its counts will be shared by overlap onto 1024 channels of %1 keV, following the
         <translation>Energy per channel</translation>
     </message>
     <message>
-        <location line="+56"/>
+        <location line="+26"/>
+        <source>%1 には %2 チャネルあります。特性評価には分析器の 1024 チャネルのスペクトルが必要です。</source>
+        <translation>%1 has %2 channels. The characterization needs the analyser's spectrum of 1024 channels.</translation>
+    </message>
+    <message>
+        <location line="+42"/>
         <source>特性評価を始めます…</source>
         <translation>Starting the characterization…</translation>
     </message>
@@ -925,7 +926,7 @@ Its counts will be shared by overlap onto 1024 channels of %1 keV, following the
         <location line="+26"/>
         <source>作業フォルダの RES をこの結果で置き換えますか？
 今の RES は RES.bak-日付 として残します。</source>
-        <translation>Replace the working folder's RES with this result?
+        <translation>Replace the working folder&apos;s RES with this result?
 The present RES is kept as RES.bak-date.</translation>
     </message>
     <message>
@@ -1172,7 +1173,7 @@ The present RES is kept as RES.bak-date.</translation>
 <context>
     <name>tarvik::Form4</name>
     <message>
-        <location filename="../ui/form4.cpp" line="+27"/>
+        <location filename="../ui/form4.cpp" line="+28"/>
         <source>Stripping 補正</source>
         <translation>Stripping correction</translation>
     </message>
@@ -1247,14 +1248,14 @@ The present RES is kept as RES.bak-date.</translation>
         <translation>Contents of the data file</translation>
     </message>
     <message>
-        <location line="+16"/>
+        <location line="+11"/>
         <source>検出器の特性評価…</source>
         <translation>Characterize…</translation>
     </message>
     <message>
         <location line="+1"/>
         <source>校正用線源のスペクトルから検出器の特性（エネルギー校正、分解能、μτ）を求め、この検出器用の応答データ（RES）を作ります。</source>
-        <translation>Finds the detector's properties (energy calibration, resolution, μτ) from spectra of calibration sources and makes the response data (RES) for this detector.</translation>
+        <translation>Finds the detector&apos;s properties (energy calibration, resolution, μτ) from spectra of calibration sources and makes the response data (RES) for this detector.</translation>
     </message>
 </context>
 <context>

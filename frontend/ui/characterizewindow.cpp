@@ -10,6 +10,7 @@
 #include "detector/report/characterize_report.h"
 #include "detector/unfold_data.h"
 #include "fixedio/installed.h"
+#include "formats/spectrum.h"
 #include "strip/detector_profile.h"
 
 #include <QComboBox>
@@ -99,7 +100,7 @@ CharacterizeWindow::CharacterizeWindow(const fs::path& workDir, double kevPerCha
 
     sources = new QTableWidget(0, 2, this);
     sources->setObjectName(QStringLiteral("Sources"));
-    sources->setHorizontalHeaderLabels({tr("線源のスペクトルファイル (.csv)"), tr("核種")});
+    sources->setHorizontalHeaderLabels({tr("線源のスペクトルファイル"), tr("核種")});
     sources->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
     sources->horizontalHeader()->setSectionResizeMode(1, QHeaderView::Fixed);
     sources->setColumnWidth(1, 120);
@@ -240,8 +241,9 @@ void CharacterizeWindow::addSource(const QString& file, const QString& nuclide)
 void CharacterizeWindow::chooseFiles()
 {
     const QString start = QString::fromStdString((workDir_ / "Tarvik_data").string());
-    const QStringList files =
-        QFileDialog::getOpenFileNames(this, tr("線源のスペクトルファイル"), start, tr("測定スペクトル (*.csv)"));
+    const QStringList files = QFileDialog::getOpenFileNames(
+        this, tr("線源のスペクトルファイル"), start,
+        tr("測定スペクトル (*.csv);;分析器のスペクトルファイル (*.mca *.Spe *.spe *.Chn *.chn *.n42 *.xml *.txt)"));
     for (const QString& f : files) addSource(f);
 }
 
@@ -287,11 +289,23 @@ void CharacterizeWindow::start()
         const QString file = sources->item(r, 0)->text();
         const QString nuclide = static_cast<QComboBox*>(sources->cellWidget(r, 1))->currentText();
         try {
-            const MeasuredSpectrum m = readMeasuredFile(fs::path(file.toStdString()), std::floor(*line));
             tvdet::CalibrationSpectrum s;
             s.nuclide = nuclide.toStdString();
             s.name = QFileInfo(file).fileName().toStdString();
-            s.counts.assign(m.counts.begin() + 1, m.counts.begin() + 1 + kChannels);
+            if (QFileInfo(file).suffix().compare(QStringLiteral("csv"), Qt::CaseInsensitive) == 0) {
+                const MeasuredSpectrum m = readMeasuredFile(fs::path(file.toStdString()), std::floor(*line));
+                s.counts.assign(m.counts.begin() + 1, m.counts.begin() + 1 + kChannels);
+            } else {
+                // An analyser's own file: its channels as they are.
+                const formats::Spectrum f = formats::readSpectrum(fs::path(file.toStdString()));
+                if (f.counts.size() != static_cast<std::size_t>(kChannels)) {
+                    tell(tr("%1 には %2 チャネルあります。特性評価には分析器の 1024 チャネルのスペクトルが必要です。")
+                             .arg(file)
+                             .arg(f.counts.size()));
+                    return;
+                }
+                s.counts.assign(f.counts.begin(), f.counts.end());
+            }
             spectra.push_back(std::move(s));
         } catch (const std::exception& e) {
             tell(QString::fromStdString(e.what()));
