@@ -204,8 +204,21 @@ PhotonResult Detector::transport(double e0, Rng& rng, Sink&& sink) const
 {
     PhotonResult r;
     if (config_.windowCm > 0) {
-        const double mu = window_.at(e0).total();
-        if (rng.uniform() >= std::exp(-mu * config_.windowCm)) {
+        // The window's transmission at the photon's energy, kept for the
+        // next photon of the same energy (most histories come in runs of
+        // one energy).
+        // Keyed by what the value depends on (a detector built later at
+        // the same address may have another window).
+        thread_local struct {
+            double window = -1, top = -1, energy = -1, transmission = 0;
+        } last;
+        if (last.window != config_.windowCm || last.top != config_.maxEnergyKeV || last.energy != e0) {
+            last.window = config_.windowCm;
+            last.top = config_.maxEnergyKeV;
+            last.energy = e0;
+            last.transmission = std::exp(-window_.at(e0).total() * config_.windowCm);
+        }
+        if (rng.uniform() >= last.transmission) {
             r.stoppedByWindow = true;
             return r;
         }
@@ -222,8 +235,20 @@ PhotonResult Detector::transport(double e0, Rng& rng, Sink&& sink) const
         r.collected += amount * chargeCollection(p.z);
         sink(p.z, amount);
     };
+    // The crystal's coefficients at the photon's own energy, kept for the
+    // next photon of the same energy (keyed by what they depend on).
+    thread_local struct {
+        double density = -1, top = -1, energy = -1;
+        Coefficients c;
+    } first;
+    if (first.density != config_.density || first.top != config_.maxEnergyKeV || first.energy != e0) {
+        first.density = config_.density;
+        first.top = config_.maxEnergyKeV;
+        first.energy = e0;
+        first.c = crystal_.at(e0);
+    }
     for (;;) {
-        const Coefficients c = crystal_.at(e);
+        const Coefficients c = e == e0 ? first.c : crystal_.at(e);
         const double mu = c.total();
         const double s = -std::log(rng.uniformPositive()) / mu;
         if (s >= distanceToExit(p, d, half, thick)) {

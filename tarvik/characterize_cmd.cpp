@@ -176,6 +176,8 @@ int characterizeCommand(const CharacterizeRequest& q, const Locations& where, co
         oo.replace = q.force;
         if (q.photonsPerNode > 0) oo.unfoldPhotonsPerNode = q.photonsPerNode;
 #ifdef TARVIK_HAVE_REPORT
+        // One application for the pictures of every source.
+        const tvdet::ReportApplication application;
         oo.drawReport = [](const tvdet::Characterization& result, std::size_t k, const fs::path& png) {
             return tvdet::drawCharacterizationReport(result, k, png);
         };

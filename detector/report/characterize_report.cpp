@@ -215,16 +215,26 @@ QImage renderCharacterizationReport(const Characterization& c, std::size_t k, in
     return image;
 }
 
-std::string drawCharacterizationReport(const Characterization& c, std::size_t k, const std::filesystem::path& png)
-{
-    std::unique_ptr<QGuiApplication> app;
+struct ReportApplication::Impl {
     int argc = 1;
-    char name[] = "tarvik";
-    char* argv[] = {name, nullptr};
+    char name[7] = "tarvik";
+    char* argv[2] = {name, nullptr};
+    std::unique_ptr<QGuiApplication> app;
+};
+
+ReportApplication::ReportApplication() : impl_(new Impl)
+{
     if (!QGuiApplication::instance()) {
         if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        app = std::make_unique<QGuiApplication>(argc, argv);
+        impl_->app = std::make_unique<QGuiApplication>(impl_->argc, impl_->argv);
     }
+}
+
+ReportApplication::~ReportApplication() { delete impl_; }
+
+std::string drawCharacterizationReport(const Characterization& c, std::size_t k, const std::filesystem::path& png)
+{
+    const ReportApplication application;
     const QImage image = renderCharacterizationReport(c, k);
     QSaveFile save(QString::fromStdString(png.string()));
     if (!save.open(QIODevice::WriteOnly)) return "cannot write " + png.string();
