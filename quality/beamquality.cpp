@@ -144,6 +144,7 @@ BeamQuality computeFigures(std::span<const double> all, const Attenuation& att, 
     q.total.value = total;
     q.meanEnergyKeV.value = fluenceEnergy / total;
     q.kermaMeanEnergyKeV.value = kermaEnergy / kerma.k0;
+    q.kermaSumKeVCm2PerG.value = kerma.k0;
 
     const double limitAl = options.maxHvlAlMm;
     auto hvls = [&](const std::vector<double>& mu, double limit, const char* metal, Value& h1, Value& h2,
@@ -175,7 +176,7 @@ Value BeamQuality::*const kFigures[] = {
     &BeamQuality::total,          &BeamQuality::meanEnergyKeV, &BeamQuality::kermaMeanEnergyKeV,
     &BeamQuality::hvl1AlMm,       &BeamQuality::hvl2AlMm,      &BeamQuality::hvl1CuMm,
     &BeamQuality::hvl2CuMm,       &BeamQuality::homogeneityAl, &BeamQuality::homogeneityCu,
-    &BeamQuality::effectiveEnergyKeV, &BeamQuality::endPointKeV};
+    &BeamQuality::effectiveEnergyKeV, &BeamQuality::endPointKeV, &BeamQuality::kermaSumKeVCm2PerG};
 
 // Draws a Poisson count of each channel's value; a negative channel (a
 // correction may leave some) gives minus a count of its magnitude.

@@ -43,6 +43,10 @@ struct BeamQuality {
     Value homogeneityCu;
     Value effectiveEnergyKeV;  // single energy with the same HVL1 in Al
     Value endPointKeV;         // upper end of the continuum
+    // Sum of N_i E_i (mu_en/rho)_air,i over the channels (keV cm2/g): the
+    // air kerma of the spectrum's photons spread over 1 cm2, in keV/g.  The
+    // rates (rates.h) turn it into an air kerma with the area and time.
+    Value kermaSumKeVCm2PerG;
     int resamplesUsed = 0;     // resamples that gave every figure
 };
 
@@ -112,6 +116,8 @@ BeamQuality computeBeamQualityThrough(std::span<const double> measured, double k
 // One record as text (one figure a line, value ± uncertainty, units), as one
 // JSON object on one line, or as a CSV line with the matching header.
 std::string formatText(const BeamQuality& q, const std::string& name = {});
+// The same with further lines ("  label: value\n" each) after the figures.
+std::string formatText(const BeamQuality& q, const std::string& name, const std::string& moreLines);
 std::string toJson(const BeamQuality& q, const std::string& file);
 std::string csvHeader();
 std::string toCsv(const BeamQuality& q, const std::string& file);

@@ -65,7 +65,9 @@ std::string csvNumber(double v)
 
 } // namespace
 
-std::string formatText(const BeamQuality& q, const std::string& name)
+std::string formatText(const BeamQuality& q, const std::string& name) { return formatText(q, name, {}); }
+
+std::string formatText(const BeamQuality& q, const std::string& name, const std::string& moreLines)
 {
     std::string out;
     if (!name.empty()) out += name + "\n";
@@ -77,6 +79,7 @@ std::string formatText(const BeamQuality& q, const std::string& name)
         if (*f.unit) line += std::string(" ") + f.unit;
         out += line + "\n";
     }
+    out += moreLines;
     if (q.resamplesUsed > 0)
         out += "  (uncertainties from " + std::to_string(q.resamplesUsed) + " Poisson resamples)\n";
     return out;
