@@ -9,6 +9,7 @@
 // so that a line with a field too many or too few (which would shift every
 // later channel) is refused instead of read.
 #include "detail.h"
+#include "measuredcsv_writer.h"
 
 namespace formats::detail {
 
@@ -68,6 +69,10 @@ std::vector<Spectrum> readMeasuredCsv(std::string_view bytes, const std::string&
         s.headerLines.push_back(textOf(line.text));
     }
     if (s.headerLines.size() >= 4) s.name = std::string(trim(s.headerLines[3]));
+    // The live and real time `tarvik import` kept in the header.
+    const HeaderTimes times = importedTimes(s.headerLines, file);
+    s.liveTimeS = times.liveTimeS;
+    s.realTimeS = times.realTimeS;
 
     std::size_t blankLine = 0;  // the first blank line after a record
     while (lines.next(line)) {

@@ -1,5 +1,6 @@
 #include "measuredcsv_writer.h"
 
+#include "detail.h"
 #include "rebin.h"
 
 #include "sjis/sjis.h"
@@ -197,6 +198,51 @@ MeasuredCsv toMeasuredCsv(const Spectrum& s, const MeasuredCsvOptions& o)
         b += rec;
     }
     return out;
+}
+
+namespace {
+
+constexpr std::string_view kImportedMark = "Imported by tarvik from a ";
+
+} // namespace
+
+HeaderTimes importedTimes(const std::vector<std::string>& lines, const std::string& file)
+{
+    HeaderTimes t;
+    if (lines.empty() || !detail::startsWith(lines.front(), kImportedMark)) return t;
+    std::size_t liveLine = 0, realLine = 0;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        const std::string_view l = detail::trim(lines[i]);
+        const bool live = detail::startsWith(l, "Live time:"), real = detail::startsWith(l, "Real time:");
+        if (!live && !real) continue;
+        std::optional<double>& slot = live ? t.liveTimeS : t.realTimeS;
+        std::size_t& where = live ? liveLine : realLine;
+        if (where != 0) continue;  // the first one counts; the writer writes each once
+        where = i + 1;
+        std::string_view value = detail::trim(l.substr(10));
+        if (value == "not given") continue;
+        if (value.size() > 2 && value.substr(value.size() - 2) == " s") value = detail::trim(value.substr(0, value.size() - 2));
+        slot = detail::parseReal(value);
+        if (!slot)
+            detail::fail(file, detail::lineWhere(where),
+                         std::string("expected the ") + (live ? "live" : "real") + " time as seconds (\"" +
+                             (live ? "Live" : "Real") + " time: 9.500 s\"), found " + detail::quoted(lines[i]));
+    }
+    if (liveLine != 0) detail::checkTimes(t.liveTimeS, std::nullopt, file, detail::lineWhere(liveLine));
+    if (realLine != 0) detail::checkTimes(std::nullopt, t.realTimeS, file, detail::lineWhere(realLine));
+    detail::checkTimes(t.liveTimeS, t.realTimeS, file, detail::lineWhere(std::max(liveLine, realLine)));
+    return t;
+}
+
+HeaderTimes importedTimesOfBytes(std::string_view head, const std::string& file, int firstDataLine)
+{
+    if (!detail::startsWith(head, kImportedMark)) return {};
+    detail::Lines lines(head);
+    detail::Line line;
+    std::vector<std::string> header;
+    while (static_cast<int>(header.size()) < firstDataLine - 1 && lines.next(line))
+        header.push_back(detail::textOf(line.text));
+    return importedTimes(header, file);
 }
 
 } // namespace formats

@@ -11,6 +11,8 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace formats {
 
@@ -43,6 +45,21 @@ struct MeasuredCsv {
 };
 
 MeasuredCsv toMeasuredCsv(const Spectrum& s, const MeasuredCsvOptions& options);
+
+// The live and real time toMeasuredCsv keeps in the header ("Live time:
+// 9.500 s", "Real time: not given"), read back from the header lines of a
+// measured ".csv" (UTF-8, line 1 first) when its first line says tarvik
+// imported it; empty for every other header.  A time that is not a number,
+// not above 0, or a live time above the real time is refused with a
+// FormatError naming the file and the line.
+struct HeaderTimes {
+    std::optional<double> liveTimeS;
+    std::optional<double> realTimeS;
+};
+HeaderTimes importedTimes(const std::vector<std::string>& headerLines, const std::string& file);
+
+// The same from the first bytes of a file: its lines before `firstDataLine`.
+HeaderTimes importedTimesOfBytes(std::string_view head, const std::string& file, int firstDataLine = 32);
 
 // A line for the header: ',' and control characters become blanks or ';',
 // characters Shift_JIS cannot hold become '?', and the line is cut to 60

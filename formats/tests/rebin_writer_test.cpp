@@ -211,6 +211,59 @@ TEST(FormatsImportCsv, RebinningIsAskedForAndSaidInTheHeader)
     }
 }
 
+TEST(FormatsImportCsv, TimesReadBackFromTheHeaderTarvikWrote)
+{
+    testing::Truth t;
+    t.counts = testing::someCounts(1024);
+    t.liveS = 58.2;
+    t.realS = 60.0;
+    MeasuredCsvOptions o;
+    o.sourceName = "x.mca";
+    const MeasuredCsv csv = toMeasuredCsv(parseSpectra(testing::pmcaFile(t), "x.mca").front(), o);
+    Spectrum back = parseSpectra(csv.bytes, "x.csv").front();
+    ASSERT_TRUE(back.liveTimeS && back.realTimeS);
+    EXPECT_DOUBLE_EQ(*back.liveTimeS, 58.2);
+    EXPECT_DOUBLE_EQ(*back.realTimeS, 60.0);
+    const HeaderTimes fromBytes = importedTimesOfBytes(csv.bytes, "x.csv");
+    EXPECT_EQ(fromBytes.liveTimeS, back.liveTimeS);
+    EXPECT_EQ(fromBytes.realTimeS, back.realTimeS);
+
+    // A file without times says "not given"; a header tarvik did not write
+    // is not read for times, whatever its lines say.
+    Spectrum plain = parseSpectra(testing::pmcaFile(t), "x.mca").front();
+    plain.liveTimeS.reset();
+    plain.realTimeS.reset();
+    back = parseSpectra(toMeasuredCsv(plain, o).bytes, "x.csv").front();
+    EXPECT_FALSE(back.liveTimeS || back.realTimeS);
+    std::string foreign = csv.bytes;
+    foreign.replace(0, 8, "Exported");
+    back = parseSpectra(foreign, "x.csv").front();
+    EXPECT_FALSE(back.liveTimeS || back.realTimeS);
+    EXPECT_FALSE(importedTimesOfBytes(foreign, "x.csv").liveTimeS);
+
+    // Edited times that contradict each other, or are no times, are refused
+    // with the line.
+    auto edited = [&](const std::string& from, const std::string& to) {
+        std::string b = csv.bytes;
+        b.replace(b.find(from), from.size(), to);
+        return b;
+    };
+    const std::pair<std::string, std::string> bad[] = {
+        {edited("Live time: 58.200 s", "Live time: 61.000 s"), "x.csv, line 6: the live time 61 s is longer"},
+        {edited("Live time: 58.200 s", "Live time: soon"), "x.csv, line 5: expected the live time as seconds"},
+        {edited("Real time: 60.000 s", "Real time: 0.000 s"), "x.csv, line 6: the real time is zero"},
+    };
+    for (const auto& [bytes, message] : bad) {
+        try {
+            parseSpectra(bytes, "x.csv");
+            ADD_FAILURE() << message;
+        } catch (const FormatError& e) {
+            EXPECT_EQ(std::string(e.what()).rfind(message, 0), 0u) << e.what();
+        }
+        EXPECT_THROW(importedTimesOfBytes(bytes, "x.csv"), FormatError);
+    }
+}
+
 TEST(FormatsImportCsv, HeaderLinesAreShiftJisWithinSixtyBytes)
 {
     std::string long_ja;
