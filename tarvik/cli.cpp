@@ -5,6 +5,8 @@
 #include "foreign.h"
 #include "fixedio/files.h"
 #include "quality/beamquality.h"
+#include "quality/json.h"
+#include "quality/rates.h"
 #include "conv/scatterer.h"
 
 #include <algorithm>
@@ -160,6 +162,17 @@ const char* const kQualityHelp =
     "  --res DIR              with --kv: the response data (default RES/ of the\n"
     "                         current folder, else the installed data), e.g. the\n"
     "                         RES of 'tarvik characterize'\n"
+    "  --aperture-mm2 A       the detector's entrance area (the collimator's\n"
+    "                         aperture) in mm2: with the live time, the photon\n"
+    "                         fluence rate and the air-kerma rate at the detector\n"
+    "  --mas M                the tube's mAs during the real time: the counts (and\n"
+    "                         with --aperture-mm2 the fluence and air kerma) per mAs\n"
+    "\n"
+    "A file that gives its live and real time (an analyser's file, or its .csv\n"
+    "of `tarvik import`) adds them, the dead time (1 - live/real) and the count\n"
+    "rate (photons / live time) to its record; a file without gives null there.\n"
+    "A converted spectrum (--angle) has no rates: its counts are scaled to the\n"
+    "scattered spectrum's.\n"
     "\n"
     "A .csv without --kv is evaluated as measured.  The counts of a .mca1/.mca2\n"
     "are taken as Poisson counts of their own value (a lower bound of the\n"
@@ -854,6 +867,8 @@ int cmdQuality(const std::vector<std::string>& args, const Locations& where, con
     const auto& format = cl.value("--format");
     const auto& rebinWidth = cl.value("--rebin-kev-per-channel");
     const auto& res = cl.value("--res");
+    const auto& apertureText = cl.value("--aperture-mm2");
+    const auto& masText = cl.value("--mas");
     const bool& json = cl.flag("--json");
     const bool& csv = cl.flag("--csv");
     if (!cl.parse(args)) { std::fputs(kQualityHelp, io.out); return 0; }
@@ -878,6 +893,17 @@ int cmdQuality(const std::vector<std::string>& args, const Locations& where, con
         if (options.lowerLimitKeV < 0) throw UsageError("--from-kev must not be negative");
     }
     if (seed) options.seed = static_cast<std::uint64_t>(number(*seed, "--seed"));
+    // What every record's rates are computed with besides its file's times.
+    quality::Exposure measurement;
+    if (apertureText) {
+        measurement.apertureMm2 = number(*apertureText, "--aperture-mm2");
+        if (!(*measurement.apertureMm2 > 0))
+            throw UsageError("--aperture-mm2 must be above 0 (the detector's entrance area in mm2)");
+    }
+    if (masText) {
+        measurement.mAs = number(*masText, "--mas");
+        if (!(*measurement.mAs > 0)) throw UsageError("--mas must be above 0 (the tube's mAs during the measurement)");
+    }
     if (kv) number(*kv, "--kv");
     if (method && !kv) throw UsageError("--method is the method of the correction: it needs --kv");
     const Method m = methodOf(method);
@@ -890,6 +916,10 @@ int cmdQuality(const std::vector<std::string>& args, const Locations& where, con
     std::string modelFailure;
     if (convert) {
         if (!kv) throw UsageError("the conversion (--angle, --length-mm, --scatterer) needs --kv for the stripping");
+        if (apertureText || masText)
+            throw UsageError("--aperture-mm2 and --mas give figures at the detector; a converted spectrum (--angle, "
+                             "--length-mm, --scatterer) is the primary beam's shape scaled to the scattered counts");
+        measurement.countsAtDetector = false;
         conv = ConvertSettings{};
         conv->angle = required(angle, "--angle");
         conv->lengthMm = required(length, "--length-mm");
@@ -917,10 +947,28 @@ int cmdQuality(const std::vector<std::string>& args, const Locations& where, con
     ResponseTables tables(responseFolder(res, where));
     if (kv) sayResponse(io, "quality", tables.folder(), m, res.has_value());
     Progress progress(io, "quality", files.size());
-    if (csv) std::fprintf(io.out, "%s\n", quality::csvHeader().c_str());
+    if (csv) std::fprintf(io.out, "%s,%s\n", quality::csvHeader().c_str(), quality::ratesCsvHeader().c_str());
+    // One record: the figures and what is known of the measurement.
+    struct Record {
+        std::string name;
+        quality::BeamQuality figures;
+        quality::Exposure exposure;
+    };
+    // The exposure of a file that gives its live and real time.
+    const auto timed = [&](std::optional<double> live, std::optional<double> real) {
+        quality::Exposure e = measurement;
+        e.liveTimeS = live;
+        e.realTimeS = real;
+        return e;
+    };
     // The figures of a stripped spectrum: the correction (and conversion) of
     // the measured counts and of each resample.
-    const auto throughCorrection = [&](const StripRun& run, double kevPerChannel) {
+    // The hook for the pile-up estimate: with --method unfold the
+    // unfolding's estimate of the pile-up share goes into
+    // record.exposure.pileupShare here (value, and its uncertainty over the
+    // resamples); quality::computeRates passes it on to the text, JSON and
+    // CSV records (pileup_share, pileup_share_u).
+    const auto throughCorrection = [&](const StripRun& run, double kevPerChannel, Record& record) {
         quality::Chain chain = [&](std::span<const double> measured) {
             std::vector<double> c = stripCounts(measured, run.voltage, run.kevPerChannel, tables, m);
             if (conv) {
@@ -930,21 +978,36 @@ int cmdQuality(const std::vector<std::string>& args, const Locations& where, con
             }
             return c;
         };
-        return quality::computeBeamQualityThrough(run.measured, kevPerChannel, chain, options);
+        record.figures = quality::computeBeamQualityThrough(run.measured, kevPerChannel, chain, options);
     };
-    const auto print = [&](const quality::BeamQuality& q, const std::string& name) {
-        if (json) std::fprintf(io.out, "%s\n", quality::toJson(q, name).c_str());
-        else if (csv) std::fprintf(io.out, "%s\n", quality::toCsv(q, name).c_str());
-        else std::fprintf(io.out, "%s\n", quality::formatText(q, name).c_str());
+    // The rates are computed before anything is printed, so that a file
+    // whose times cannot be used fails whole.
+    const auto print = [&](const std::vector<Record>& records) {
+        std::vector<quality::Rates> rates;
+        for (const Record& r : records) rates.push_back(quality::computeRates(r.figures, r.exposure));
+        for (std::size_t i = 0; i < records.size(); ++i) {
+            const Record& r = records[i];
+            if (json) {
+                nlohmann::ordered_json j = quality::jsonRecord(r.figures, r.name);
+                quality::addRatesJson(j, rates[i]);
+                std::fprintf(io.out, "%s\n", quality::jsonLine(j).c_str());
+            } else if (csv) {
+                std::fprintf(io.out, "%s,%s\n", quality::toCsv(r.figures, r.name).c_str(),
+                             quality::ratesCsv(rates[i]).c_str());
+            } else {
+                std::fprintf(io.out, "%s\n",
+                             quality::formatText(r.figures, r.name, quality::formatRatesText(rates[i], r.exposure))
+                                 .c_str());
+            }
+        }
         std::fflush(io.out);
     };
     for (const std::string& f : files) {
         try {
             const fs::path file(f);
-            quality::BeamQuality q;
             if (isOtherFormat(file, forced)) {
                 // Every spectrum of the file, each under its own name.
-                std::vector<std::pair<std::string, quality::BeamQuality>> records;
+                std::vector<Record> records;
                 std::string notes;
                 for (OtherSpectrum& o : readOtherFormat(file, forced)) {
                     o.spectrum = withGivenScale(std::move(o.spectrum), given);
@@ -955,20 +1018,38 @@ int cmdQuality(const std::vector<std::string>& args, const Locations& where, con
                         s.method = m;
                         std::string kevPerChannel;
                         const StripRun run = stripOtherSpectrum(o, s, given, rebin, tables, &kevPerChannel);
-                        records.emplace_back(o.label, throughCorrection(run, std::strtod(kevPerChannel.c_str(), nullptr)));
+                        Record& r = records.emplace_back(
+                            Record{o.label, {}, timed(o.spectrum.liveTimeS, o.spectrum.realTimeS)});
+                        throughCorrection(run, std::strtod(kevPerChannel.c_str(), nullptr), r);
                     } else {
                         const ZeroScale z = ontoZeroScale(o.spectrum);
                         if (!z.note.empty() && notes.find(z.note) == std::string::npos) {
                             notes += notes.empty() ? "; " : ", ";
                             notes += z.note;
                         }
-                        records.emplace_back(o.label, quality::computeBeamQuality(z.counts, z.kevPerChannel, options));
+                        records.push_back({o.label, quality::computeBeamQuality(z.counts, z.kevPerChannel, options),
+                                           timed(o.spectrum.liveTimeS, o.spectrum.realTimeS)});
                     }
                 }
-                for (const auto& [name, record] : records) print(record, name);
+                print(records);
                 progress.done(f, records.size() > 1 ? "ok (" + std::to_string(records.size()) + " spectra)" + notes
                                                     : "ok" + notes);
                 continue;
+            }
+            // A measured .csv keeps the times `tarvik import` wrote into its header.
+            Record record{f, {}, measurement};
+            if (file.extension() == ".csv") {
+                std::string head;
+                bool complete = false;
+                if (fixedio::readFileHead(file, std::size_t{1} << 16, head, complete) == fixedio::ReadStatus::Ok) {
+                    try {
+                        const formats::HeaderTimes t = formats::importedTimesOfBytes(
+                            head, f, static_cast<int>(std::clamp(firstLine, 1.0, 100000.0)));
+                        record.exposure = timed(t.liveTimeS, t.realTimeS);
+                    } catch (const formats::FormatError& e) {
+                        throw FileFailure(e.where() + ": " + e.reason());
+                    }
+                }
             }
             if (file.extension() == ".csv" && kv) {
                 if (!w) throw FileFailure("a .csv carries no keV per channel: give it with --kev-per-channel W");
@@ -982,12 +1063,12 @@ int cmdQuality(const std::vector<std::string>& args, const Locations& where, con
                 std::snprintf(buf, sizeof buf, "%.10g", firstLine);
                 s.firstLine = buf;
                 const StripRun run = stripFile(file, s, tables);
-                q = throughCorrection(run, *w);
+                throughCorrection(run, *w, record);
             } else {
                 const SpectrumData d = readSpectrum(file, w, firstLine);
-                q = quality::computeBeamQuality(d.counts, d.kevPerChannel, options);
+                record.figures = quality::computeBeamQuality(d.counts, d.kevPerChannel, options);
             }
-            print(q, f);
+            print({record});
             progress.done(f, "ok");
         } catch (const std::exception& e) {
             progress.failed(f, readableError(e));

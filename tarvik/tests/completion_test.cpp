@@ -41,7 +41,7 @@ Words offers(const fs::path& dir, const std::vector<std::string>& words)
 Words optionsIn(const std::string& help)
 {
     Words out;
-    auto name = [](char c) { return (c >= 'a' && c <= 'z') || c == '-'; };
+    auto name = [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-'; };
     for (std::size_t i = 0; (i = help.find("--", i)) != std::string::npos;) {
         std::size_t j = i + 2;
         if (j < help.size() && help[j] >= 'a' && help[j] <= 'z') {
