@@ -93,6 +93,7 @@ std::optional<DisplayMessage> DisplayLogic::addSpectrum(const std::string& folde
         const int n = ++st_.spectrumCount;
         const auto slot = static_cast<std::size_t>(n);
         st_.spectrumFile[slot] = file;
+        times_[slot] = Times{};
         if (n == kMaxSpectra) c_.command1Enabled = false;
         st_.spectrumMax[slot] = 0;
         st_.dataFilePath = joinPath(folder, file);
@@ -138,6 +139,7 @@ std::optional<DisplayMessage> DisplayLogic::addOtherFormat(const std::string& na
     const int n = ++st_.spectrumCount;
     const auto slot = static_cast<std::size_t>(n);
     st_.spectrumFile[slot] = name;
+    times_[slot] = Times{placement.liveTimeS, placement.realTimeS};
     if (n == kMaxSpectra) c_.command1Enabled = false;
     double max = 0;
     for (int ch = 1; ch <= kChannels; ++ch) {

@@ -11,6 +11,7 @@
 #include "otherformat.h"
 #include "texts.h"
 
+#include <array>
 #include <optional>
 #include <string>
 
@@ -100,6 +101,13 @@ public:
     // width it is drawn with.
     std::optional<DisplayMessage> addOtherFormat(const std::string& name, const OtherFormatPlacement& placement,
                                                  DrawSurface& picture);
+    // The live and real time of loaded spectrum `slot` (1..spectrumCount):
+    // those of a file opened through "他の形式を開く…" that gives them, else
+    // empty.
+    struct Times {
+        std::optional<double> liveTimeS, realTimeS;
+    };
+    const Times& times(int slot) const { return times_.at(static_cast<std::size_t>(slot)); }
     // The keV per channel of the spectra loaded; 0 when none is.
     double widthInUse() const { return st_.spectrumCount > 0 ? valueOr0(st_.kevPerChannel) : 0.0; }
 
@@ -149,6 +157,7 @@ private:
     AppState& st_;
     DisplayControls c_;
     CountAxis axis_;
+    std::array<Times, kMaxSpectra + 1> times_{};
 };
 
 } // namespace tarvik

@@ -758,9 +758,16 @@ void Form5::Impl::showQuality() {
         QObject::connect(close, &QPushButton::clicked, qualityWindow, &QDialog::hide);
     }
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    // Figures other parts of the system know for a spectrum (pile-up share,
-    // dead time) go in as qualityColumns' third argument, one per slot.
-    qualityColumnsShown = qualityColumns(state);
+    // Figures other parts of the system know for a spectrum go in as
+    // qualityColumns' third argument, one per slot: the dead time of a file
+    // opened through "他の形式を開く…" that gives its live and real time.
+    // (A pile-up share the unfolding estimated would go in here too.)
+    std::vector<SpectrumExtras> extras;
+    for (int slot = 1; slot <= state.spectrumCount; ++slot) {
+        const DisplayLogic::Times& t = logic.times(slot);
+        extras.push_back(extrasOfTimes(t.liveTimeS, t.realTimeS));
+    }
+    qualityColumnsShown = qualityColumns(state, {}, extras);
     QApplication::restoreOverrideCursor();
     fillQualityTable();
     qualityWindow->show();

@@ -15,6 +15,8 @@ OtherFormatPlacement placeOtherFormat(const formats::Spectrum& s, double widthIn
 {
     OtherFormatPlacement p;
     p.fileChannels = s.counts.size();
+    p.liveTimeS = s.liveTimeS;
+    p.realTimeS = s.realTimeS;
     p.calibrated = s.calibration.has_value();
     if (p.calibrated) {
         p.fileGainKeV = s.calibration->gainKeV;

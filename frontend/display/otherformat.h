@@ -7,6 +7,7 @@
 #include "formats/spectrum.h"
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,7 @@ struct OtherFormatPlacement {
     double fileGainKeV = 0, fileOffsetKeV = 0;  // the file's line, when calibrated
     double leftOut = 0;          // counts not drawn (outside the channels, or beyond channel 1024)
     std::string why;             // for Shared: why the channels could not be taken as they are
+    std::optional<double> liveTimeS, realTimeS;  // the file's, where it gives them
 };
 
 // Where the spectrum goes.  `widthInUse` is the width of the spectra already

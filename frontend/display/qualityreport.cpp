@@ -1,6 +1,7 @@
 #include "qualityreport.h"
 
 #include "export.h"
+#include "quality/rates.h"
 #include "spectrumload.h"
 #include "texts.h"
 #include "values.h"
@@ -107,6 +108,12 @@ std::string sheet(const std::vector<QualityColumn>& columns, char separator, Fie
 }
 
 } // namespace
+
+SpectrumExtras extrasOfTimes(std::optional<double> liveTimeS, std::optional<double> realTimeS) {
+    SpectrumExtras e;
+    if (auto d = quality::deadTimeFraction(liveTimeS, realTimeS)) e.deadTimeFraction = quality::Value{*d, std::nan("")};
+    return e;
+}
 
 std::vector<QualityColumn> qualityColumns(const AppState& st, const quality::Options& options,
                                           std::span<const SpectrumExtras> extras) {

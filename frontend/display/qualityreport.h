@@ -25,6 +25,11 @@ struct SpectrumExtras {
     std::optional<quality::Value> deadTimeFraction;
 };
 
+// The extras a file's live and real time give: the dead-time fraction
+// 1 - live/real when both are known (no uncertainty: the analyser measured
+// the times), nothing otherwise.
+SpectrumExtras extrasOfTimes(std::optional<double> liveTimeS, std::optional<double> realTimeS);
+
 // One loaded spectrum.
 struct QualityColumn {
     std::string file;

@@ -432,6 +432,44 @@ TEST_F(DisplayWindowTest, OtherFormatsOpenThroughTheirOwnControl) {
     EXPECT_DOUBLE_EQ(*state.spectrumCounts[3][2], 9.0);
 }
 
+#ifdef TARVIK_HAVE_QUALITY
+// The quality window shows the dead time of a file that gives its live and
+// real time, "—" for the others, and no such row once none has it.
+TEST_F(DisplayWindowTest, QualityWindowShowsTheDeadTimeOfFilesThatGiveIt) {
+    writePmca(QStringLiteral("Tarvik_data/timed.mca"), 1024, 0.25);  // 9 s live in 10 s real
+    form->setOpenFileChooser([&](const QString&, const QString&, const QString&) {
+        return QDir::current().filePath(QStringLiteral("Tarvik_data/timed.mca"));
+    });
+    answerBox(QMessageBox::Ok, [&] { button("OpenOtherFormat")->click(); });
+    clickFile(QStringLiteral("first.mca1"));
+    button("Command1")->click();
+    ASSERT_EQ(state.spectrumCount, 2);
+    button("QualityButton")->click();
+    auto* window = form->findChild<QDialog*>(QStringLiteral("QualityWindow"));
+    ASSERT_NE(window, nullptr);
+    auto* table = window->findChild<QTableWidget*>(QStringLiteral("QualityTable"));
+    auto rowOf = [&](const QString& name) {
+        for (int r = 0; r < table->rowCount(); ++r)
+            if (table->verticalHeaderItem(r)->text() == name) return r;
+        return -1;
+    };
+    const int dead = rowOf(QStringLiteral("不感時間の割合"));
+    ASSERT_GE(dead, 0);
+    EXPECT_EQ(table->item(dead, 0)->text(), QStringLiteral("%"));
+    EXPECT_EQ(table->item(dead, 1)->text(), QStringLiteral("10.00"));
+    EXPECT_EQ(table->item(dead, 2)->text(), QStringLiteral("—"));
+    EXPECT_LT(rowOf(QStringLiteral("パイルアップの割合")), 0);
+
+    // Cleared, and the list's file in the first slot: no dead time left over.
+    button("Command2")->click();
+    clickFile(QStringLiteral("first.mca1"));
+    button("Command1")->click();
+    ASSERT_EQ(state.spectrumCount, 1);
+    button("QualityButton")->click();
+    EXPECT_LT(rowOf(QStringLiteral("不感時間の割合")), 0);
+}
+#endif
+
 TEST_F(DisplayWindowTest, SavesGraphAndSpectraWhereTheUserSays) {
     QString answer;
     int asked = 0;
