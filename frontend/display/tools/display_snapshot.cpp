@@ -4,7 +4,8 @@
 //                    [--lang ja|en] [--work <working folder that does not exist yet>]
 // writes preview.png (a file's header), display.png (the window),
 // other_format.png (the window with two analyser files opened through
-// "他の形式を開く…"),
+// "他の形式を開く…") and quality_other.png (their beam-quality window, with
+// the dead time of their live and real time),
 // page.pdf (the printout), display_log.png (the window with the count axis
 // in decades), graph.png/.svg/.pdf and spectra.csv (what the save menu
 // writes), message_print.png and message_noprinter.png (the boxes of
@@ -339,6 +340,8 @@ int main(int argc, char** argv) {
         const QString shot = QDir(out).filePath(QStringLiteral("other_format.png"));
         ok = form.grab().save(shot) && ok;
         QTextStream(stdout) << shot << "\n";
+        // Their live and real time give the dead-time row.
+        saveQuality("quality_other.png");
     }
     return ok ? 0 : 1;
 }

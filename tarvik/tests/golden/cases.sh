@@ -255,3 +255,11 @@ ls c
 tarvik strip --kv 80 --kev-per-channel 0.1 --res nowhere Tarvik_data/W80kV_2.5mmAl_direct.csv
 tarvik strip --kv 80 --kev-per-channel 0.1 --res RES --outdir . --force Tarvik_data/W80kV_2.5mmAl_direct.csv
 tarvik quality --res RES Tarvik_data/W80kV_2.5mmAl_direct.mca1
+
+# ---- quality: times and rates
+tarvik quality --aperture-mm2 0 x.mca1
+tarvik quality --aperture-mm2 -1 x.mca1
+tarvik quality --aperture-mm2 abc x.mca1
+tarvik quality --mas 0 x.mca1
+tarvik quality --mas 10 --kv 80 --angle 90 --length-mm 10 --scatterer PMMA x.csv
+printf '<<PMCA SPECTRUM>>\r\nLIVE_TIME - 9\r\nREAL_TIME - 10\r\n<<DATA>>\r\n0\r\n0\r\n500\r\n800\r\n600\r\n300\r\n100\r\n0\r\n<<END>>\r\n' > timed.mca; tarvik quality --resamples 0 --kev-per-channel 10 timed.mca; tarvik quality --resamples 20 --kev-per-channel 10 --aperture-mm2 0.5 --mas 40 timed.mca; tarvik quality --json --resamples 0 --kev-per-channel 10 --mas 40 timed.mca; rm timed.mca
