@@ -84,6 +84,19 @@ std::vector<double> exitAttenuation(const ScatterModel& model, double length, do
 
 } // namespace
 
+int primaryChannels(const ScatterModel& model, double width, double tableEndKeV)
+{
+    const int n = channelCount;
+    const double top = n * width;
+    // Compton energy E' = E / (1 + E (1 - cos θ) / m c²): the primary whose
+    // line lies at `top`, when there is one.
+    const double k = (1.0 - std::cos(model.theta())) / model.restEnergy();
+    double highest = tableEndKeV;
+    if (1.0 - top * k > 0.0) highest = std::min(highest, top / (1.0 - top * k));
+    const int channels = static_cast<int>(std::floor(highest / width));
+    return std::clamp(channels, n, 2 * n);
+}
+
 ScatterModelData loadScatterModel(const std::filesystem::path& scattererPath)
 {
     ScatterModelData d;
@@ -229,11 +242,18 @@ UnfoldResult unfoldPrimary(const ConversionInput& in, const ScatterModelData& da
     const int n = channelCount;
     const int fitFirst = firstFittedChannel - 1;  // 0-based
     const std::vector<double> attOut = exitAttenuation(model, length, w);
+    // Primaries above the analyser's range still scatter into it (at 90°
+    // a 120 keV photon arrives at 97 keV): they are unknowns of the fit up
+    // to the energy whose Compton line lies at the top of the range (any
+    // higher one is seen by less than half of its photons), within the
+    // coefficient table and at most as many again as the range; they are
+    // not written.
+    const int np = options.aboveRange ? primaryChannels(model, w, data.scatterer.coefficients.back().energy) : n;
 
     // The model matrix, one column per primary channel.
-    std::vector<Column> columns(static_cast<std::size_t>(n));
+    std::vector<Column> columns(static_cast<std::size_t>(np));
     std::vector<double> scratch(static_cast<std::size_t>(n), 0.0);
-    for (int j = 1; j <= n; ++j) {
+    for (int j = 1; j <= np; ++j) {
         int lo = n, hi = -1;
         for (int s = 0; s < options.subSamples; ++s) {
             const double e = (j - 1 + (s + 0.5) / options.subSamples) * w;
@@ -257,9 +277,9 @@ UnfoldResult unfoldPrimary(const ConversionInput& in, const ScatterModelData& da
     // Sensitivity of each primary channel inside the fitted channels; solve
     // only for channels seen mostly inside them and not drowned by the
     // attenuation.
-    std::vector<double> sensitivity(static_cast<std::size_t>(n), 0.0);
+    std::vector<double> sensitivity(static_cast<std::size_t>(np), 0.0);
     double best = 0.0;
-    for (int j = 0; j < n; ++j) {
+    for (int j = 0; j < np; ++j) {
         const Column& c = columns[static_cast<std::size_t>(j)];
         double s = 0.0;
         for (std::size_t k = 0; k < c.values.size(); ++k)
@@ -269,7 +289,7 @@ UnfoldResult unfoldPrimary(const ConversionInput& in, const ScatterModelData& da
         best = std::max(best, s);
     }
     std::vector<int> solved;
-    for (int j = 0; j < n; ++j)
+    for (int j = 0; j < np; ++j)
         if (best > 0.0 && sensitivity[static_cast<std::size_t>(j)] >= options.minimumSensitivity * best)
             solved.push_back(j);
     // From here on only the fitted channels of each column matter.
@@ -292,7 +312,7 @@ UnfoldResult unfoldPrimary(const ConversionInput& in, const ScatterModelData& da
 
     // Start: the back-projection of the counts, which is exact for a model
     // without broadening; a floor keeps every solved channel free to grow.
-    std::vector<double> p(static_cast<std::size_t>(n), 0.0);
+    std::vector<double> p(static_cast<std::size_t>(np), 0.0);
     double startMax = 0.0;
     for (int j : solved) {
         const Column& c = columns[static_cast<std::size_t>(j)];
@@ -339,7 +359,7 @@ UnfoldResult unfoldPrimary(const ConversionInput& in, const ScatterModelData& da
     // power ω: ω = 1 is the plain EM step, which never lowers the
     // likelihood; a larger ω moves further along the same direction and is
     // kept only when the deviance falls, otherwise the plain step is taken.
-    std::vector<double> factor(static_cast<std::size_t>(n), 1.0), previous;
+    std::vector<double> factor(static_cast<std::size_t>(np), 1.0), previous;
     while (it < options.maxIterations) {
         ++it;
         for (int j : solved) {
@@ -399,6 +419,7 @@ UnfoldResult unfoldPrimary(const ConversionInput& in, const ScatterModelData& da
     result.fittedChannels = fitted;
     result.firstPrimary = solved.front() + 1;
     result.lastPrimary = solved.back() + 1;
+    result.primaryChannels = np;
     return result;
 }
 

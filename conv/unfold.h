@@ -59,6 +59,7 @@ public:
     double profileShare(double pz) const;
 
     double theta() const { return theta_; }
+    double restEnergy() const { return restEnergy_; }
 
 private:
     double theta_, cosTheta_, sinHalf_;
@@ -90,6 +91,9 @@ struct UnfoldOptions {
     // Over-relaxation ω of the EM step (1 = plain EM); a step that would
     // raise the deviance falls back to the plain one.
     double relaxation = 3.0;
+    // Primaries above channel 1024 that scatter into the range are
+    // unknowns of the fit (off: only the range's own, as before).
+    bool aboveRange = true;
 };
 
 struct UnfoldResult {
@@ -97,8 +101,15 @@ struct UnfoldResult {
     int iterations = 0;
     double deviance = 0;     // Poisson deviance of the fit
     int fittedChannels = 0;  // measured channels with counts in the fit
-    int firstPrimary = 0, lastPrimary = 0;  // solved primary channels
+    int firstPrimary = 0, lastPrimary = 0;  // solved primary channels (may lie above 1024)
+    int primaryChannels = 0;                // primary channels of the model, 1024 and more
 };
+
+// The primary channels the model holds for channel width `width`: the
+// 1024 of the range and those above it whose Compton line at the model's
+// angle still lies inside the range (up to `tableEndKeV`, the end of the
+// coefficient table, and at most 2048 in all).
+int primaryChannels(const ScatterModel& model, double width, double tableEndKeV);
 
 // Refuses what the model cannot use, before any work: an angle outside 1 to
 // 180 degrees, a negative or non-finite length, a channel width not above
@@ -112,7 +123,9 @@ using UnfoldProgressFn = std::function<void(int iteration, double deviance)>;
 
 // The primary spectrum whose modelled scattered spectrum best explains the
 // measured counts of channels 21..1024 (Poisson maximum likelihood, solved
-// by EM, which keeps every count non-negative).  The result is scaled so
+// by EM, which keeps every count non-negative).  Primaries above channel
+// 1024 that scatter into the range are estimated with the others and not
+// written.  The result is scaled so
 // that channels 2..1024 hold the measured total of channels 2..1024, each
 // channel truncated to a whole count.  Throws ConversionError when the
 // input is refused or the iteration does not converge.

@@ -35,7 +35,8 @@ ConversionInput scatter(const std::vector<double>& primary, int angle, float len
     in.channelWidth = width;
     const ScatterModel model(pmmaData(), angle);
     std::vector<double> sum(channelCount, 0.0);
-    for (int j = 0; j < channelCount; ++j) {
+    // The primary may reach beyond the analyser's 1024 channels.
+    for (int j = 0; j < int(primary.size()); ++j) {
         if (primary[std::size_t(j)] <= 0) continue;
         for (int s = 0; s < 5; ++s) {
             const double e = (j + (s + 0.5) / 5.0) * width;
@@ -66,11 +67,13 @@ double meanEnergy(const std::vector<double>& n, float w, double from = 10.0)
 
 std::vector<double> asDouble(const Spectrum& s) { return std::vector<double>(s.begin(), s.end()); }
 
-// A filtered continuum of Kramers' shape up to `kv`.
+// A filtered continuum of Kramers' shape up to `kv` (channels beyond 1024
+// when the voltage lies above the range).
 std::vector<double> continuum(double kv, float w)
 {
-    std::vector<double> p(channelCount, 0.0);
-    for (int j = 0; j < channelCount; ++j) {
+    const int n = std::max(channelCount, int(std::ceil(kv / w)));
+    std::vector<double> p(std::size_t(n), 0.0);
+    for (int j = 0; j < n; ++j) {
         const double e = (j + 0.5) * w;
         if (e > 12.0 && e < kv) p[std::size_t(j)] = (kv - e) / e * std::exp(-std::pow(18.0 / e, 3.0));
     }
@@ -157,6 +160,33 @@ TEST_F(UnfoldRecovery, SmoothContinuumAtBothAnglesAndLengths)
             EXPECT_LE(primary, measured);
             EXPECT_GE(primary, measured - channelCount);
         }
+}
+
+TEST_F(UnfoldRecovery, PrimariesAboveTheRangeAreEstimatedNotIgnored)
+{
+    // 120 kV at 0.1 keV per channel: the range ends at 102.4 keV, but the
+    // Compton line of 120 keV at 90 degrees lies at 97 keV.  The spectrum is
+    // compared with the truth inside the range.
+    const float w = 0.1f;
+    const std::vector<double> p = continuum(120.0, w);
+    const std::vector<double> inRange(p.begin(), p.begin() + channelCount);
+    const UnfoldResult u = unfoldPrimary(scatter(p, 90, 0.0f, w, 200000.0), pmmaData());
+    EXPECT_GT(u.primaryChannels, 1200);
+    EXPECT_GT(u.lastPrimary, channelCount);
+    const std::vector<double> q = asDouble(u.primary);
+    EXPECT_NEAR(meanEnergy(q, w), meanEnergy(inRange, w), 0.05);
+    // The top 10 keV of the range hold their share within 3 %.
+    auto share = [&](const std::vector<double>& s) {
+        double top = 0, all = 0;
+        for (int j = 0; j < channelCount; ++j) {
+            const double e = (j + 0.5) * w;
+            if (e < 20) continue;
+            all += s[std::size_t(j)];
+            if (e >= 92.4) top += s[std::size_t(j)];
+        }
+        return top / all;
+    };
+    EXPECT_NEAR(share(q) / share(inRange), 1.0, 0.03);
 }
 
 TEST_F(UnfoldRecovery, KEdgeOfAFilterSurvives)
