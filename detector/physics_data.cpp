@@ -41,6 +41,7 @@ std::string libraryVersion()
 double kevAngstrom() { return KEV2ANGST; }
 double electronRestEnergy() { return MEC2; }
 double electronRadiusCm() { return R_E * 100.0; }
+double avogadro() { return AVOGNUM * 1e24; }  // xraylib's is per mole and barn/cm²
 double electronMomentumAtomic()
 {
     const double hbarC = KEV2ANGST / (2.0 * std::numbers::pi);  // keV·Å

@@ -27,6 +27,8 @@ double kevAngstrom();
 double electronRestEnergy();
 // Classical electron radius in cm.
 double electronRadiusCm();
+// Avogadro's number per mole.
+double avogadro();
 // The electron's momentum m·c in atomic units of momentum (1/α), from hc,
 // the rest energy and the classical electron radius: ħc / (r_e·m c²).
 double electronMomentumAtomic();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <numbers>
 #include <stdexcept>
 
 #include "fixedio/fixedio.h"
@@ -16,7 +17,54 @@ namespace tvgen {
 namespace {
 constexpr int kAl = 13;
 constexpr int kW = 74;
+// Mean excitation energy of tungsten (ICRU Report 37, 1984), keV.
+constexpr double kTungstenExcitationKeV = 0.727;
+
+// Depth of the electron's path in the anode, in g/cm², at which an electron
+// that entered with the last energy of `grid` (ascending) has slowed down to
+// each energy of the grid.
+std::vector<double> anodeDepth(const std::vector<double>& grid)
+{
+    std::vector<double> depth(grid.size(), 0.0);
+    for (std::size_t k = grid.size() - 1; k-- > 0;) {
+        const double a = grid[k], b = grid[k + 1];
+        depth[k] = depth[k + 1] + 0.5 * (b - a) * (1.0 / tungstenStoppingPower(a) + 1.0 / tungstenStoppingPower(b));
+    }
+    return depth;
+}
 } // namespace
+
+double tungstenStoppingPower(double t)
+{
+    const double mec2 = tvdet::xrl::electronRestEnergy();
+    const double re = tvdet::xrl::electronRadiusCm();
+    const double tau = t / mec2;
+    const double beta2 = tau * (tau + 2.0) / ((tau + 1.0) * (tau + 1.0));
+    const double perElectron = 2.0 * std::numbers::pi * re * re * mec2;  // keV·cm²
+    const double electronsPerGram = tvdet::xrl::avogadro() * kW / tvdet::xrl::atomicWeight(kW);
+    const double i = kTungstenExcitationKeV / mec2;
+    const double f = 1.0 - beta2 + (tau * tau / 8.0 - (2.0 * tau + 1.0) * std::numbers::ln2) / ((tau + 1.0) * (tau + 1.0));
+    return perElectron * electronsPerGram / beta2 * (std::log(tau * tau * (tau + 2.0) / (2.0 * i * i)) + f);
+}
+
+TubeModel filteredTube(double kilovolts, double aluminiumMm)
+{
+    TubeModel t;
+    t.kilovolts = kilovolts;
+    t.aluminiumMm = aluminiumMm;
+    t.anodeAngleDeg = 12.0;
+    t.glassMm = 1.5;
+    return t;
+}
+
+double glassTransmission(double e, double mm)
+{
+    static const auto glass = tvdet::xrl::nistCompound("Glass, Pyrex");
+    double mu = 0;
+    for (std::size_t j = 0; j < glass.elements.size(); ++j)
+        mu += glass.massFractions[j] * tvdet::xrl::total(glass.elements[j], e);
+    return std::exp(-mu * glass.density * mm / 10.0);
+}
 
 double PhotonSpectrum::total() const
 {
@@ -54,6 +102,7 @@ PhotonSpectrum tubeSpectrum(const TubeModel& tube)
         s.energyKeV.push_back(e);
         s.weight.push_back(w);
     }
+    const std::size_t firstLine = s.weight.size();
     if (e0 > tvdet::xrl::kEdge(kW)) {
         const auto lines = tvdet::xrl::kLines(kW);
         double rates = 0;
@@ -63,7 +112,40 @@ PhotonSpectrum tubeSpectrum(const TubeModel& tube)
             s.weight.push_back(tube.kLineShare * continuum * l.radiativeRate / rates);
         }
     }
-    for (std::size_t i = 0; i < s.weight.size(); ++i) s.weight[i] *= aluminiumTransmission(s.energyKeV[i], alCm);
+    if (tube.anodeAngleDeg > 0) {
+        // Electron energies every 0.05 keV from 1 keV to e0 and the depth
+        // reached at each; a photon of E comes from every depth where the
+        // electron still has more than E, equally per keV of electron
+        // energy (which gives Kramers' (e0 - E)/E without absorption).
+        std::vector<double> grid;
+        const int steps = std::max(1, static_cast<int>(std::ceil((e0 - 1.0) / 0.05)));
+        for (int k = 0; k <= steps; ++k) grid.push_back(1.0 + (e0 - 1.0) * k / steps);
+        const std::vector<double> depth = anodeDepth(grid);
+        const double perDepth = 1.0 / std::sin(tube.anodeAngleDeg * std::numbers::pi / 180.0);
+        // Share of the photons of E (made between `from` and e0) that leave the anode.
+        auto escaping = [&](double e, double from) {
+            const double mu = tvdet::xrl::total(kW, e) * perDepth;
+            double sum = 0, len = 0;
+            for (std::size_t k = 0; k + 1 < grid.size(); ++k) {
+                const double a = std::max(grid[k], from), b = grid[k + 1];
+                if (b <= a) continue;
+                const double t = (a - grid[k]) / (b - grid[k]);
+                const double da = depth[k] + t * (depth[k + 1] - depth[k]);
+                sum += 0.5 * (b - a) * (std::exp(-mu * da) + std::exp(-mu * depth[k + 1]));
+                len += b - a;
+            }
+            return len > 0 ? sum / len : 1.0;
+        };
+        const double kEdge = tvdet::xrl::kEdge(kW);
+        for (std::size_t i = 0; i < s.weight.size(); ++i) {
+            // The K lines come from wherever the electrons can still ionise the K shell.
+            s.weight[i] *= escaping(s.energyKeV[i], i >= firstLine ? kEdge : s.energyKeV[i]);
+        }
+    }
+    for (std::size_t i = 0; i < s.weight.size(); ++i) {
+        s.weight[i] *= aluminiumTransmission(s.energyKeV[i], alCm);
+        if (tube.glassMm > 0) s.weight[i] *= glassTransmission(s.energyKeV[i], tube.glassMm);
+    }
     return s;
 }
 

@@ -31,7 +31,26 @@ struct TubeModel {
     // 10 keV up to the tube voltage.
     double kLineShare = 0.04;
     double stepKeV = 0.01;
+    // Self-absorption in the tungsten anode: the angle between the anode
+    // surface and the central ray in degrees (0: none, Kramers' law alone).
+    // A photon made at the depth where the electron has slowed down to T
+    // leaves through depth(T) / sin(angle) of tungsten; depth(T) is the
+    // electron's path from the tube voltage down to T (continuous slowing
+    // down with the Bethe collision stopping power, straight in).
+    double anodeAngleDeg = 0;
+    // Inherent filtration: borosilicate glass of the tube's envelope, mm.
+    double glassMm = 0;
 };
+
+// The tube of the round trip's second truth: self-absorption in an anode of
+// 12 degrees and 1.5 mm of borosilicate glass (sources in
+// generator/README.md), then the added aluminium.
+TubeModel filteredTube(double kilovolts, double aluminiumMm = 2.5);
+
+// Mass collision stopping power of tungsten for electrons of T keV in
+// keV·cm²/g (Bethe's formula for electrons, mean excitation energy of
+// tungsten 727 eV).
+double tungstenStoppingPower(double electronKeV);
 
 // Kramers' thick-target law for the continuum, dN/dE ∝ (E0 - E)/E, with the
 // tungsten K lines (energies and relative rates from the physics data)
@@ -40,6 +59,8 @@ PhotonSpectrum tubeSpectrum(const TubeModel& tube);
 
 // Transmission of `cm` of aluminium at E keV.
 double aluminiumTransmission(double energyKeV, double cm);
+// Transmission of `mm` of borosilicate glass at E keV.
+double glassTransmission(double energyKeV, double mm);
 
 // The spectrum scattered at θ (radians) off the material: every energy E
 // moves to the Compton energy E' and is weighted with the Klein–Nishina

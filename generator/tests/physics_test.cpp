@@ -125,5 +125,64 @@ TEST(PhysicsDataTest, ErrorsOfTheLibraryBecomeExceptions)
     EXPECT_FALSE(xrl::libraryVersion().empty());
 }
 
+TEST(TubeModelTest, ElectronDepthInTheAnodeAgainstAnEmpiricalRange)
+{
+    // The depth the round trip's tube takes for its anode's
+    // self-absorption: the path of an electron slowing down from 50 to 150
+    // keV (Bethe's collision stopping power of tungsten) against the
+    // Kanaya-Okayama range, J. Phys. D 5, 43 (1972), R = 0.0276 A E^1.67 /
+    // (Z^0.889 rho) um (E in keV).  The straight path must be somewhat
+    // longer than the penetration range (electrons scatter and turn back),
+    // not a factor off.
+    for (double t0 : {50.0, 100.0, 150.0}) {
+        double path = 0.0;
+        const int n = 20000;
+        for (int k = 0; k < n; ++k) {
+            const double a = 1.0 + (t0 - 1.0) * k / n, b = 1.0 + (t0 - 1.0) * (k + 1) / n;
+            path += 0.5 * (b - a) * (1.0 / tungstenStoppingPower(a) + 1.0 / tungstenStoppingPower(b));
+        }
+        const double rho = xrl::elementDensity(74);
+        const double range = 0.0276 * xrl::atomicWeight(74) * std::pow(t0, 1.67) / (std::pow(74.0, 0.889) * rho) *
+                             1e-4 * rho;  // g/cm2
+        EXPECT_GT(path / range, 1.0) << t0;
+        EXPECT_LT(path / range, 1.5) << t0;
+    }
+}
+
+TEST(TubeModelTest, AnodeAndGlassHardenTheSpectrumButLeaveTheDefaultAlone)
+{
+    TubeModel plain;
+    plain.kilovolts = 80;
+    plain.stepKeV = 0.05;
+    const PhotonSpectrum kramers = tubeSpectrum(plain);
+    TubeModel tube = filteredTube(80);
+    tube.stepKeV = 0.05;
+    const PhotonSpectrum filtered = tubeSpectrum(tube);
+    ASSERT_EQ(kramers.weight.size(), filtered.weight.size());
+    // The plain model is Kramers' law behind the aluminium.
+    for (std::size_t i = 0; i < kramers.weight.size(); i += 97) {
+        const double e = kramers.energyKeV[i];
+        if (e >= 80.0) break;
+        EXPECT_NEAR(kramers.weight[i], (80.0 - e) / e * 0.05 * aluminiumTransmission(e, 0.25), 1e-12 * (1 + kramers.weight[i]));
+    }
+    // The anode and the glass absorb the more the lower the energy, from
+    // above tungsten's L1 edge (12.1 keV) to its K edge (69.5 keV).
+    // (The continuum's grid ascends; the K lines follow it.)
+    double previous = 0.0;
+    for (std::size_t i = 0; i < kramers.weight.size() && (i == 0 || kramers.energyKeV[i] > kramers.energyKeV[i - 1]);
+         ++i) {
+        const double e = kramers.energyKeV[i];
+        if (e < 12.5 || e > 69.0 || kramers.weight[i] <= 0) continue;
+        const double ratio = filtered.weight[i] / kramers.weight[i];
+        EXPECT_GE(ratio, previous) << e;
+        EXPECT_LT(ratio, 1.0) << e;
+        previous = ratio;
+    }
+    // The glass is about 1 mm of aluminium.
+    const double alEquivalent = std::log(glassTransmission(30.0, 1.5)) / std::log(aluminiumTransmission(30.0, 0.1));
+    EXPECT_GT(alEquivalent, 0.5);
+    EXPECT_LT(alEquivalent, 1.2);
+}
+
 } // namespace
 } // namespace tvgen
