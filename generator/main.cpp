@@ -56,7 +56,16 @@ void usage()
                  "                 of RESDIR/detector.txt, a Markdown table of mean energy, HVL and the\n"
                  "                 RMS deviation in 1 keV bins (--kv 50,80,100,120 and\n"
                  "                 --kev-per-channel 0.1,0.15,0.2 by default; --photons N per\n"
-                 "                 measurement, --iterations A,B,... unfolding iterations to try)\n"
+                 "                 measurement, --iterations A,B,... unfolding iterations to try,\n"
+                 "                 --truth kramers,tube the true spectra, --measure FILE the profile of\n"
+                 "                 a detector that measures (repeatable; default RESDIR's own),\n"
+                 "                 --vary holes=F,electrons=F,bias=F,fwhm=F,gain=F,offset=KEV changes\n"
+                 "                 every measuring detector (factors; the analyser's gain and offset),\n"
+                 "                 --told-scale GAIN,OFFSET writes an energy scale into the response's\n"
+                 "                 profile (gain as a factor of the keV per channel), --peak-counts\n"
+                 "                 A,B,... thins each measurement to A, B, ... counts in its highest\n"
+                 "                 channel (0: the whole measurement), --repeats N thinnings per level,\n"
+                 "                 --no-standard leaves the standard method out)\n"
                  "  --roundtrip-conv DATADIR  scatter known tube spectra off carbon and PMMA (90 and\n"
                  "                 120 degrees, 0 and 1 cm), convert them back with both conversion\n"
                  "                 methods, as scattered and measured through the calibrated detector\n"
@@ -96,6 +105,8 @@ int main(int argc, char** argv)
     bool characterizeRecovery = false, sourceSpectra = false;
     std::string roundTripCharacterize;
     tvgen::CharacterizeBenchOptions cb;
+    std::vector<std::string> measureFiles;
+    std::string vary;
     auto numberList = [](const std::string& v, auto convert) {
         std::vector<decltype(convert(std::string()))> out;
         for (std::size_t p = 0; p < v.size();) {
@@ -151,6 +162,45 @@ int main(int argc, char** argv)
                 mb.iterations = numberList(value(), [](const std::string& x) { return std::stoi(x); });
                 for (int n : mb.iterations)
                     if (n < 1 || n > 100000) throw std::invalid_argument("--iterations: 1 to 100000");
+            }
+            else if (a == "--truth") {
+                mb.truths = numberList(value(), [](const std::string& x) { return x; });
+                for (const auto& t : mb.truths)
+                    if (t != "kramers" && t != "tube") throw std::invalid_argument("--truth: kramers or tube");
+            } else if (a == "--measure") measureFiles.push_back(value());
+            else if (a == "--vary") vary = value();
+            else if (a == "--told-scale") {
+                const auto v = numberList(value(), [](const std::string& x) { return std::stod(x); });
+                if (v.size() != 2 || !(v[0] > 0.5 && v[0] < 2.0)) throw std::invalid_argument("--told-scale GAIN,OFFSET");
+                mb.told = tvgen::ToldScale{v[0], v[1]};
+            } else if (a == "--peak-counts") {
+                mb.peakCounts = numberList(value(), [](const std::string& x) { return std::stod(x); });
+            } else if (a == "--repeats") {
+                mb.repeats = std::stoi(value());
+                if (mb.repeats < 1 || mb.repeats > 1000) throw std::invalid_argument("--repeats: 1 to 1000");
+            } else if (a == "--no-standard") mb.standard = false;
+            else if (a == "--variant") {
+                // label:key=value,key=value
+                const std::string v = value();
+                const auto colon = v.find(':');
+                tvgen::UnfoldVariant u{v.substr(0, colon), {}};
+                if (colon != std::string::npos)
+                    for (const auto& item : numberList(v.substr(colon + 1), [](const std::string& x) { return x; })) {
+                        const auto eq = item.find('=');
+                        const std::string k = item.substr(0, eq);
+                        const double x = std::stod(item.substr(eq + 1));
+                        if (k == "iterations") u.options.iterations = static_cast<int>(x);
+                        else if (k == "shape-iterations") u.options.shapeIterations = static_cast<int>(x);
+                        else if (k == "shape-after") u.options.shapeAfter = static_cast<int>(x);
+                        else if (k == "shape-steps") u.options.shapeSteps = static_cast<int>(x);
+                        else if (k == "weak") u.options.weakBinError = x;
+                        else if (k == "background") u.options.backgroundUncertainty = x;
+                        else if (k == "margin") u.options.shapeMarginKeV = x;
+                        else if (k == "power-width") u.options.shapePowerWidth = x;
+                        else if (k == "smooth") u.options.smoothLowEnd = x != 0;
+                        else throw std::invalid_argument("--variant: unknown " + k);
+                    }
+                mb.variants.push_back(u);
             }
             else if (a == "--kv") {
                 kvGiven = true;
@@ -222,6 +272,36 @@ int main(int argc, char** argv)
 #ifdef TVGEN_HAVE_TVSTRIP
             if (methods) {
                 if (kvGiven) mb.kilovolts = kilovolts;
+                std::vector<std::pair<std::string, tvstrip::DetectorProfile>> measuring;
+                for (const auto& f : measureFiles)
+                    measuring.emplace_back(std::filesystem::path(f).stem().string(), tvstrip::loadDetectorProfile(f));
+                if (measuring.empty() && !vary.empty())
+                    measuring.emplace_back("own", tvstrip::loadDetectorProfile(
+                                                      (std::filesystem::path(roundTripFolder) / "detector.txt").string()));
+                for (auto& [label, p] : measuring) {
+                    tvgen::MeasuringDetector d{label, p, 1.0, 0.0};
+                    if (!vary.empty()) {
+                        d.label += " [" + vary + "]";
+                        for (const auto& item : numberList(vary, [](const std::string& x) { return x; })) {
+                            const auto eq = item.find('=');
+                            if (eq == std::string::npos) throw std::invalid_argument("--vary: name=value, ...");
+                            const std::string k = item.substr(0, eq);
+                            const double v = std::stod(item.substr(eq + 1));
+                            if (k == "holes") d.profile.mutauHoles *= v;
+                            else if (k == "electrons") d.profile.mutauElectrons *= v;
+                            else if (k == "bias") d.profile.biasVolts *= v;
+                            else if (k == "fwhm") {
+                                // FWHM scaled by v at every energy: each term of FWHM² by v².
+                                d.profile.fwhm2Constant *= v * v;
+                                d.profile.fwhm2Linear *= v * v;
+                                d.profile.fwhmProportional *= v;
+                            } else if (k == "gain") d.gainFactor = v;
+                            else if (k == "offset") d.offsetKeV = v;
+                            else throw std::invalid_argument("--vary: unknown " + k);
+                        }
+                    }
+                    mb.detectors.push_back(d);
+                }
                 mb.threads = o.threads;
                 tvgen::roundTripMethods(roundTripFolder, mb, std::cout, std::cerr);
             } else

@@ -151,7 +151,7 @@ int runStripping(const fs::path& workDir, const Console& console)
         UnfoldResponse response;
         UnfoldRange range;
         if (job.method == StripMethod::Unfold) {
-            response = loadUnfoldResponse(tableFolder);
+            response = loadUnfoldResponse(tableFolder, unfoldNeededKeV(job.voltage, job.kevPerChannel));
             range = unfoldRange(response, job.voltage, job.kevPerChannel);
         }
 
@@ -170,12 +170,19 @@ int runStripping(const fs::path& workDir, const Console& console)
 
         Counts corrected;
         if (job.method == StripMethod::Unfold) {
-            std::fprintf(console.out, "  Unfolding channels %d to %d\n", range.first, range.last);
+            if (const auto note = energyScaleNote(response.profile, job.kevPerChannel))
+                std::fprintf(console.out, "%s\n", note->c_str());
+            std::fprintf(console.out, "  Unfolding channels %d to %d\n", range.firstMeasured, range.last);
             std::fflush(console.out);
             UnfoldReport report;
             corrected = unfoldSpectrum(job.counts, job.kevPerChannel, job.voltage, response, {}, &report);
             std::fprintf(console.out, "  Converged after %d iterations (last change %.3f %%)\n", report.iterations,
                          100.0 * report.lastChange);
+            if (report.smoothBelowKeV > 0)
+                std::fprintf(console.out,
+                             "  Below %.1f keV the spectrum is one smooth shape (the counts there are mostly what "
+                             "higher energies leave)\n",
+                             report.smoothBelowKeV);
         } else {
             ResponseTableFiles tables(workDir, tableFolder.parent_path());
             try {

@@ -2,19 +2,43 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
+#include <memory>
 #include <string>
 
 namespace tvstrip {
 
 namespace {
 
+// The products of the detector model in a copy for processors with AVX2
+// as well (chosen when the program starts).  Each sum keeps its order of
+// additions and nothing is contracted into fused multiply-adds, so both
+// copies give the same numbers.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && !defined(__SANITIZE_ADDRESS__)
+#define TARVIK_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define TARVIK_VECTOR_CLONES
+#endif
+
 double channelCentre(int channel, double w) { return (channel - 0.5) * w; }
+
+// The measured channel that records the calibrated energy e (upper edges
+// included; the tolerance keeps an edge computed as k·g/g in channel k).
+int measuredChannelOf(double e, const EnergyScale& s)
+{
+    return static_cast<int>(std::ceil((e - s.offsetKeV) / s.gainKevPerChannel - 1e-9));
+}
+
+double measuredCentre(int channel, const EnergyScale& s)
+{
+    return s.offsetKeV + (channel - 0.5) * s.gainKevPerChannel;
+}
 
 // Sum of a[i] * b[i] over n terms, in eight interleaved partial sums so
 // that the compiler can use vector instructions without reordering any
 // single sum.
-float dot(const float* a, const float* b, int n)
+TARVIK_VECTOR_CLONES float dot(const float* a, const float* b, int n)
 {
     float acc[8] = {};
     int i = 0;
@@ -31,19 +55,23 @@ float dot(const float* a, const float* b, int n)
 // estimate from overshooting where the iteration has slowed down.
 constexpr double kMaxExtrapolation = 0.95;
 
-// The detector model A = G * D on the channels first..last:
-//  D: photons incident in channel j (at its centre) -> recorded energy on
-//     the calibrated scale, histogrammed into channels 1..j (a recorded
-//     energy never exceeds the photon energy);
+// The detector model A = G * D:
+//  D: photons incident in channel j of the nominal grid (at its centre) ->
+//     recorded energy on the calibrated scale, histogrammed into channels
+//     1..j of the same grid (a recorded energy never exceeds the photon
+//     energy);
 //  G: the resolution, a Gaussian of the profile's FWHM at the recorded
-//     energy, widened by the channel's own width, from channel i to the
-//     measured channels first..last.
+//     energy, widened by the grid channel's own width, integrated over the
+//     analyser's channels on its energy scale (measured channels
+//     firstMeasured..last).
 // D is held by incident channel, so that both products run over
-// contiguous memory.
+// contiguous memory.  Vectors are indexed by channel number and sized for
+// both grids.
 class DetectorModel {
 public:
-    DetectorModel(const UnfoldResponse& r, float kevPerChannel, const UnfoldRange& range)
-        : first_(range.first), last_(range.lastIncident), rows_(range.last)
+    DetectorModel(const UnfoldResponse& r, float kevPerChannel, const EnergyScale& scale, const UnfoldRange& range)
+        : first_(range.first), last_(range.lastIncident), mFirst_(range.firstMeasured), mLast_(range.last),
+          size_(static_cast<std::size_t>(std::max(range.lastIncident, kChannels)) + 1)
     {
         const double w = kevPerChannel;
         const int n = last_ + 1;
@@ -52,14 +80,17 @@ public:
         // whatever the channel: per node, the share recorded k channels
         // below is one difference of its cumulative distribution.
         std::vector<std::pair<std::size_t, double>> mix(static_cast<std::size_t>(n));
-        std::vector<std::vector<float>> shares(r.nodes.size());
+        // Every element of `shares` and of D is written before it is read:
+        // they are not cleared first (fresh memory costs a page fault per
+        // page; clearing it as well doubled the cost of a run's setup).
+        std::vector<std::unique_ptr<float[]>> shares(r.nodes.size());
         for (int j = first_; j <= last_; ++j) {
             mix[static_cast<std::size_t>(j)] = bracket(r, channelCentre(j, w));
             for (std::size_t q : {mix[static_cast<std::size_t>(j)].first, mix[static_cast<std::size_t>(j)].first + 1}) {
                 auto& sh = shares[q];
-                if (!sh.empty())
+                if (sh)
                     continue;
-                sh.assign(static_cast<std::size_t>(last_), 0.0f);
+                sh.reset(new float[static_cast<std::size_t>(last_)]);
                 // Walk the node's loss bins once: the photons recorded with
                 // a loss below each channel edge, linear within a bin.
                 const auto& c = r.nodes[q].counts;
@@ -82,12 +113,12 @@ public:
             dRowStart_[static_cast<std::size_t>(j) + 1] = static_cast<std::size_t>(j);
         for (int j = 1; j <= n; ++j)
             dRowStart_[static_cast<std::size_t>(j)] += dRowStart_[static_cast<std::size_t>(j) - 1];
-        d_.assign(dRowStart_.back(), 0.0f);
+        d_.reset(new float[std::max<std::size_t>(dRowStart_.back(), 1)]);
         for (int j = first_; j <= last_; ++j) {
             const auto [node, t] = mix[static_cast<std::size_t>(j)];
             const float a = static_cast<float>(1.0 - t), b = static_cast<float>(t);
-            const float* lo = shares[node].data();
-            const float* hi = shares[node + 1].data();
+            const float* lo = shares[node].get();
+            const float* hi = shares[node + 1].get();
             float* row = &d_[dRowStart_[static_cast<std::size_t>(j)]];
             // row[i - 1] is recorded channel i, k = j - i channels down.  The
             // two nodes are mixed at the same loss, so that what keeps its
@@ -97,8 +128,9 @@ public:
                 row[i - 1] = a * lo[j - i] + b * hi[j - i];
         }
 
-        // G: one band per recorded channel.
+        // G: one band of measured channels per recorded channel.
         const double sigmaPerFwhm = 1.0 / (2.0 * std::sqrt(2.0 * std::log(2.0)));
+        const double g = scale.gainKevPerChannel, o = scale.offsetKeV;
         gFirst_.assign(static_cast<std::size_t>(n), 0);
         gStart_.assign(static_cast<std::size_t>(n) + 1, 0);
         g_.clear();
@@ -106,14 +138,15 @@ public:
             const double c = channelCentre(i, w);
             const double s = r.profile.fwhmKeV(std::max(c, 0.0)) * sigmaPerFwhm;
             const double sigma = std::sqrt(s * s + w * w / 12.0);
-            const int reach = static_cast<int>(std::ceil(6.0 * sigma / w)) + 1;
-            const int lo = std::max(first_, i - reach);
-            const int hi = std::min(rows_, i + reach);
+            const int reach = static_cast<int>(std::ceil(6.0 * sigma / g)) + 1;
+            const int at = measuredChannelOf(c, scale);
+            const int lo = std::max(mFirst_, at - reach);
+            const int hi = std::min(mLast_, at + reach);
             gFirst_[static_cast<std::size_t>(i)] = lo;
             const auto phi = [&](double x) { return 0.5 * std::erfc(-(x - c) / (sigma * std::sqrt(2.0))); };
-            double below = phi((lo - 1) * w);
+            double below = phi(o + (lo - 1) * g);
             for (int k = lo; k <= hi; ++k) {
-                const double above = phi(k * w);
+                const double above = phi(o + k * g);
                 g_.push_back(static_cast<float>(above - below));
                 below = above;
             }
@@ -121,9 +154,10 @@ public:
         }
     }
 
+    std::size_t size() const { return size_; }
 
-    // m = A x (x and m indexed by channel, 0..last).
-    void forward(const std::vector<float>& x, std::vector<float>& z, std::vector<float>& m) const
+    // m = A x (x indexed by incident channel, m by measured channel).
+    TARVIK_VECTOR_CLONES void forward(const std::vector<float>& x, std::vector<float>& z, std::vector<float>& m) const
     {
         std::fill(z.begin(), z.end(), 0.0f);
         for (int j = first_; j <= last_; ++j) {
@@ -148,7 +182,7 @@ public:
     }
 
     // v = A^T r.
-    void adjoint(const std::vector<float>& r, std::vector<float>& u, std::vector<float>& v) const
+    TARVIK_VECTOR_CLONES void adjoint(const std::vector<float>& r, std::vector<float>& u, std::vector<float>& v) const
     {
         for (int i = 1; i <= last_; ++i) {
             const std::size_t b = gStart_[static_cast<std::size_t>(i)], e = gStart_[static_cast<std::size_t>(i) + 1];
@@ -178,14 +212,174 @@ private:
         return {lo, t};
     }
 
-    int first_, last_;  // incident channels
-    int rows_;          // measured channels first_..rows_
-    std::vector<float> d_, g_;
+    int first_, last_;    // incident channels
+    int mFirst_, mLast_;  // measured channels
+    std::size_t size_;
+    std::unique_ptr<float[]> d_;
+    std::vector<float> g_;
     std::vector<std::size_t> dRowStart_, gStart_;
     std::vector<int> gFirst_;
 };
 
+// The smooth low-energy shape: incident photons per channel
+// x_j = exp(a + b u_j + c v_j) / e_j with u_j = (eRef / e_j)^3 and
+// v_j = ln(e_j / eRef), e_j the channel's centre, over channels
+// first..end-1.  The features are computed once per channel.
+struct Shape {
+    int first = 0, end = 0;  // channels first..end-1; end = first: no shape
+    double eRef = 1.0;
+    std::vector<double> u, v, lnE;
+
+    // `reference`: eRef (keV), the centre of the end channel when 0.
+    void prepare(int firstChannel, int endChannel, double w, double reference = 0.0)
+    {
+        first = firstChannel;
+        end = endChannel;
+        eRef = reference > 0.0 ? reference : channelCentre(end, w);
+        u.assign(static_cast<std::size_t>(end), 0.0);
+        v = u;
+        lnE = u;
+        for (int j = first; j < end; ++j) {
+            const double e = channelCentre(j, w);
+            u[static_cast<std::size_t>(j)] = std::pow(eRef / e, 3.0);
+            v[static_cast<std::size_t>(j)] = std::log(e / eRef);
+            lnE[static_cast<std::size_t>(j)] = std::log(e);
+        }
+    }
+    double feature(int k, int j) const
+    {
+        return k == 0 ? 1.0 : k == 1 ? u[static_cast<std::size_t>(j)] : v[static_cast<std::size_t>(j)];
+    }
+    double logValue(const double* p, int j) const
+    {
+        const std::size_t q = static_cast<std::size_t>(j);
+        return p[0] + p[1] * u[q] + p[2] * v[q] - lnE[q];
+    }
+    double value(const double* p, int j) const { return std::exp(logValue(p, j)); }
+};
+
+// Solves the symmetric positive definite 3 x 3 system a d = g by Gaussian
+// elimination; false when it is singular.
+bool solve3(double a[3][3], const double g[3], double d[3])
+{
+    double m[3][4];
+    for (int i = 0; i < 3; ++i) {
+        for (int k = 0; k < 3; ++k)
+            m[i][k] = a[i][k];
+        m[i][3] = g[i];
+    }
+    for (int c = 0; c < 3; ++c) {
+        if (!(m[c][c] > 0.0))
+            return false;
+        for (int r = c + 1; r < 3; ++r) {
+            const double f = m[r][c] / m[c][c];
+            for (int k = c; k < 4; ++k)
+                m[r][k] -= f * m[c][k];
+        }
+    }
+    for (int r = 2; r >= 0; --r) {
+        double v = m[r][3];
+        for (int k = r + 1; k < 3; ++k)
+            v -= m[r][k] * d[k];
+        d[r] = v / m[r][r];
+    }
+    return true;
+}
+
+// The shape closest to `x` over its channels in the sense of the EM step's
+// M-step (maximises sum z_j ln s_j - sens_j s_j with z_j = x_j sens_j), by
+// Newton's method with step halving: the starting shape for the iteration.
+void fitShapeTo(const Shape& s, double* p, const std::vector<float>& x, const std::vector<float>& sens)
+{
+    p[0] = 0.0;
+    p[1] = -1.0;
+    p[2] = 0.0;
+    auto weight = [&](int j) { return static_cast<double>(sens[static_cast<std::size_t>(j)]); };
+    auto target = [&](int j) { return static_cast<double>(x[static_cast<std::size_t>(j)]) * weight(j); };
+    auto objective = [&](const double* q) {
+        double f = 0.0;
+        for (int j = s.first; j < s.end; ++j) {
+            const double l = s.logValue(q, j);
+            f += target(j) * l - weight(j) * std::exp(l);
+        }
+        return f;
+    };
+    double zsum = 0.0, level = 0.0;
+    for (int j = s.first; j < s.end; ++j) {
+        zsum += target(j);
+        level += weight(j) * s.value(p, j);
+    }
+    if (!(zsum > 0.0) || !(level > 0.0)) {
+        p[0] = -50.0;
+        return;
+    }
+    // The level first, so that the Newton steps start near the counts.
+    p[0] = std::log(zsum / level);
+    double f = objective(p);
+    for (int it = 0; it < 50; ++it) {
+        double g[3] = {0, 0, 0}, h[3][3] = {};
+        for (int j = s.first; j < s.end; ++j) {
+            const double m = weight(j) * s.value(p, j);
+            for (int k = 0; k < 3; ++k) {
+                const double fk = s.feature(k, j);
+                g[k] += (target(j) - m) * fk;
+                for (int l = 0; l <= k; ++l)
+                    h[k][l] += m * fk * s.feature(l, j);
+            }
+        }
+        for (int k = 0; k < 3; ++k)
+            for (int l = k + 1; l < 3; ++l)
+                h[k][l] = h[l][k];
+        double d[3];
+        if (!solve3(h, g, d))
+            return;
+        bool moved = false;
+        for (int half = 0; half < 30; ++half) {
+            const double q[3] = {p[0] + d[0], p[1] + d[1], p[2] + d[2]};
+            const double fq = objective(q);
+            if (std::isfinite(fq) && fq >= f) {
+                moved = fq - f > 1e-12 * std::abs(f);
+                std::copy(q, q + 3, p);
+                f = fq;
+                break;
+            }
+            for (double& v : d)
+                v *= 0.5;
+        }
+        if (!moved)
+            return;
+    }
+}
+
 } // namespace
+
+EnergyScale energyScaleFor(const DetectorProfile& profile, float kevPerChannel)
+{
+    if (profile.energyGainKevPerChannel && profile.energyOffsetKeV)
+        return {*profile.energyGainKevPerChannel, *profile.energyOffsetKeV};
+    return {static_cast<double>(kevPerChannel), 0.0};
+}
+
+std::optional<std::string> energyScaleNote(const DetectorProfile& profile, float kevPerChannel)
+{
+    if (!profile.energyGainKevPerChannel)
+        return std::nullopt;
+    const double gain = *profile.energyGainKevPerChannel;
+    const double off = static_cast<double>(kevPerChannel) / gain - 1.0;
+    if (!(std::abs(off) > 0.01))
+        return std::nullopt;
+    char buf[300];
+    std::snprintf(buf, sizeof buf,
+                  "  Note: the entered %.4g keV per channel differs by %+.1f %% from the detector profile's energy "
+                  "scale (%.6g keV per channel, offset %.4g keV); the channels are read on the profile's scale",
+                  static_cast<double>(kevPerChannel), 100.0 * off, gain, *profile.energyOffsetKeV);
+    return std::string(buf);
+}
+
+double unfoldNeededKeV(std::int32_t voltage, float kevPerChannel)
+{
+    return channelCentre(static_cast<int>(planStripping(voltage, kevPerChannel).startChannel), kevPerChannel);
+}
 
 UnfoldRange unfoldRange(const UnfoldResponse& response, std::int32_t voltage, float kevPerChannel)
 {
@@ -195,8 +389,8 @@ UnfoldRange unfoldRange(const UnfoldResponse& response, std::int32_t voltage, fl
     const double w = kevPerChannel;
     const double lowest = response.nodes.front().energyKeV;
     const double highest = response.nodes.back().energyKeV;
+    const EnergyScale scale = energyScaleFor(response.profile, kevPerChannel);
     UnfoldRange r;
-    r.last = static_cast<int>(std::min<std::int64_t>(plan.startChannel, kChannels));
     r.lastIncident = static_cast<int>(plan.startChannel);
     r.first = std::max(1, static_cast<int>(std::ceil(lowest / w + 0.5)));
     if (channelCentre(r.lastIncident, w) > highest) {
@@ -207,8 +401,28 @@ UnfoldRange unfoldRange(const UnfoldResponse& response, std::int32_t voltage, fl
                       highest, voltage, w, channelCentre(r.lastIncident, w));
         throw ResponseDataError(buf);
     }
-    if (r.first > r.last)
+    if (r.first > r.lastIncident)
         throw StripInputError("the tube voltage lies below the lowest energy of the response data");
+    if (channelCentre(r.lastIncident, w) > response.decodedUpToKeV)
+        throw ResponseDataError("the response data were read only up to " + std::to_string(response.decodedUpToKeV) +
+                                " keV, below the energies of this run");
+    if (!response.profile.energyGainKevPerChannel) {
+        // The nominal grid is the analyser's.
+        r.firstMeasured = r.first;
+        r.last = static_cast<int>(std::min<std::int64_t>(plan.startChannel, kChannels));
+    } else {
+        const double g = scale.gainKevPerChannel, o = scale.offsetKeV;
+        r.firstMeasured = std::max(1, static_cast<int>(std::ceil((lowest - o) / g + 0.5)));
+        r.last = std::min(kChannels, measuredChannelOf(r.lastIncident * w, scale));
+        if (r.firstMeasured > r.last) {
+            char buf[260];
+            std::snprintf(buf, sizeof buf,
+                          "with the detector profile's energy scale (%.6g keV per channel, offset %.4g keV) no "
+                          "channel of the analyser records energies from %.1f to %.1f keV",
+                          g, o, lowest, r.lastIncident * w);
+            throw StripInputError(buf);
+        }
+    }
     return r;
 }
 
@@ -216,14 +430,14 @@ std::vector<double> foldSpectrum(const std::vector<double>& incident, float kevP
                                  const UnfoldResponse& response)
 {
     const UnfoldRange range = unfoldRange(response, voltage, kevPerChannel);
-    const DetectorModel model(response, kevPerChannel, range);
-    const std::size_t n = static_cast<std::size_t>(range.lastIncident) + 1;
+    const DetectorModel model(response, kevPerChannel, energyScaleFor(response.profile, kevPerChannel), range);
+    const std::size_t n = model.size();
     std::vector<float> x(n, 0.0f), z(n), m(n);
     for (int j = range.first; j <= range.lastIncident && j <= static_cast<int>(incident.size()); ++j)
         x[static_cast<std::size_t>(j)] = static_cast<float>(incident[static_cast<std::size_t>(j) - 1]);
     model.forward(x, z, m);
     std::vector<double> out(kChannels, 0.0);
-    for (int k = range.first; k <= range.last; ++k)
+    for (int k = range.firstMeasured; k <= range.last; ++k)
         out[static_cast<std::size_t>(k) - 1] = m[static_cast<std::size_t>(k)];
     return out;
 }
@@ -232,56 +446,78 @@ Counts unfoldSpectrum(const Counts& measured, float kevPerChannel, std::int32_t 
                       const UnfoldResponse& response, const UnfoldOptions& options, UnfoldReport* report)
 {
     const UnfoldRange range = unfoldRange(response, voltage, kevPerChannel);
-    const DetectorModel model(response, kevPerChannel, range);
-    // Measured channels first..last; incident channels first..top, which
-    // lies above the analyser's 1024 channels when the tube voltage does:
-    // photons there are never recorded in full, but their escapes, tails
-    // and scattering fall into the measured range and are taken out.
-    const int first = range.first, last = range.last, top = range.lastIncident;
-    const std::size_t n = static_cast<std::size_t>(top) + 1;
+    const EnergyScale scale = energyScaleFor(response.profile, kevPerChannel);
+    const DetectorModel model(response, kevPerChannel, scale, range);
+    const double w = kevPerChannel;
+    // Measured channels mFirst..last on the analyser's scale; incident
+    // channels first..top on the nominal grid, which lies above the
+    // analyser's 1024 channels when the tube voltage does: photons there
+    // are never recorded in full, but their escapes, tails and scattering
+    // fall into the measured range and are taken out.
+    const int first = range.first, top = range.lastIncident;
+    const int mFirst = range.firstMeasured, last = range.last;
+    const std::size_t n = model.size();
+    if (report) {
+        *report = UnfoldReport{};
+        report->firstChannel = mFirst;
+        report->lastChannel = last;
+    }
 
     std::vector<float> y(n, 0.0f), ones(n, 0.0f), z(n), u(n), sens(n), m(n), ratio(n, 0.0f), back(n);
     double total = 0.0;
-    for (int k = first; k <= last; ++k) {
+    for (int k = mFirst; k <= last; ++k) {
         const auto c = measured[static_cast<std::size_t>(k) - 1];
         y[static_cast<std::size_t>(k)] = static_cast<float>(std::max<std::int32_t>(c, 0));
         total += y[static_cast<std::size_t>(k)];
         ones[static_cast<std::size_t>(k)] = 1.0f;
     }
+    Counts out{};
+    if (!(total > 0.0))
+        return out;
     // Sensitivity: the share of a channel's photons recorded anywhere in
     // the measured range.
     model.adjoint(ones, u, sens);
 
-    std::vector<float> x(n, 0.0f);
-    Counts out{};
-    if (total > 0.0) {
-        // Start from the measured counts themselves, smoothed over five
-        // channels and divided by the sensitivity, scaled to the total.
-        for (int j = first; j <= top; ++j) {
-            double s = 0;
-            int cnt = 0;
-            for (int q = std::max(first, j - 2); q <= std::min(top, j + 2); ++q, ++cnt)
-                s += y[static_cast<std::size_t>(q)];
-            const float sj = sens[static_cast<std::size_t>(j)];
-            x[static_cast<std::size_t>(j)] = sj > 1e-6f ? static_cast<float>((s / cnt + 1.0) / sj) : 0.0f;
-        }
-        model.forward(x, z, m);
-        double predicted = 0;
-        for (int k = first; k <= last; ++k)
-            predicted += m[static_cast<std::size_t>(k)];
-        const float scale = static_cast<float>(total / predicted);
-        for (auto& v : x)
-            v *= scale;
+    // Start from the measured counts about each channel's energy, smoothed
+    // over five channels and divided by the sensitivity, scaled to the
+    // total.
+    std::vector<float> start0(n, 0.0f);
+    for (int j = first; j <= top; ++j) {
+        const int at = measuredChannelOf(channelCentre(j, w), scale);
+        double s = 0;
+        int cnt = 0;
+        for (int q = std::max(mFirst, at - 2); q <= std::min(static_cast<int>(n) - 1, at + 2); ++q, ++cnt)
+            s += y[static_cast<std::size_t>(q)];
+        const float sj = sens[static_cast<std::size_t>(j)];
+        start0[static_cast<std::size_t>(j)] = sj > 1e-6f && cnt > 0 ? static_cast<float>((s / cnt + 1.0) / sj) : 0.0f;
+    }
+    model.forward(start0, z, m);
+    double predicted = 0;
+    for (int k = mFirst; k <= last; ++k)
+        predicted += m[static_cast<std::size_t>(k)];
+    const float scaleToTotal = static_cast<float>(total / predicted);
+    for (auto& v : start0)
+        v *= scaleToTotal;
 
-        // The EM step x <- x * A^T(y / A x) / A^T 1, accelerated by vector
-        // extrapolation (Biggs and Andrews): each step starts from the
-        // estimate pushed further along its last change, by a factor taken
-        // from how the last two steps' corrections agree.  The fixed point
-        // is that of the plain iteration; the extrapolated start is held
-        // non-negative.
-        std::vector<float> previous = x, start(n, 0.0f), g1(n, 0.0f), g2(n, 0.0f), lastFit(n, 0.0f);
-        double change = 0.0;
-        for (int it = 1; it <= options.iterations; ++it) {
+    // The EM step x <- x * A^T(y / A x) / A^T 1, accelerated by vector
+    // extrapolation (Biggs and Andrews): each step starts from the estimate
+    // pushed further along its last change, by a factor taken from how the
+    // last two steps' corrections agree.  A channel is pushed up along its
+    // change and down by the same factor's power of its ratio, so that it
+    // never reaches 0 (a channel at 0 stays there under the EM step: pushing
+    // small channels below 0 and cutting them off emptied the weak lowest
+    // energies for good).  The shape's parameters are pushed along their
+    // own change.
+    std::vector<float> x = start0, previous = x, pushed(n, 0.0f), g1(n, 0.0f), g2(n, 0.0f), lastFit(n, 0.0f);
+    std::vector<float> xb(n, 0.0f), zb(n), mShape(n, 0.0f), current(n, 0.0f);
+    std::vector<std::vector<float>> dm(3, std::vector<float>(n, 0.0f));
+    Shape shape;
+    shape.first = shape.end = first;
+    double params[3] = {0.0, 0.0, 0.0}, previousParams[3] = {0.0, 0.0, 0.0};
+    double change = 0.0;
+    int done = 0;
+    auto iterate = [&](int iterations) {
+        for (int it = 1; it <= iterations; ++it, ++done) {
             double alpha = 0.0;
             if (it >= 3) {
                 double num = 0.0, den = 0.0;
@@ -292,18 +528,24 @@ Counts unfoldSpectrum(const Counts& measured, float kevPerChannel, std::int32_t 
                 }
                 alpha = den > 0.0 ? std::clamp(num / den, 0.0, kMaxExtrapolation) : 0.0;
             }
-            for (int j = first; j <= top; ++j) {
+            double pushedParams[3];
+            for (int k = 0; k < 3; ++k)
+                pushedParams[k] = params[k] + alpha * (params[k] - previousParams[k]);
+            for (int j = first; j < shape.end; ++j)
+                pushed[static_cast<std::size_t>(j)] = static_cast<float>(shape.value(pushedParams, j));
+            for (int j = shape.end; j <= top; ++j) {
                 const std::size_t q = static_cast<std::size_t>(j);
-                const double pushed = x[q] + alpha * (static_cast<double>(x[q]) - previous[q]);
-                start[q] = static_cast<float>(std::max(pushed, 0.0));
+                const double xq = x[q], pq = previous[q];
+                const double v = xq >= pq || !(pq > 0.0) ? xq + alpha * (xq - pq) : xq * std::pow(xq / pq, alpha);
+                pushed[q] = static_cast<float>(std::max(v, 0.0));
             }
-            model.forward(start, z, m);
+            model.forward(pushed, z, m);
             // Convergence is judged on the fit, the counts the estimate
             // predicts: structure finer than the resolution may still be
             // sharpening while the fit (and every figure drawn from the
             // spectrum) has settled.
             double moved = 0.0;
-            for (int k = first; k <= last; ++k) {
+            for (int k = mFirst; k <= last; ++k) {
                 const std::size_t q = static_cast<std::size_t>(k);
                 const float mk = m[q];
                 ratio[q] = mk > 0.0f ? y[q] / mk : 0.0f;
@@ -312,45 +554,210 @@ Counts unfoldSpectrum(const Counts& measured, float kevPerChannel, std::int32_t 
             }
             change = moved / total;
             model.adjoint(ratio, u, back);
+            if (shape.end > first) {
+                std::copy(params, params + 3, previousParams);
+                std::copy(pushedParams, pushedParams + 3, params);
+                // Fisher scoring for the shape's parameters on the counts'
+                // likelihood, the free channels held, a few steps per
+                // iteration (only the shape's own counts change between
+                // them).
+                std::copy(m.begin(), m.end(), mShape.begin());
+                for (int j = first; j < shape.end; ++j)
+                    current[static_cast<std::size_t>(j)] = pushed[static_cast<std::size_t>(j)];
+                for (int step = 0; step < options.shapeSteps; ++step) {
+                    // The derivatives of the predicted counts by a, b and c.
+                    for (int k = 0; k < 3; ++k) {
+                        std::fill(xb.begin(), xb.begin() + shape.end, 0.0f);
+                        for (int j = first; j < shape.end; ++j)
+                            xb[static_cast<std::size_t>(j)] =
+                                static_cast<float>(current[static_cast<std::size_t>(j)] * shape.feature(k, j));
+                        model.forward(xb, zb, dm[static_cast<std::size_t>(k)]);
+                    }
+                    double g[3] = {0, 0, 0}, info[3][3] = {};
+                    for (int i = mFirst; i <= last; ++i) {
+                        const std::size_t q = static_cast<std::size_t>(i);
+                        const double mi = mShape[q];
+                        if (!(mi > 0.0))
+                            continue;
+                        const double r = y[q] / mi - 1.0;
+                        for (int k = 0; k < 3; ++k) {
+                            const double dk = dm[static_cast<std::size_t>(k)][q];
+                            g[k] += r * dk;
+                            for (int l = 0; l <= k; ++l)
+                                info[k][l] += dk * dm[static_cast<std::size_t>(l)][q] / mi;
+                        }
+                    }
+                    // The power c is held loosely to Kramers' 1/E.
+                    const double priorWeight = 1.0 / (options.shapePowerWidth * options.shapePowerWidth);
+                    g[2] -= params[2] * priorWeight;
+                    info[2][2] += priorWeight;
+                    for (int k = 0; k < 3; ++k)
+                        for (int l = k + 1; l < 3; ++l)
+                            info[k][l] = info[l][k];
+                    double d[3] = {0, 0, 0};
+                    if (!solve3(info, g, d))
+                        break;
+                    // At most a change of 1 in the logarithm of any channel
+                    // of the shape per step.
+                    double largest = 0.0;
+                    for (int j = first; j < shape.end; ++j)
+                        largest = std::max(largest, std::abs(d[0] + d[1] * shape.feature(1, j) +
+                                                             d[2] * shape.feature(2, j)));
+                    const double f = largest > 1.0 ? 1.0 / largest : 1.0;
+                    for (int k = 0; k < 3; ++k)
+                        params[k] += f * d[k];
+                    if (step + 1 == options.shapeSteps)
+                        break;
+                    // The predicted counts with the new shape.
+                    std::fill(xb.begin(), xb.begin() + shape.end, 0.0f);
+                    for (int j = first; j < shape.end; ++j) {
+                        const std::size_t q = static_cast<std::size_t>(j);
+                        const float v = static_cast<float>(shape.value(params, j));
+                        xb[q] = v - current[q];
+                        current[q] = v;
+                    }
+                    model.forward(xb, zb, dm[0]);
+                    for (int i = mFirst; i <= last; ++i)
+                        mShape[static_cast<std::size_t>(i)] += dm[0][static_cast<std::size_t>(i)];
+                }
+            }
             for (int j = first; j <= top; ++j) {
                 const std::size_t q = static_cast<std::size_t>(j);
                 const float sj = sens[q];
-                const float next = sj > 1e-6f ? start[q] * back[q] / sj : 0.0f;
+                const float next = j < shape.end ? static_cast<float>(shape.value(params, j))
+                                   : sj > 1e-6f  ? pushed[q] * back[q] / sj
+                                                 : 0.0f;
                 g2[q] = g1[q];
-                g1[q] = next - start[q];
+                g1[q] = next - pushed[q];
                 previous[q] = x[q];
                 x[q] = next;
             }
             if (!std::isfinite(change))
                 throw UnfoldError("the unfolding failed: the iteration produced values that are not numbers");
         }
-        if (report) {
-            report->iterations = options.iterations;
-            report->lastChange = change;
+    };
+    const int before = options.smoothLowEnd ? std::min(options.shapeAfter, options.iterations) : options.iterations;
+    iterate(before);
+
+    bool smooth = false;
+    if (options.smoothLowEnd) {
+        // The relative standard error of the 1 keV bin [k, k + 1) of the
+        // estimate: counting noise (Fisher information of the bin's total,
+        // its shape held) and the uncertainty of what higher energies leave
+        // in the bin's own channels, over the bin's own counts there;
+        // negative when the bin holds no photons.
+        model.forward(x, z, m);
+        auto binError = [&](int k) {
+            std::fill(xb.begin(), xb.end(), 0.0f);
+            bool any = false;
+            for (int j = first; j <= top; ++j) {
+                const double e = channelCentre(j, w);
+                if (e >= k && e < k + 1) {
+                    xb[static_cast<std::size_t>(j)] = x[static_cast<std::size_t>(j)];
+                    any = any || x[static_cast<std::size_t>(j)] > 0.0f;
+                }
+            }
+            if (!any)
+                return -1.0;
+            model.forward(xb, zb, dm[0]);
+            double info = 0.0, own = 0.0, all = 0.0;
+            for (int i = mFirst; i <= last; ++i) {
+                const double mi = m[static_cast<std::size_t>(i)], si = dm[0][static_cast<std::size_t>(i)];
+                if (mi > 0.0)
+                    info += si * si / mi;
+                const double e = measuredCentre(i, scale);
+                if (e >= k && e < k + 1) {
+                    own += si;
+                    all += mi;
+                }
+            }
+            const double poisson = info > 0.0 ? 1.0 / info : 1e18;
+            const double background = own > 0.0 ? options.backgroundUncertainty * (all - own) / own : 1e9;
+            return std::sqrt(poisson + background * background);
+        };
+        // The weak bins are those from the lowest up to the last one before
+        // two bins in a row that are not weak.
+        const double cap = std::min(options.weakSearchKeV, 0.5 * voltage);
+        int weakTop = 0;
+        int strongInRow = 0;
+        for (int k = static_cast<int>(std::floor(channelCentre(first, w))); k + 1 <= cap && strongInRow < 2; ++k) {
+            const double error = binError(k);
+            if (error < 0.0 || error > options.weakBinError) {
+                weakTop = k + 1;
+                strongInRow = 0;
+            } else {
+                ++strongInRow;
+            }
         }
-        if (change > options.maxLastChange) {
-            char buf[200];
-            std::snprintf(buf, sizeof buf,
-                          "the unfolding did not converge: after %d iterations the counts it predicts still "
-                          "change by %.2f %% per iteration (at most %.2f %% is accepted)",
-                          options.iterations, 100.0 * change, 100.0 * options.maxLastChange);
-            throw UnfoldError(buf);
+        if (weakTop > 0) {
+            // The shape reaches up to `shapeMarginKeV` above the weak bins,
+            // bin by bin while the estimate is smooth there: a bin whose
+            // photons stand off the geometric mean of its neighbours (or,
+            // next to the weak bins, off the trend of the two above it) by
+            // more than 25 % and three of its standard errors holds a line
+            // or an absorption edge, and it stays free with the bin below.
+            auto endChannel = [&](int keV) {
+                return std::min(top, std::max(first + 1, static_cast<int>(std::ceil(keV / w + 0.5))));
+            };
+            auto photonsIn = [&](int k) {
+                double sum = 0.0;
+                for (int j = first; j <= top; ++j) {
+                    const double e = channelCentre(j, w);
+                    if (e >= k && e < k + 1)
+                        sum += x[static_cast<std::size_t>(j)];
+                }
+                return sum;
+            };
+            int accepted = weakTop;
+            for (int k = weakTop; k < weakTop + options.shapeMarginKeV && endChannel(k + 3) < top; ++k) {
+                const double here = photonsIn(k), above = photonsIn(k + 1), below = photonsIn(k - 1);
+                const double error = binError(k);
+                double expected = 0.0;
+                if (k > weakTop)
+                    expected = std::sqrt(below * above);
+                else if (const double twoUp = photonsIn(k + 2); above > 0.0 && twoUp > 0.0)
+                    expected = above * above / twoUp;
+                if (!(here > 0.0 && expected > 0.0 && error >= 0.0) ||
+                    std::abs(std::log(here / expected)) > 0.25 + 3.0 * error) {
+                    accepted = std::max(weakTop, k - 1);
+                    break;
+                }
+                accepted = k + 1;
+            }
+            shape.prepare(first, endChannel(accepted), w);
+            fitShapeTo(shape, params, x, sens);
+            std::copy(params, params + 3, previousParams);
+            for (int j = first; j < shape.end; ++j)
+                x[static_cast<std::size_t>(j)] = static_cast<float>(shape.value(params, j));
+            previous = x;
+            std::fill(g1.begin(), g1.end(), 0.0f);
+            std::fill(g2.begin(), g2.end(), 0.0f);
+            iterate(options.shapeIterations);
+            smooth = true;
         }
-        const int zeroed = static_cast<int>(static_cast<double>(kZeroBelowKeV) / kevPerChannel);
-        for (int j = first; j <= last; ++j) {
-            if (j <= zeroed)
-                continue;
-            const double v = std::nearbyint(static_cast<double>(x[static_cast<std::size_t>(j)]));
-            out[static_cast<std::size_t>(j) - 1] =
-                static_cast<std::int32_t>(std::min(v, static_cast<double>(std::numeric_limits<std::int32_t>::max())));
-        }
-    } else if (report) {
-        report->iterations = 0;
-        report->lastChange = 0;
     }
+    if (!smooth)
+        iterate(options.iterations - before);
     if (report) {
-        report->firstChannel = first;
-        report->lastChannel = last;
+        report->iterations = done;
+        report->lastChange = change;
+        report->smoothBelowKeV = shape.end > first ? (shape.end - 1) * w : 0.0;
+    }
+    if (change > options.maxLastChange) {
+        char buf[200];
+        std::snprintf(buf, sizeof buf,
+                      "the unfolding did not converge: after %d iterations the counts it predicts still "
+                      "change by %.2f %% per iteration (at most %.2f %% is accepted)",
+                      done, 100.0 * change, 100.0 * options.maxLastChange);
+        throw UnfoldError(buf);
+    }
+    const int zeroed = static_cast<int>(static_cast<double>(kZeroBelowKeV) / kevPerChannel);
+    for (int j = first; j <= std::min(top, kChannels); ++j) {
+        if (j <= zeroed)
+            continue;
+        const double v = std::nearbyint(static_cast<double>(x[static_cast<std::size_t>(j)]));
+        out[static_cast<std::size_t>(j) - 1] =
+            static_cast<std::int32_t>(std::min(v, static_cast<double>(std::numeric_limits<std::int32_t>::max())));
     }
     return out;
 }

@@ -1,5 +1,10 @@
 #include "strip/unfold_response.h"
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -131,7 +136,7 @@ std::string formatUnfoldResponse(const UnfoldResponse& r)
     return out;
 }
 
-UnfoldResponse parseUnfoldResponse(std::string_view bytes, const std::string& fileName)
+UnfoldResponse parseUnfoldResponse(std::string_view bytes, const std::string& fileName, double neededKeV)
 {
     Reader in(bytes, fileName);
     if (in.line() != kMagic)
@@ -181,6 +186,12 @@ UnfoldResponse parseUnfoldResponse(std::string_view bytes, const std::string& fi
     for (std::size_t i = 0; i < count; ++i) {
         auto& n = r.nodes[i];
         const std::size_t end = pos + sizes[i];
+        if (i > 0 && r.nodes[i - 1].energyKeV >= neededKeV) {
+            // Not needed: the node below already lies at or above the
+            // highest energy asked for.
+            r.decodedUpToKeV = r.nodes[i - 1].energyKeV;
+            break;
+        }
         std::uint64_t sum = 0;
         // Filled as decoded: no pass to zero the memory first.
         n.counts.reserve(binsOf[i]);
@@ -209,8 +220,9 @@ UnfoldResponse parseUnfoldResponse(std::string_view bytes, const std::string& fi
     return r;
 }
 
-UnfoldResponse loadUnfoldResponse(const std::filesystem::path& resFolder)
+UnfoldResponse loadUnfoldResponse(const std::filesystem::path& resFolder, double neededKeV)
 {
+    namespace fs = std::filesystem;
     const std::string profileFile = (resFolder / kDetectorProfileName).generic_string();
     const std::string dataFile = (resFolder / kUnfoldResponseName).generic_string();
     std::error_code ec;
@@ -221,14 +233,45 @@ UnfoldResponse loadUnfoldResponse(const std::filesystem::path& resFolder)
     if (!std::filesystem::exists(resFolder / kUnfoldResponseName, ec))
         throw ResponseDataError("the response data " + dataFile +
                                 " of the unfolding method are missing; generate them with tvgen --unfold-data");
-    std::string bytes;
-    bool complete = false;
-    if (fixedio::readFileHead(resFolder / kUnfoldResponseName, fixedio::kMaxInputBytes, bytes, complete) !=
-        fixedio::ReadStatus::Ok)
+    // The file is mapped rather than read: a run decodes only part of it,
+    // and reading would clear and copy all of its 1.25 MB first.
+    const fs::path path = resFolder / kUnfoldResponseName;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0)
+            ::close(fd);
         throw ResponseDataError(dataFile + ": cannot read the response data");
-    if (!complete)
+    }
+    const auto size = static_cast<std::size_t>(st.st_size);
+    if (size > fixedio::kMaxInputBytes) {
+        ::close(fd);
         throw ResponseDataError(dataFile + ": larger than any response data (more than 16 MB)");
-    UnfoldResponse r = parseUnfoldResponse(bytes, dataFile);
+    }
+    void* map = size > 0 ? ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0) : nullptr;
+    ::close(fd);
+    std::string copy;
+    std::string_view bytes;
+    if (map == MAP_FAILED || map == nullptr) {
+        map = nullptr;
+        bool complete = false;
+        if (size > 0 && (fixedio::readFileHead(path, fixedio::kMaxInputBytes, copy, complete) != fixedio::ReadStatus::Ok ||
+                         !complete))
+            throw ResponseDataError(dataFile + ": cannot read the response data");
+        bytes = copy;
+    } else {
+        bytes = std::string_view(static_cast<const char*>(map), size);
+    }
+    struct Unmap {
+        void* p;
+        std::size_t n;
+        ~Unmap()
+        {
+            if (p)
+                ::munmap(p, n);
+        }
+    } unmap{map, size};
+    UnfoldResponse r = parseUnfoldResponse(bytes, dataFile, neededKeV);
     if (r.profileFingerprint != profile.transportFingerprint())
         throw ResponseDataError(dataFile + ": made for another detector than " + profileFile +
                                 " describes; regenerate with tvgen --detector " + profileFile + " --unfold-data");

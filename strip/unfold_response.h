@@ -23,6 +23,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <limits>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -52,6 +53,10 @@ struct UnfoldResponse {
     std::uint64_t photonsPerNode = 0;
     std::vector<ResponseNode> nodes;  // ascending energies
     DetectorProfile profile;          // the resolution applied at use
+    // Nodes above this energy were not decoded (their counts are empty):
+    // a run needs the nodes up to its highest photon energy and the next
+    // one above it.
+    double decodedUpToKeV = std::numeric_limits<double>::infinity();
 };
 
 // The file's bytes for the data (the profile is not part of it).
@@ -60,11 +65,18 @@ std::string formatUnfoldResponse(const UnfoldResponse& r);
 // Reads the file's bytes; `fileName` names it in messages.  Checks the
 // layout, the checksum, ascending node energies, that no node records more
 // photons than were simulated and that losses stay within the node's energy.
-UnfoldResponse parseUnfoldResponse(std::string_view bytes, const std::string& fileName);
+// Only the nodes up to `neededKeV` and the first one at or above it are
+// decoded (the checks of the counts apply to those; the checksum covers
+// all).
+UnfoldResponse parseUnfoldResponse(std::string_view bytes, const std::string& fileName,
+                                   double neededKeV = std::numeric_limits<double>::infinity());
 
 // Reads RES/detector.txt and RES/unfold.rsp of a RES folder and checks that
 // the data were made for that profile.  Throws ProfileError or
-// ResponseDataError naming the file.
-UnfoldResponse loadUnfoldResponse(const std::filesystem::path& resFolder);
+// ResponseDataError naming the file.  `neededKeV` as for
+// parseUnfoldResponse: a run at V kV and w keV per channel needs the centre
+// of its start channel, unfoldNeededKeV.
+UnfoldResponse loadUnfoldResponse(const std::filesystem::path& resFolder,
+                                  double neededKeV = std::numeric_limits<double>::infinity());
 
 } // namespace tvstrip
