@@ -65,7 +65,8 @@ void usage()
                  "                 profile (gain as a factor of the keV per channel), --peak-counts\n"
                  "                 A,B,... thins each measurement to A, B, ... counts in its highest\n"
                  "                 channel (0: the whole measurement), --repeats N thinnings per level,\n"
-                 "                 --no-standard leaves the standard method out)\n"
+                 "                 --no-standard leaves the standard method out, --pileup A,B,... measures\n"
+                 "                 with pile-up shares A, B, ... made by photons arriving in time)\n"
                  "  --roundtrip-conv DATADIR  scatter known tube spectra off carbon and PMMA (90 and\n"
                  "                 120 degrees, 0 and 1 cm), convert them back with both conversion\n"
                  "                 methods, as scattered and measured through the calibrated detector\n"
@@ -179,6 +180,11 @@ int main(int argc, char** argv)
                 mb.repeats = std::stoi(value());
                 if (mb.repeats < 1 || mb.repeats > 1000) throw std::invalid_argument("--repeats: 1 to 1000");
             } else if (a == "--no-standard") mb.standard = false;
+            else if (a == "--pileup") {
+                mb.pileupShares = numberList(value(), [](const std::string& x) { return std::stod(x); });
+                for (double sh : mb.pileupShares)
+                    if (!(sh >= 0 && sh < 0.5)) throw std::invalid_argument("--pileup: shares from 0 to 0.5");
+            }
             else if (a == "--variant") {
                 // label:key=value,key=value
                 const std::string v = value();
@@ -198,6 +204,7 @@ int main(int argc, char** argv)
                         else if (k == "margin") u.options.shapeMarginKeV = x;
                         else if (k == "power-width") u.options.shapePowerWidth = x;
                         else if (k == "smooth") u.options.smoothLowEnd = x != 0;
+                        else if (k == "pileup") u.options.estimatePileup = x != 0;
                         else throw std::invalid_argument("--variant: unknown " + k);
                     }
                 mb.variants.push_back(u);

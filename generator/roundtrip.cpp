@@ -235,15 +235,37 @@ std::vector<float> detectedEnergies(const tvdet::Detector& detector, const Photo
 
 // The analyser's channels of the recorded energies: each kept with
 // probability `keep`, broadened by the detector's resolution, and put into
-// channel i for (offset + (i-1)·g, offset + i·g].
+// channel i for (offset + (i-1)·g, offset + i·g].  With pile-up
+// (`meanExtra` > 0: photons per resolving time, mu = -ln(1 - share)) the
+// photons arrive in the order drawn as a Poisson process in time, a pulse
+// collects every photon within the resolving time after its first, and the
+// summed energy is broadened once; a lower count level is then a shorter
+// measurement at the same rate (the first `keep` of the photons).
 tvstrip::Counts recordChannels(const std::vector<float>& energies, double keep, const MeasuringDetector& d, double w,
-                               std::uint64_t seed)
+                               std::uint64_t seed, double meanExtra = 0.0)
 {
     const double sigmaPerFwhm = 1.0 / (2.0 * std::sqrt(2.0 * std::log(2.0)));
     const double g = d.gainFactor * w;
     tvdet::Rng rng(seed);
     std::vector<std::int64_t> c(tvstrip::kChannels, 0);
-    for (float e : energies) {
+    std::vector<float> pulses;
+    if (meanExtra > 0.0) {
+        const auto n = static_cast<std::size_t>(std::llround(keep * static_cast<double>(energies.size())));
+        auto gap = [&] { return -std::log(rng.uniformPositive()) / meanExtra; };  // in resolving times
+        double next = gap();
+        for (std::size_t k = 0; k < n;) {
+            const double start = next;
+            double sum = energies[k++];
+            next = start + gap();
+            while (next < start + 1.0 && k < n) {
+                sum += energies[k++];
+                next += gap();
+            }
+            pulses.push_back(static_cast<float>(sum));
+        }
+        keep = 1.0;
+    }
+    for (float e : meanExtra > 0.0 ? pulses : energies) {
         if (keep < 1.0 && rng.uniform() >= keep) continue;
         const double x = e + rng.normal() * d.profile.fwhmKeV(e) * sigmaPerFwhm;
         if (x <= 0) continue;
@@ -284,6 +306,7 @@ std::vector<MethodBenchRow> roundTripMethods(const std::filesystem::path& resFol
     variants.insert(variants.end(), o.variants.begin(), o.variants.end());
 
     std::vector<MethodBenchRow> rows;
+    std::vector<std::pair<std::string, double>> pileupFits;
     out << "| truth | detector | peak counts | kV | keV/ch | method | mean error (keV) | HVL error (%) | RMS 1 keV "
            "bins (%) | RMS without W K-line bins (%) | 15-16 | 16-17 | 17-18 | 18-19 | 19-20 keV (%) |\n"
            "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|\n";
@@ -313,8 +336,11 @@ std::vector<MethodBenchRow> roundTripMethods(const std::filesystem::path& resFol
                 TubeModel bare = tube;
                 bare.kLineShare = 0;
                 const PhotonSpectrum continuumOnly = tubeSpectrum(bare);
+                for (double share : o.pileupShares)
                 for (std::size_t wi = 0; wi < o.kevPerChannel.size(); ++wi) {
                     const double w = o.kevPerChannel[wi];
+                    const double meanExtra = share > 0.0 ? -std::log(1.0 - share) : 0.0;
+                    const std::string label = share > 0.0 ? md.label + " pile-up " + fixed(100.0 * share, 0) + " %" : md.label;
                     const float wf = static_cast<float>(w);
                     // The analyser's range ends at 1024 channels: compare what it can show.
                     const double top = std::min<double>(kv, tvstrip::kChannels * static_cast<double>(wf));
@@ -323,7 +349,7 @@ std::vector<MethodBenchRow> roundTripMethods(const std::filesystem::path& resFol
                         response.profile.energyOffsetKeV = o.told->offsetKeV;
                     }
                     const tvstrip::Counts whole =
-                        recordChannels(energies, 1.0, md, w, tvdet::streamSeed(4244, key, wi));
+                        recordChannels(energies, 1.0, md, w, tvdet::streamSeed(4244, key, wi), meanExtra);
                     const double highest = *std::max_element(whole.begin(), whole.end());
                     const int lo = 15, hi = static_cast<int>(std::floor(std::min<double>(kv - 5, top)));
                     auto perChannel = [&](const PhotonSpectrum& sp, double scale) {
@@ -373,12 +399,13 @@ std::vector<MethodBenchRow> roundTripMethods(const std::filesystem::path& resFol
                             const tvstrip::Counts counts =
                                 keep < 1.0 ? recordChannels(energies, keep, md, w,
                                                             tvdet::streamSeed(4245 + static_cast<std::uint64_t>(rep), key,
-                                                                              wi * 100 + static_cast<std::uint64_t>(level)))
+                                                                              wi * 100 + static_cast<std::uint64_t>(level)),
+                                                            meanExtra)
                                            : whole;
                             auto add = [&](const std::string& method, const tvstrip::Counts& result, double ms) {
                                 MethodBenchRow r;
                                 r.truth = truthName;
-                                r.detector = md.label;
+                                r.detector = label;
                                 r.method = method;
                                 r.peakCounts = level;
                                 r.kilovolts = kv;
@@ -392,7 +419,7 @@ std::vector<MethodBenchRow> roundTripMethods(const std::filesystem::path& resFol
                                 if (!byMethod.count(method)) order.push_back(method);
                                 byMethod[method].push_back(r);
                                 if (rep == 0)
-                                    progress << "  " << truthName << " " << md.label << " " << levelName(level) << " "
+                                    progress << "  " << truthName << " " << label << " " << levelName(level) << " "
                                              << kv << " kV " << w << " keV/ch " << method << ": " << ms
                                              << " ms; largest deviations:" << f.worstBins << std::endl;
                             };
@@ -414,6 +441,15 @@ std::vector<MethodBenchRow> roundTripMethods(const std::filesystem::path& resFol
                                 if (rep == 0 && report.smoothBelowKeV > 0)
                                     progress << "  " << v.label << ": smooth low-energy end up to "
                                              << report.smoothBelowKeV << " keV" << std::endl;
+                                if (report.pileup.source != tvstrip::PileupSource::None) {
+                                    double above = 0;
+                                    for (int j = 1; j <= tvstrip::kChannels; ++j)
+                                        if ((j - 1) * w >= kv) above += unfolded[static_cast<std::size_t>(j - 1)];
+                                    progress << "  " << v.label << ": pile-up " << 100.0 * report.pileup.share
+                                             << " % (simulated " << 100.0 * share << " %), result counts above "
+                                             << kv << " kV: " << above << std::endl;
+                                    if (rep == 0) pileupFits.emplace_back(label + " " + std::to_string(kv) + " kV " + fixed(w, 2), report.pileup.share);
+                                }
                                 add(v.label, unfolded, ms);
                             }
                         }
@@ -432,7 +468,7 @@ std::vector<MethodBenchRow> roundTripMethods(const std::filesystem::path& resFol
                                 for (int k = 0; k < kLowBins; ++k)
                                     a.lowBins[static_cast<std::size_t>(k)] += r.lowBins[static_cast<std::size_t>(k)] / n;
                             }
-                            out << "| " << truthName << " | " << md.label << " | " << levelName(level)
+                            out << "| " << truthName << " | " << label << " | " << levelName(level)
                                 << (repeats > 1 ? " (" + std::to_string(repeats) + "×)" : std::string()) << " | " << kv
                                 << " | " << fixed(w, 2) << " | " << method << " | " << fixed(a.meanError, 3) << " | "
                                 << fixed(a.hvlError, 2) << " | " << fixed(a.rms, 1) << " | " << fixed(a.rmsContinuum, 1);
@@ -482,6 +518,10 @@ std::vector<MethodBenchRow> roundTripMethods(const std::filesystem::path& resFol
             << fixed(mc, 1);
         for (double d : low) out << " | " << fixed(d / n, 0);
         out << " | " << fixed(ms / n, 1) << " |" << std::endl;
+    }
+    if (!pileupFits.empty()) {
+        out << "\nPile-up share fitted (whole measurement, first method):\n";
+        for (const auto& [what, share] : pileupFits) out << "  " << what << ": " << fixed(100.0 * share, 2) << " %\n";
     }
     return rows;
 }

@@ -100,6 +100,9 @@ struct MethodBenchOptions {
     std::vector<double> peakCounts{0};
     int repeats = 1;                   // independent thinnings per count level
     std::optional<ToldScale> told;     // energy scale written into the response's profile
+    // Pile-up shares to measure with (0: none), made by simulating the
+    // photons' arrival in time (see recordChannels in roundtrip.cpp).
+    std::vector<double> pileupShares{0.0};
     bool standard = true;              // also the standard method
 };
 

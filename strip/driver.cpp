@@ -46,6 +46,26 @@ void waitForEnter(const Console& console)
     }
 }
 
+// The console line of an unfolding run on pile-up.
+std::string pileupLine(const PileupReport& p)
+{
+    char buf[240];
+    switch (p.source) {
+    case PileupSource::None:
+        return "  Pile-up: none in the model (no counts above the tube voltage)";
+    case PileupSource::Counts:
+        std::snprintf(buf, sizeof buf,
+                      "  Pile-up: %.2f %% of the recorded pulses (fitted to the spectrum; %.0f counts above the tube "
+                      "voltage)",
+                      100.0 * p.share, p.countsAboveVoltage);
+        return buf;
+    default:
+        std::snprintf(buf, sizeof buf, "  Pile-up: %.2f %% of the recorded pulses (from the count rate)",
+                      100.0 * p.share);
+        return buf;
+    }
+}
+
 void printLines(std::FILE* out, std::initializer_list<const char*> lines)
 {
     for (const char* l : lines) {
@@ -155,6 +175,10 @@ int runStripping(const fs::path& workDir, const Console& console)
             range = unfoldRange(response, job.voltage, job.kevPerChannel);
         }
 
+        // The standard method empties the channels above its start channel
+        // first; the unfolding takes the measurement as it is (counts above
+        // the tube voltage tell it the pile-up).
+        const Counts measured = job.counts;
         WorkingSpectrum s = prepareSpectrum(job.counts, plan);
 
         if (!job.methodNamed)
@@ -175,9 +199,10 @@ int runStripping(const fs::path& workDir, const Console& console)
             std::fprintf(console.out, "  Unfolding channels %d to %d\n", range.firstMeasured, range.last);
             std::fflush(console.out);
             UnfoldReport report;
-            corrected = unfoldSpectrum(job.counts, job.kevPerChannel, job.voltage, response, {}, &report);
+            corrected = unfoldSpectrum(measured, job.kevPerChannel, job.voltage, response, {}, &report);
             std::fprintf(console.out, "  Converged after %d iterations (last change %.3f %%)\n", report.iterations,
                          100.0 * report.lastChange);
+            std::fprintf(console.out, "%s\n", pileupLine(report.pileup).c_str());
             if (report.smoothBelowKeV > 0)
                 std::fprintf(console.out,
                              "  Below %.1f keV the spectrum is one smooth shape (the counts there are mostly what "

@@ -47,6 +47,63 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// Pulse pile-up: two or more photons within the pulse-pair resolving time
+// are recorded as one pulse of their summed energy.  What the caller knows
+// of the count rate (any field may be unknown):
+struct PileupInput {
+    // The share of the recorded pulses that hold more than one photon, when
+    // the caller has it already.
+    std::optional<double> share;
+    std::optional<double> resolvingTimeUs;  // pulse-pair resolving time
+    std::optional<double> realTimeS;        // measuring time
+    std::optional<double> liveTimeS;        // the analyser's live time
+    // Photons the analyser's fast channel counted (input count rate times
+    // the real time), and pulses it recorded (output; the spectrum's own
+    // counts when unknown).
+    std::optional<double> inputCounts;
+    std::optional<double> outputCounts;
+};
+
+enum class PileupSource {
+    None,    // no pile-up in the model: no rate known and no counts above the tube voltage
+    Given,   // the caller's share
+    Rates,   // from the resolving time and a count rate
+    Counts,  // fitted, mostly to the counts above the tube voltage
+};
+
+struct PileupReport {
+    PileupSource source = PileupSource::None;
+    double share = 0.0;            // of the recorded pulses
+    double meanExtraPhotons = 0.0; // per recorded pulse, mu (input rate x resolving time)
+    std::optional<double> deadTimeFraction;  // 1 - live/real, or 1 - output/input
+    double countsAboveVoltage = 0.0;         // measured counts beyond the tube voltage and its resolution
+};
+
+// A share above this is refused: the spectrum cannot support it.
+inline constexpr double kMaxPileupShare = 0.30;
+
+// The pile-up share and dead-time fraction from what the caller knows
+// (pure): the share itself; else with a resolving time tau and the real
+// time, from the input counts (mu = input rate x tau) or from the output
+// counts (default `recordedCounts`: mu = n tau / (1 - n tau) with n the
+// output rate); the share is 1 - p0 of the model (see unfold.cpp).  Source
+// None when no share follows.  Throws UnfoldError naming the value for an
+// impossible input (negative or non-finite values, a live time above the
+// real time, more output than input counts, an output rate at or above
+// 1/tau).
+PileupReport pileupFromRates(const PileupInput& input, double recordedCounts);
+
+// The pile-up share a run of the unfolding used, as users are told it
+// (tarvik quality's `pileup_share`): the share of its model, given, from
+// the rates or fitted; empty when the model held none for want of a rate
+// and of counts above the tube voltage (nothing known, nothing seen).
+std::optional<double> pileupShareOf(const PileupReport& report);
+
+// The recorded pulses of detected events (per channel of any grid,
+// channel i holding ((i-1) w, i w]) at a pile-up share: the model of the
+// unfolding, for tests and the bench.
+std::vector<double> pileupSpectrum(const std::vector<double>& detected, double share);
+
 struct UnfoldOptions {
     // Iterations of the (accelerated) EM step on free channels.  Chosen on
     // the round-trip bench (tvgen --roundtrip RES --methods): at 20 to 30
@@ -77,6 +134,13 @@ struct UnfoldOptions {
     double shapePowerWidth = 2.0;
     // Off: every channel is free (the method before the smooth low end).
     bool smoothLowEnd = true;
+    // The count rate as far as the caller knows it.  Without a share or a
+    // rate, the pile-up share is fitted when the measurement holds counts
+    // above the tube voltage (at least `minCountsAbove` of them) and
+    // `estimatePileup` is on.
+    PileupInput pileup;
+    bool estimatePileup = true;
+    double minCountsAbove = 10.0;
     // Largest change of the fit in the last iteration for the result to
     // count as converged: the sum over the channels of the change of the
     // predicted counts, over the measured counts.
@@ -89,6 +153,7 @@ struct UnfoldReport {
     int firstChannel = 0;     // measured channels the unfolding fits
     int lastChannel = 0;
     double smoothBelowKeV = 0;  // the smooth low-energy shape covers the energies below this (0: none)
+    PileupReport pileup;
 };
 
 // The analyser's energy scale: measured channel i records the calibrated
@@ -134,8 +199,11 @@ double unfoldNeededKeV(std::int32_t voltage, float kevPerChannel);
 // scale) for a tube voltage of V kV and the entered w keV per channel.
 // Returns photons incident on the detector per channel of the nominal grid,
 // rounded to whole numbers; channels 1..trunc(10.0 / w) and channels above
-// the start channel are 0 as with the standard method.  Throws UnfoldError
-// when the iteration has not settled.
+// the start channel are 0 as with the standard method, and so are channels
+// wholly above the tube voltage.  With pile-up in the model (see
+// UnfoldOptions::pileup) the measured channels above the tube voltage are
+// fitted too.  Throws UnfoldError when the iteration has not settled or the
+// pile-up share exceeds kMaxPileupShare.
 Counts unfoldSpectrum(const Counts& measured, float kevPerChannel, std::int32_t voltage,
                       const UnfoldResponse& response, const UnfoldOptions& options = {},
                       UnfoldReport* report = nullptr);
@@ -146,5 +214,15 @@ Counts unfoldSpectrum(const Counts& measured, float kevPerChannel, std::int32_t 
 // start channel) over the channels of unfoldRange.
 std::vector<double> foldSpectrum(const std::vector<double>& incident, float kevPerChannel, std::int32_t voltage,
                                  const UnfoldResponse& response);
+
+// The two halves of the model, for tests of the pile-up: the detected
+// events before the resolution (per channel of the nominal grid, channels
+// 1..start channel) for photons incident per channel, and the measured
+// channels 1..1024 of pulses recorded per channel of the nominal grid (any
+// number of channels).
+std::vector<double> detectSpectrum(const std::vector<double>& incident, float kevPerChannel, std::int32_t voltage,
+                                   const UnfoldResponse& response);
+std::vector<double> resolveSpectrum(const std::vector<double>& recorded, float kevPerChannel, std::int32_t voltage,
+                                    const UnfoldResponse& response);
 
 } // namespace tvstrip

@@ -175,6 +175,38 @@ void BM_UnfoldCore100kV(benchmark::State& state)
 // that 1 shows the cost of setting up the detector model.
 BENCHMARK(BM_UnfoldCore100kV)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
+// The continuum with 5 % of its pulses piled up by the model: counts above
+// the tube voltage, which make the unfolding fit the pile-up share.
+Counts piledCounts()
+{
+    Counts counts = continuumCounts(100, 0.1);
+    std::vector<double> recorded(2048, 0.0);
+    for (int i = 1; i <= kChannels; ++i) recorded[static_cast<std::size_t>(i - 1)] = counts[static_cast<std::size_t>(i - 1)];
+    const std::vector<double> piled = pileupSpectrum(recorded, 0.05);
+    for (int i = 1; i <= kChannels; ++i)
+        counts[static_cast<std::size_t>(i - 1)] = static_cast<std::int32_t>(piled[static_cast<std::size_t>(i - 1)]);
+    return counts;
+}
+
+// The unfolding of the same spectrum with pile-up: the share given
+// (argument 0) or fitted to counts above the tube voltage (1).
+void BM_UnfoldPileup100kV(benchmark::State& state)
+{
+    const UnfoldResponse r = loadUnfoldResponse(kShippedRes);
+    UnfoldOptions o;
+    o.maxLastChange = 1e9;
+    Counts counts = continuumCounts(100, 0.1);
+    if (state.range(0) == 0)
+        o.pileup.share = 0.05;
+    else
+        counts = piledCounts();
+    for (auto _ : state) {
+        Counts out = unfoldSpectrum(counts, 0.1f, 100, r, o);
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+BENCHMARK(BM_UnfoldPileup100kV)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
 // Reading and checking the shipped response data and profile: all of it
 // (argument 0) or what a run at 100 kV, 0.1 keV per channel needs (1).
 void BM_LoadUnfoldResponse(benchmark::State& state)
@@ -187,20 +219,22 @@ void BM_LoadUnfoldResponse(benchmark::State& state)
 }
 BENCHMARK(BM_LoadUnfoldResponse)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
-// A whole tvstrip run with line 109 "unfold" at 100 kV, 0.1 keV per channel.
+// A whole tvstrip run with line 109 "unfold" at 100 kV, 0.1 keV per channel,
+// without pile-up (argument 0) and with 5 % (1: the share fitted).
 void BM_WholeRunUnfold100kV(benchmark::State& state)
 {
     const fs::path work = prepareWorkingFolder();
     for (const char* name : {kDetectorProfileName, kUnfoldResponseName})
         fs::copy_file(kShippedRes / name, work / "RES" / name);
     writeFile(work / "TempFile.dat", "Tarvik_data\\bench.mca1\r\n-- No comment --\r\n-- No comment --\r\n100\r\n0.100\r\n" +
-                                          benchrun::countBlock(continuumCounts(100, 0.1)) + "unfold\r\n");
+                                          benchrun::countBlock(state.range(0) ? piledCounts() : continuumCounts(100, 0.1)) +
+                                          "unfold\r\n");
     // Not part of the totals: the ratio at the end compares the default runs.
     benchrun::timeWholeRuns(state, work, TVSTRIP_EXECUTABLE);
     std::error_code ec;
     fs::remove_all(work, ec);
 }
-BENCHMARK(BM_WholeRunUnfold100kV)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_WholeRunUnfold100kV)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
