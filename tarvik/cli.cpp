@@ -453,6 +453,12 @@ public:
                          what.c_str());
         }
     }
+    // A line of its own about a file, before its progress.
+    void note(const std::string& file, const std::string& text)
+    {
+        if (io_.terminal) std::fputs("\r\033[K", io_.err);
+        std::fprintf(io_.err, "tarvik %s: %s: %s\n", command_.c_str(), file.c_str(), text.c_str());
+    }
     void failed(const std::string& file, const std::string& why)
     {
         failures_.emplace_back(file, why);
@@ -657,7 +663,7 @@ StripRun stripOtherSpectrum(const OtherSpectrum& o, StripSettings s, const Given
     s.firstLine = "32";
     const formats::MeasuredCsv csv = importCsv(o, rebin);
     const TemporaryCsv measured(csv.bytes, o.stem + ".csv");
-    return stripFile(measured.path(), s, tables);
+    return stripFile(measured.path(), s, tables, pileupInputOf(o.spectrum));
 }
 
 StripRun stripOtherFormat(const fs::path& file, const StripSettings& s, const GivenScale& given,
@@ -743,6 +749,7 @@ int cmdStrip(const std::vector<std::string>& args, const Locations& where, const
     // named twice settled, in the order of the files given.
     struct Outcome {
         std::optional<StripRun> run;  // corrected but not yet written
+        std::optional<tvstrip::PileupReport> pileup;  // the unfolding's
         bool written = false;
         std::string failure;
     };
@@ -760,6 +767,7 @@ int cmdStrip(const std::vector<std::string>& args, const Locations& where, const
                 if (first[i]) existing(outs[i]);
                 o.run = other[i] ? stripOtherFormat(files[i], s, given, rebin, forced, tables)
                                  : stripFile(files[i], s, tables);
+                o.pileup = o.run->pileup;
                 if (first[i]) {
                     existing(outs[i]);
                     fixedio::writeFileAtomically(outs[i], o.run->result, fixedio::StaleSweep::Skip);
@@ -776,6 +784,7 @@ int cmdStrip(const std::vector<std::string>& args, const Locations& where, const
             const std::string& f = files[i];
             try {
                 if (!o.failure.empty()) throw FileFailure(o.failure);
+                if (o.pileup) progress.note(f, pileupNote(*o.pileup));
                 if (!o.written) {
                     existing(outs[i]);
                     if (written.files.count(keys[i]))

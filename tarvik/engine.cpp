@@ -103,7 +103,53 @@ const tvstrip::ResponseTable& ResponseTables::operator()(int code)
     return cache_.emplace(code, tvstrip::readResponseTable(in)).first->second;
 }
 
-StripRun stripFile(const fs::path& csv, const StripSettings& s, ResponseTables& tables)
+namespace {
+
+// The options of the unfolding for what is known of the count rate.
+tvstrip::UnfoldOptions unfoldOptionsFor(const tvstrip::UnfoldResponse& response, const tvstrip::PileupInput& rates)
+{
+    tvstrip::UnfoldOptions o;
+    o.pileup = rates;
+    if (response.profile.pulsePairResolvingTimeUs) o.pileup.resolvingTimeUs = response.profile.pulsePairResolvingTimeUs;
+    return o;
+}
+
+std::string percent(double fraction)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.2f %%", 100.0 * fraction);
+    return buf;
+}
+
+} // namespace
+
+std::string pileupNote(const tvstrip::PileupReport& p)
+{
+    std::string note;
+    switch (p.source) {
+    case tvstrip::PileupSource::None:
+        note = "no pile-up in the model (no count rate known, no counts above the tube voltage)";
+        break;
+    case tvstrip::PileupSource::Counts: {
+        char buf[64];
+        std::snprintf(buf, sizeof buf, "%.0f", p.countsAboveVoltage);
+        note = "pile-up " + percent(p.share) + " of the recorded pulses (fitted to " + buf +
+               " counts above the tube voltage)";
+        break;
+    }
+    case tvstrip::PileupSource::Rates:
+        note = "pile-up " + percent(p.share) + " of the recorded pulses (from the count rate)";
+        break;
+    case tvstrip::PileupSource::Given:
+        note = "pile-up " + percent(p.share) + " of the recorded pulses (given)";
+        break;
+    }
+    if (p.deadTimeFraction) note += "; dead time " + percent(*p.deadTimeFraction);
+    return note;
+}
+
+StripRun stripFile(const fs::path& csv, const StripSettings& s, ResponseTables& tables,
+                   const tvstrip::PileupInput& rates)
 {
     requireMethod(s.method);
     tarvik::StripEntries e;
@@ -140,7 +186,10 @@ StripRun stripFile(const fs::path& csv, const StripSettings& s, ResponseTables& 
         // the run's voltage and width first, then the unfolding itself.
         const tvstrip::UnfoldResponse& response = tables.unfoldResponse();
         tvstrip::unfoldRange(response, job.voltage, job.kevPerChannel);
-        corrected = tvstrip::unfoldSpectrum(job.counts, job.kevPerChannel, job.voltage, response);
+        tvstrip::UnfoldReport report;
+        corrected = tvstrip::unfoldSpectrum(job.counts, job.kevPerChannel, job.voltage, response,
+                                            unfoldOptionsFor(response, rates), &report);
+        run.pileup = report.pileup;
     } else {
         std::error_code ec;
         if (!fs::is_directory(tables.folder(), ec))
@@ -156,14 +205,17 @@ StripRun stripFile(const fs::path& csv, const StripSettings& s, ResponseTables& 
 }
 
 std::vector<double> stripCounts(std::span<const double> measured, std::int32_t voltage, float kevPerChannel,
-                                ResponseTables& tables, Method method)
+                                ResponseTables& tables, Method method, tvstrip::UnfoldReport* report,
+                                const tvstrip::PileupInput& rates)
 {
     tvstrip::Counts c{};
     for (std::size_t i = 0; i < c.size() && i < measured.size(); ++i)
         c[i] = static_cast<std::int32_t>(std::lround(measured[i]));
     const tvstrip::Counts out =
-        method == Method::Unfold ? tvstrip::unfoldSpectrum(c, kevPerChannel, voltage, tables.unfoldResponse())
-                                 : tvstrip::stripSpectrum(c, voltage, kevPerChannel, std::ref(tables));
+        method == Method::Unfold
+            ? tvstrip::unfoldSpectrum(c, kevPerChannel, voltage, tables.unfoldResponse(),
+                                      unfoldOptionsFor(tables.unfoldResponse(), rates), report)
+            : tvstrip::stripSpectrum(c, voltage, kevPerChannel, std::ref(tables));
     return {out.begin(), out.end()};
 }
 

@@ -8,6 +8,7 @@
 
 #include "quality/beamquality.h"
 #include "strip/response_table.h"
+#include "strip/unfold.h"
 #include "strip/unfold_response.h"
 #include "conv/scatterer.h"
 #include "conv/unfold.h"
@@ -68,15 +69,28 @@ struct StripRun {
     float kevPerChannel = 0;
     std::string result;            // the ".mca1" bytes
     std::vector<double> corrected; // its counts
+    // The unfolding's pile-up share and dead-time fraction (unfold only).
+    std::optional<tvstrip::PileupReport> pileup;
 };
 
-// The ".mca1" that "補正 GO" and tvstrip write for this measured file.
-StripRun stripFile(const std::filesystem::path& csv, const StripSettings& s, ResponseTables& tables);
+// The ".mca1" that "補正 GO" and tvstrip write for this measured file.  The
+// unfolding takes what is known of the count rate from `rates` (an
+// analyser's file); the pulse-pair resolving time of the detector profile,
+// when it has one, replaces the one given there.
+StripRun stripFile(const std::filesystem::path& csv, const StripSettings& s, ResponseTables& tables,
+                   const tvstrip::PileupInput& rates = {});
 
 // Only the correction of counts (channels 1..1024), for resampling: the
-// stripping, or with Method::Unfold the unfolding with tables.unfoldResponse().
+// stripping, or with Method::Unfold the unfolding with tables.unfoldResponse()
+// (its report, with the pile-up share, into `report` when given).
 std::vector<double> stripCounts(std::span<const double> measured, std::int32_t voltage, float kevPerChannel,
-                                ResponseTables& tables, Method method = Method::Standard);
+                                ResponseTables& tables, Method method = Method::Standard,
+                                tvstrip::UnfoldReport* report = nullptr, const tvstrip::PileupInput& rates = {});
+
+// The console note of an unfolding run on pile-up and dead time, e.g.
+// "pile-up 4.98 % of the recorded pulses (fitted to 1234 counts above the
+// tube voltage); dead time 3.1 %".
+std::string pileupNote(const tvstrip::PileupReport& report);
 
 struct ConvertSettings {
     std::string angle;     // degrees

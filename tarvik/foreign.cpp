@@ -4,6 +4,7 @@
 
 #include "fixedio/files.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -116,6 +117,32 @@ SpectrumData exportData(const formats::Spectrum& s)
     for (std::size_t k = 0; k < s.counts.size(); ++k)
         d.upperEdgesKeV.push_back(s.calibration->edgeKeV(static_cast<double>(k + 1)));
     return d;
+}
+
+tvstrip::PileupInput pileupInputOf(const formats::Spectrum& s)
+{
+    tvstrip::PileupInput in;
+    in.liveTimeS = s.liveTimeS;
+    in.realTimeS = s.realTimeS;
+    if (!s.processor) return in;
+    const formats::PulseProcessor& p = *s.processor;
+    if (p.pileUpRejection.value_or(false)) {
+        if (p.fastPeakingTimeNs && *p.fastPeakingTimeNs > 0) in.resolvingTimeUs = *p.fastPeakingTimeNs * 1e-3;
+    } else if (p.peakingTimeUs && *p.peakingTimeUs > 0) {
+        in.resolvingTimeUs = *p.peakingTimeUs + std::max(p.flatTopUs.value_or(0.0), 0.0);
+    }
+    if (p.inputCounts && *p.inputCounts > 0) {
+        const double counted = static_cast<double>(*p.inputCounts);
+        if (p.accumulationTimeS && *p.accumulationTimeS > 0 && s.realTimeS)
+            in.inputCounts = counted * *s.realTimeS / *p.accumulationTimeS;
+        else if (s.realTimeS)
+            in.inputCounts = counted;
+        // A fast channel that counted fewer pulses than the spectrum holds
+        // missed the small ones (its threshold lies above the slow
+        // channel's): the rate then comes from the recorded pulses.
+        if (in.inputCounts && *in.inputCounts < static_cast<double>(s.total())) in.inputCounts.reset();
+    }
+    return in;
 }
 
 formats::MeasuredCsv importCsv(const OtherSpectrum& o, std::optional<double> rebinKevPerChannel)

@@ -54,6 +54,16 @@ ZeroScale ontoZeroScale(const formats::Spectrum& s);
 // For the export: the channels as they are with the upper edge of each.
 SpectrumData exportData(const formats::Spectrum& s);
 
+// What the file tells of the count rate, for the unfolding's pile-up: live
+// and real time; the fast channel's input counts (scaled from the time the
+// counters ran to the real time; left out when below the spectrum's own
+// counts: that fast channel missed the small pulses); the pulse-pair resolving time from the
+// pulse processor's settings: with pile-up rejection on, the fast channel's
+// peaking time (pulses closer than that are one pulse to the rejector
+// too), else the slow channel's peaking time plus flat top (a second pulse
+// before the first is sampled adds to it).  Unknown stays empty.
+tvstrip::PileupInput pileupInputOf(const formats::Spectrum& s);
+
 // The measured ".csv" of `tarvik import` (see formats::toMeasuredCsv).
 formats::MeasuredCsv importCsv(const OtherSpectrum& o, std::optional<double> rebinKevPerChannel);
 

@@ -112,4 +112,47 @@ TEST(OtherFormats, ExportTableWithEachSpectrumsOwnEnergies)
     EXPECT_THROW(exportData(spectrum(3, std::nullopt)), FileFailure);
 }
 
+TEST(OtherFormats, CountRateForThePileUpFromTheFileAndThePulseProcessor)
+{
+    formats::Spectrum s = spectrum(1024, std::vector<double>{0.0, 0.1});
+    const double total = static_cast<double>(s.total());
+    // Without a pulse processor: the times only.
+    s.liveTimeS = 9.5;
+    s.realTimeS = 10.0;
+    tvstrip::PileupInput in = pileupInputOf(s);
+    EXPECT_EQ(in.liveTimeS, 9.5);
+    EXPECT_EQ(in.realTimeS, 10.0);
+    EXPECT_FALSE(in.resolvingTimeUs);
+    EXPECT_FALSE(in.inputCounts);
+    // Pile-up rejection on: the fast channel resolves the pulses.
+    formats::PulseProcessor p;
+    p.pileUpRejection = true;
+    p.peakingTimeUs = 6.4;
+    p.flatTopUs = 0.2;
+    p.fastPeakingTimeNs = 100;
+    p.inputCounts = static_cast<std::uint64_t>(3 * total);
+    p.accumulationTimeS = 5.0;
+    s.processor = p;
+    in = pileupInputOf(s);
+    ASSERT_TRUE(in.resolvingTimeUs);
+    EXPECT_DOUBLE_EQ(*in.resolvingTimeUs, 0.1);
+    // Counted in 5 s of the 10 s: twice as many in the real time.
+    ASSERT_TRUE(in.inputCounts);
+    EXPECT_DOUBLE_EQ(*in.inputCounts, 6 * total);
+    // Off: a pulse during the slow channel's peaking time and flat top adds.
+    s.processor->pileUpRejection = false;
+    in = pileupInputOf(s);
+    ASSERT_TRUE(in.resolvingTimeUs);
+    EXPECT_DOUBLE_EQ(*in.resolvingTimeUs, 6.6);
+    // A fast channel that counted fewer pulses than the spectrum holds is
+    // not a rate of the photons.
+    s.processor->inputCounts = static_cast<std::uint64_t>(total / 4);
+    EXPECT_FALSE(pileupInputOf(s).inputCounts);
+    // The console's note says where the share came from, with the dead time.
+    tvstrip::PileupReport r = tvstrip::pileupFromRates(pileupInputOf(s), total);
+    EXPECT_EQ(pileupNote(r).substr(0, 8), "pile-up ");
+    EXPECT_NE(pileupNote(r).find("(from the count rate); dead time 5.00 %"), std::string::npos) << pileupNote(r);
+    EXPECT_EQ(pileupNote({}), "no pile-up in the model (no count rate known, no counts above the tube voltage)");
+}
+
 } // namespace

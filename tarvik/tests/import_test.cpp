@@ -241,4 +241,43 @@ TEST(TarvikImport, QualityExportAndPlotTakeTheFilesDirectly)
     fs::remove_all(w);
 }
 
+// The unfolding of an analyser's file takes its count rate: the pile-up
+// share from the recorded pulses per second and the fast channel's
+// resolving time (pile-up rejection on: 100 ns), the dead time from live and
+// real time, both on the console; a rate whose pile-up the spectrum cannot
+// support is refused with the figure and nothing is written.
+TEST(TarvikImport, TheUnfoldingTakesTheFilesCountRate)
+{
+    const fs::path w = workingFolder("rates");
+    Truth t = demoTruth();
+    double total = 0;
+    for (std::uint64_t c : t.counts) total += static_cast<double>(c);
+    auto expectedShare = [&](double realS) {
+        const double x = total / realS * 0.1e-6, mu = x / (1 - x);
+        return 1 - 1 / (1 + mu + mu * mu / 2);
+    };
+    t.liveS = 95;
+    t.realS = 100;
+    spit(w / "Tarvik_data" / "slow.mca", formats::testing::pmcaFile(t));
+    const Result r = runIn(w, tarvikExe() + " strip --method unfold --kv 80 --outdir . Tarvik_data/slow.mca");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string note = "tarvik strip: Tarvik_data/slow.mca: pile-up " +
+                             formats::testing::fmt("%.2f", 100 * expectedShare(100)) +
+                             " % of the recorded pulses (from the count rate); dead time 5.00 %\n";
+    EXPECT_NE(r.err.find(note), std::string::npos) << note << r.err;
+    // The same counts at a tenth of the time: about 40 % of the pulses piled up.
+    t.liveS = 2.4;
+    t.realS = 2.5;
+    spit(w / "Tarvik_data" / "fast.mca", formats::testing::pmcaFile(t));
+    ASSERT_GT(expectedShare(2.5), 0.3);
+    const Result f = runIn(w, tarvikExe() + " strip --method unfold --kv 80 --outdir . Tarvik_data/fast.mca");
+    EXPECT_EQ(f.status, 1);
+    EXPECT_NE(f.err.find("the pile-up share of " + formats::testing::fmt("%.1f", 100 * expectedShare(2.5)) +
+                         " % is more than the 30 % the unfolding can correct"),
+              std::string::npos)
+        << f.err;
+    EXPECT_FALSE(fs::exists(w / "fast.mca1"));
+    fs::remove_all(w);
+}
+
 } // namespace
