@@ -190,6 +190,7 @@ StripRun stripFile(const fs::path& csv, const StripSettings& s, ResponseTables& 
         corrected = tvstrip::unfoldSpectrum(job.counts, job.kevPerChannel, job.voltage, response,
                                             unfoldOptionsFor(response, rates), &report);
         run.pileup = report.pileup;
+        run.rates = rates;
     } else {
         std::error_code ec;
         if (!fs::is_directory(tables.folder(), ec))

@@ -69,8 +69,10 @@ struct StripRun {
     float kevPerChannel = 0;
     std::string result;            // the ".mca1" bytes
     std::vector<double> corrected; // its counts
-    // The unfolding's pile-up share and dead-time fraction (unfold only).
+    // The unfolding's pile-up share and dead-time fraction (unfold only),
+    // and what it was told of the count rate (for the resamples).
     std::optional<tvstrip::PileupReport> pileup;
+    tvstrip::PileupInput rates;
 };
 
 // The ".mca1" that "補正 GO" and tvstrip write for this measured file.  The

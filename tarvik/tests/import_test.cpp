@@ -277,6 +277,19 @@ TEST(TarvikImport, TheUnfoldingTakesTheFilesCountRate)
               std::string::npos)
         << f.err;
     EXPECT_FALSE(fs::exists(w / "fast.mca1"));
+    // The profile's pulse-pair resolving time (1 us) replaces the file's.
+    fs::remove(w / "RES");
+    fs::create_directory(w / "RES");
+    const fs::path shipped = fs::path(TARVIK_DATA_DIR) / "RES";
+    fs::create_symlink(shipped / "unfold.rsp", w / "RES" / "unfold.rsp");
+    spit(w / "RES" / "detector.txt", slurp(shipped / "detector.txt") + "pulse_pair_resolving_time_us = 1\n");
+    const Result p = runIn(w, tarvikExe() + " strip --method unfold --kv 80 --force --outdir . Tarvik_data/slow.mca");
+    ASSERT_EQ(p.status, 0) << p.err;
+    const double x = total / 100 * 1e-6, mu = x / (1 - x);
+    EXPECT_NE(p.err.find("pile-up " + formats::testing::fmt("%.2f", 100 * (1 - 1 / (1 + mu + mu * mu / 2))) +
+                         " % of the recorded pulses (from the count rate)"),
+              std::string::npos)
+        << p.err;
     fs::remove_all(w);
 }
 
