@@ -122,14 +122,17 @@ public:
         const float scale = total > 0.0 ? static_cast<float>(1.0 / total) : 0.0f;
         for (int i = 1; i <= top_; ++i)
             q_[static_cast<std::size_t>(i)] = z[static_cast<std::size_t>(i)] * scale;
+        total_ = static_cast<float>(total);
         convolve(q_, q_, qq_);
         updateKernel();
     }
 
-    // The two-event and three-event parts z*q and z*q*q.
+    // The two-event and three-event parts z*q and z*q*q of the spectrum z
+    // last given to setSpectrum (z*q is then |z| q*q, at hand).
     void parts(const std::vector<float>& z, std::vector<float>& pair, std::vector<float>& triple) const
     {
-        convolve(z, q_, pair);
+        for (int k = 0; k <= top_; ++k)
+            pair[static_cast<std::size_t>(k)] = total_ * qq_[static_cast<std::size_t>(k)];
         convolve(z, qq_, triple);
     }
 
@@ -191,6 +194,7 @@ private:
     }
 
     int top_;
+    float total_ = 0.0f;
     double share_ = 0.0, mu_ = 0.0;
     double p_[3] = {1.0, 0.0, 0.0};
     std::vector<float> q_, qq_, kernel_;
