@@ -648,7 +648,9 @@ PileupReport pileupFromRates(const PileupInput& in, double recordedCounts)
     check(in.outputCounts, "output count", false);
     if (in.share && *in.share >= 1.0)
         throw UnfoldError("the pile-up share " + std::to_string(*in.share) + " cannot be used: it must lie below 1");
-    if (in.liveTimeS && in.realTimeS && *in.liveTimeS > *in.realTimeS * (1.0 + 1e-9)) {
+    // Files write the times to a millisecond at best: a live time that far
+    // above the real time is their rounding (no dead time).
+    if (in.liveTimeS && in.realTimeS && *in.liveTimeS > *in.realTimeS + 1e-3) {
         char buf[160];
         std::snprintf(buf, sizeof buf, "the live time %g s exceeds the real time %g s", *in.liveTimeS, *in.realTimeS);
         throw UnfoldError(buf);
@@ -661,7 +663,7 @@ PileupReport pileupFromRates(const PileupInput& in, double recordedCounts)
     }
     PileupReport r;
     if (in.liveTimeS && in.realTimeS)
-        r.deadTimeFraction = 1.0 - *in.liveTimeS / *in.realTimeS;
+        r.deadTimeFraction = std::max(0.0, 1.0 - *in.liveTimeS / *in.realTimeS);
     else if (in.inputCounts && *in.inputCounts > 0.0)
         r.deadTimeFraction = 1.0 - output / *in.inputCounts;
     if (in.share) {

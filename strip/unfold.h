@@ -88,7 +88,7 @@ inline constexpr double kMaxPileupShare = 0.30;
 // counts (default `recordedCounts`: mu = n tau / (1 - n tau) with n the
 // output rate); the share is 1 - p0 of the model (see unfold.cpp).  Source
 // None when no share follows.  Throws UnfoldError naming the value for an
-// impossible input (negative or non-finite values, a live time above the
+// impossible input (negative or non-finite values, a live time more than 1 ms above the
 // real time, more output than input counts, an output rate at or above
 // 1/tau).
 PileupReport pileupFromRates(const PileupInput& input, double recordedCounts);

@@ -978,8 +978,14 @@ int cmdQuality(const std::vector<std::string>& args, const Locations& where, con
     // resamples); quality::computeRates passes it on to the text, JSON and
     // CSV records (pileup_share, pileup_share_u).
     const auto throughCorrection = [&](const StripRun& run, double kevPerChannel, Record& record) {
+        // The unfolding's pile-up share of the measured counts (the chain's
+        // first call), then of each resample.
+        std::vector<std::optional<double>> shares;
         quality::Chain chain = [&](std::span<const double> measured) {
-            std::vector<double> c = stripCounts(measured, run.voltage, run.kevPerChannel, tables, m);
+            tvstrip::UnfoldReport report;
+            std::vector<double> c = stripCounts(measured, run.voltage, run.kevPerChannel, tables, m,
+                                                m == Method::Unfold ? &report : nullptr, run.rates);
+            if (m == Method::Unfold) shares.push_back(tvstrip::pileupShareOf(report.pileup));
             if (conv) {
                 const float lengthCm = static_cast<float>(number(conv->lengthMm, "--length-mm") * 0.1);
                 const auto degrees = static_cast<std::int32_t>(number(conv->angle, "--angle"));
@@ -988,6 +994,20 @@ int cmdQuality(const std::vector<std::string>& args, const Locations& where, con
             return c;
         };
         record.figures = quality::computeBeamQualityThrough(run.measured, kevPerChannel, chain, options);
+        if (!shares.empty() && shares.front()) {
+            quality::Value v;
+            v.value = *shares.front();
+            // The spread over the resamples whose model held pile-up.
+            double n = 0, sum = 0, sum2 = 0;
+            for (std::size_t i = 1; i < shares.size(); ++i)
+                if (shares[i]) {
+                    n += 1;
+                    sum += *shares[i];
+                    sum2 += *shares[i] * *shares[i];
+                }
+            if (n > 1) v.uncertainty = std::sqrt(std::max(0.0, (sum2 - sum * sum / n) / (n - 1)));
+            record.exposure.pileupShare = v;
+        }
     };
     // The rates are computed before anything is printed, so that a file
     // whose times cannot be used fails whole.
@@ -1071,7 +1091,12 @@ int cmdQuality(const std::vector<std::string>& args, const Locations& where, con
                 s.kevPerChannel = buf;
                 std::snprintf(buf, sizeof buf, "%.10g", firstLine);
                 s.firstLine = buf;
-                const StripRun run = stripFile(file, s, tables);
+                // The times of an imported .csv tell the unfolding the count
+                // rate when the profile gives the resolving time.
+                tvstrip::PileupInput rates;
+                rates.liveTimeS = record.exposure.liveTimeS;
+                rates.realTimeS = record.exposure.realTimeS;
+                const StripRun run = stripFile(file, s, tables, rates);
                 throughCorrection(run, *w, record);
             } else {
                 const SpectrumData d = readSpectrum(file, w, firstLine);

@@ -148,6 +148,10 @@ TEST(PileupRatesTest, ShareAndDeadTimeFromWhatTheCallerKnows)
             EXPECT_NE(std::string(e.what()).find(mention), std::string::npos) << e.what();
         }
     };
+    // A live time a rounding (1 ms) above the real time is no dead time.
+    PileupInput rounded = in;
+    rounded.liveTimeS = 10.0005;
+    EXPECT_EQ(pileupFromRates(rounded, 8.0e5).deadTimeFraction, 0.0);
     PileupInput p = in;
     p.liveTimeS = 11.0;
     refused(p, 1e5, "live time 11 s exceeds the real time 10 s");

@@ -265,6 +265,12 @@ TEST(TarvikImport, TheUnfoldingTakesTheFilesCountRate)
                              formats::testing::fmt("%.2f", 100 * expectedShare(100)) +
                              " % of the recorded pulses (from the count rate); dead time 5.00 %\n";
     EXPECT_NE(r.err.find(note), std::string::npos) << note << r.err;
+    // The beam quality through the unfolding reports the share it used.
+    const Result q =
+        runIn(w, tarvikExe() + " quality --json --resamples 2 --kv 80 --method unfold Tarvik_data/slow.mca");
+    ASSERT_EQ(q.status, 0) << q.err;
+    EXPECT_NEAR(jsonNumber(q.out, "pileup_share"), expectedShare(100), 1e-9) << q.out;
+    EXPECT_NEAR(jsonNumber(q.out, "dead_time_fraction"), 0.05, 1e-9) << q.out;
     // The same counts at a tenth of the time: about 40 % of the pulses piled up.
     t.liveS = 2.4;
     t.realS = 2.5;
