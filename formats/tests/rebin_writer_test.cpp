@@ -1,6 +1,7 @@
 // Sharing counts onto the system's channels, and the measured .csv that
 // `tarvik import` writes.
 #include "formats/measuredcsv_writer.h"
+#include "formats/pmca_writer.h"
 #include "formats/rebin.h"
 #include "formats/spectrum.h"
 #include "sjis/sjis.h"
@@ -272,6 +273,62 @@ TEST(FormatsImportCsv, HeaderLinesAreShiftJisWithinSixtyBytes)
     EXPECT_EQ(cut.size(), 60u);
     EXPECT_EQ(sjis::toUtf8ForDisplay(cut).size(), 30u * 3);
     EXPECT_EQ(dialogHeaderLine("a,b\tc\xF0\x9F\x98\x80"), "a;b c?");
+}
+
+} // namespace
+} // namespace formats
+
+// ---- the .mca writer (the demo's analyser file) read back by the reader ----
+namespace formats {
+namespace {
+
+TEST(FormatsPmcaWriter, ReadsBackToTheSameRecord)
+{
+    Spectrum s;
+    s.format = Format::PmcaMca;
+    s.name = "demo";
+    s.headerLines = {"Simulated spectrum - NOT a measurement", "W 80 kV + 2.5 mm Al"};
+    s.counts = testing::someCounts(1024);
+    s.calibration = makeCalibration({-0.0375, 0.1003}, ChannelPoint::LowerEdge, s.counts.size(), "test");
+    s.liveTimeS = 97.25;
+    s.realTimeS = 100.0;
+    s.startTime = "2026-12-01T09:30:00";
+    PulseProcessor p;
+    p.peakingTimeUs = 1.6;
+    p.pileUpRejection = false;
+    p.inputCounts = 123456;
+    p.outputCounts = 120001;
+    p.accumulationTimeS = 97.25;
+    p.deadTimePercent = 2.75;
+    s.processor = p;
+
+    const std::string bytes = formatPmca(s);
+    const std::vector<Spectrum> back = parseSpectra(bytes, "demo.mca");
+    ASSERT_EQ(back.size(), 1u);
+    const Spectrum& r = back[0];
+    EXPECT_EQ(r.format, Format::PmcaMca);
+    EXPECT_EQ(r.counts, s.counts);
+    ASSERT_TRUE(r.calibration);
+    EXPECT_NEAR(r.calibration->gainKeV, 0.1003, 1e-9);
+    EXPECT_NEAR(r.calibration->offsetKeV, -0.0375, 1e-7);
+    EXPECT_EQ(r.liveTimeS, s.liveTimeS);
+    EXPECT_EQ(r.realTimeS, s.realTimeS);
+    EXPECT_EQ(r.startTime, s.startTime);
+    ASSERT_TRUE(r.processor);
+    EXPECT_EQ(r.processor->peakingTimeUs, 1.6);
+    EXPECT_EQ(r.processor->pileUpRejection, false);
+    EXPECT_EQ(r.processor->inputCounts, 123456u);
+    EXPECT_EQ(r.processor->outputCounts, 120001u);
+    EXPECT_EQ(r.processor->deadTimePercent, 2.75);
+
+    // What the format cannot hold is refused, not written wrongly.
+    Spectrum lying = s;
+    lying.liveTimeS = 101.0;
+    EXPECT_THROW(formatPmca(lying), std::invalid_argument);
+    Spectrum badTime = s;
+    badTime.startTime = "yesterday";
+    EXPECT_THROW(formatPmca(badTime), std::invalid_argument);
+    EXPECT_THROW(formatPmca(Spectrum{}), std::invalid_argument);
 }
 
 } // namespace
