@@ -1,4 +1,5 @@
 #include "generator/roundtrip.h"
+#include "generator/pulses.h"
 
 #include <algorithm>
 #include <chrono>
@@ -201,38 +202,6 @@ SpectrumFigures figuresOf(const tvstrip::Counts& counts, double w, const std::ve
     return f;
 }
 
-// The calibrated energies (before the resolution) that the detector records
-// for `photons` photons drawn from the spectrum, in the order drawn.  Chunk
-// c draws from its own stream, so the list does not depend on the threads.
-std::vector<float> detectedEnergies(const tvdet::Detector& detector, const PhotonSpectrum& spectrum,
-                                    std::int64_t photons, std::uint64_t seed, int threads)
-{
-    std::vector<double> cumulative(spectrum.weight.size());
-    double sum = 0;
-    for (std::size_t i = 0; i < spectrum.weight.size(); ++i) cumulative[i] = (sum += spectrum.weight[i]);
-    const double scale = 1.0 / detector.peakCollection();
-    constexpr std::int64_t per = 100000;
-    const int chunks = static_cast<int>((photons + per - 1) / per);
-    std::vector<std::vector<float>> parts(static_cast<std::size_t>(chunks));
-    tvdet::runChunks(0, chunks, 0, threads, [&](int chunk, tvdet::Histogram&) {
-        tvdet::Rng rng(tvdet::streamSeed(seed, 0x5eed, static_cast<std::uint64_t>(chunk)));
-        const std::int64_t n = std::min<std::int64_t>(per, photons - static_cast<std::int64_t>(chunk) * per);
-        auto& out = parts[static_cast<std::size_t>(chunk)];
-        out.reserve(static_cast<std::size_t>(n));
-        for (std::int64_t k = 0; k < n; ++k) {
-            const double u = rng.uniform() * sum;
-            auto it = std::upper_bound(cumulative.begin(), cumulative.end(), u);
-            const std::size_t i = std::min<std::size_t>(static_cast<std::size_t>(it - cumulative.begin()),
-                                                        cumulative.size() - 1);
-            const tvdet::PhotonResult r = detector.simulate(spectrum.energyKeV[i], rng);
-            if (r.collected > 0) out.push_back(static_cast<float>(r.collected * scale));
-        }
-    });
-    std::vector<float> all;
-    for (auto& p : parts) all.insert(all.end(), p.begin(), p.end());
-    return all;
-}
-
 // The analyser's channels of the recorded energies: each kept with
 // probability `keep`, broadened by the detector's resolution, and put into
 // channel i for (offset + (i-1)·g, offset + i·g].  With pile-up
@@ -251,18 +220,7 @@ tvstrip::Counts recordChannels(const std::vector<float>& energies, double keep, 
     std::vector<float> pulses;
     if (meanExtra > 0.0) {
         const auto n = static_cast<std::size_t>(std::llround(keep * static_cast<double>(energies.size())));
-        auto gap = [&] { return -std::log(rng.uniformPositive()) / meanExtra; };  // in resolving times
-        double next = gap();
-        for (std::size_t k = 0; k < n;) {
-            const double start = next;
-            double sum = energies[k++];
-            next = start + gap();
-            while (next < start + 1.0 && k < n) {
-                sum += energies[k++];
-                next += gap();
-            }
-            pulses.push_back(static_cast<float>(sum));
-        }
+        pulses = pileUp(energies, n, meanExtra, rng).pulses;
         keep = 1.0;
     }
     for (float e : meanExtra > 0.0 ? pulses : energies) {
