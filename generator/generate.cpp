@@ -13,6 +13,8 @@
 #include "detector/unfold_data.h"
 #include "detector/physics_data.h"
 #include "generator/profile.h"
+#include "generator/pulses.h"
+#include "formats/pmca_writer.h"
 #include "detector/random.h"
 #include "detector/response_tables.h"
 #include "generator/scatter_truth.h"
@@ -26,7 +28,7 @@ namespace {
 
 std::string fmt(const char* f, double v)
 {
-    char buf[64];
+    char buf[160];
     std::snprintf(buf, sizeof buf, f, v);
     return buf;
 }
@@ -119,6 +121,77 @@ quality::BeamQuality demoTruth(const PhotonSpectrum& s, double kevPerChannel)
     return quality::computeFigures(channels, quality::attenuationFor(kevPerChannel, channels.size()), o);
 }
 
+namespace {
+
+// The demo's analyser file: the direct beam measured at a count rate that
+// piles up kDemoPileupShare of the recorded pulses, written as the
+// <<PMCA SPECTRUM>> .mca of a digital pulse processor with its live and
+// real time, counters and shaping settings.  A chosen measurement, stated
+// in the file: resolving time = peaking time + flat top (pile-up rejection
+// off), photons arriving as a Poisson process (pulses.h), the analyser busy
+// one resolving time per pulse.
+constexpr double kDemoPeakingUs = 1.0, kDemoFlatTopUs = 0.2;
+constexpr double kDemoPileupShare = 0.03;
+
+void writeDemoAnalyserFile(const GenerateOptions& o, const tvstrip::DetectorProfile& profile,
+                           const tvdet::Detector& detector, const PhotonSpectrum& beam, std::int64_t photons,
+                           const quality::BeamQuality& truth, std::ostream& progress)
+{
+    const double w = 0.1;
+    const double tauS = (kDemoPeakingUs + kDemoFlatTopUs) * 1e-6;
+    const double meanExtra = -std::log(1.0 - kDemoPileupShare);  // photons per resolving time
+    progress << "W80kV_2.5mmAl_direct.mca: " << photons << " photons, " << fmt("%.1f %% pile-up", 100 * kDemoPileupShare)
+             << std::endl;
+    const std::vector<float> energies =
+        detectedEnergies(detector, beam, photons, tvdet::streamSeed(o.seed, 0x3ca, 0), o.threads);
+    tvdet::Rng rng(tvdet::streamSeed(o.seed, 0x3ca, 1));
+    const PulseTrain train = pileUp(energies, energies.size(), meanExtra, rng);
+    const double sigmaPerFwhm = 1.0 / (2.0 * std::sqrt(2.0 * std::log(2.0)));
+    formats::Spectrum s;
+    s.format = formats::Format::PmcaMca;
+    s.counts.assign(kSpectrumChannels, 0);
+    for (float e : train.pulses) {
+        const double x = e + rng.normal() * profile.fwhmKeV(e) * sigmaPerFwhm;
+        if (x <= 0) continue;
+        const double ch = std::ceil(x / w);
+        if (ch >= 1 && ch <= kSpectrumChannels) ++s.counts[static_cast<std::size_t>(ch) - 1];
+    }
+    const double realS = train.elapsed * tauS;
+    const double liveS = realS - static_cast<double>(train.pulses.size()) * tauS;
+    s.name = "SIMULATED W 80 kV + 2.5 mm Al direct beam";
+    s.headerLines = {
+        "Simulated spectrum - NOT a measurement - made by tvgen (generator/) of Tarvik_CdTe",
+        "X-ray tube model: W anode 80 kV filtered by 2.5 mm Al; direct beam onto the detector",
+        fmt("True mean energy at the detector: %.2f keV", truth.meanEnergyKeV.value),
+        fmt("True HVL (air kerma): %.3f mm Al", truth.hvl1AlMm.value),
+        fmt("True figures: photons above %.0f keV (quality/)", kDemoTruthFromKeV),
+        fmt("Pile-up: %.1f %% of the recorded pulses (photon arrival times simulated)", 100 * kDemoPileupShare),
+        fmt("Pulse-pair resolving time: %.1f us (peaking time + flat top)", kDemoPeakingUs + kDemoFlatTopUs),
+        "Detector: the shipped profile (Monte Carlo with Hecht charge loss)",
+        "Seed: " + std::to_string(o.seed),
+    };
+    s.calibration = formats::makeCalibration({0.0, w}, formats::ChannelPoint::LowerEdge, s.counts.size(),
+                                             "the analyser's calibration");
+    s.realTimeS = std::round(realS * 1000.0) / 1000.0;
+    s.liveTimeS = std::round(liveS * 1000.0) / 1000.0;
+    s.startTime = "2026-12-01T10:00:00";
+    formats::PulseProcessor p;
+    p.peakingTimeUs = kDemoPeakingUs;
+    p.flatTopUs = kDemoFlatTopUs;
+    p.pileUpRejection = false;
+    p.inputCounts = static_cast<std::uint64_t>(energies.size());
+    p.outputCounts = static_cast<std::uint64_t>(train.pulses.size());
+    p.accumulationTimeS = s.realTimeS;
+    p.deadTimePercent = std::round(10000.0 * (1.0 - liveS / realS)) / 100.0;
+    s.processor = p;
+    const auto path = o.out / "Tarvik_data" / "W80kV_2.5mmAl_direct.mca";
+    fixedio::writeFileAtomically(path, formats::formatPmca(s));
+    progress << "wrote " << path.string() << fmt(" (real time %.1f s", realS) << fmt(", live time %.1f s", liveS)
+             << ", " << train.pulses.size() << " pulses)" << std::endl;
+}
+
+} // namespace
+
 void generateDemoSpectra(const GenerateOptions& o, const tvstrip::DetectorProfile& profile, std::ostream& progress)
 {
     std::filesystem::create_directories(o.out / "Tarvik_data");
@@ -135,6 +208,7 @@ void generateDemoSpectra(const GenerateOptions& o, const tvstrip::DetectorProfil
     const double w = 0.1;
     const quality::BeamQuality primaryTruth = demoTruth(primary, w);
 
+    std::int64_t directPhotons = 0;
     const std::vector<DemoCase> cases{
         {"W80kV_2.5mmAl_direct.csv", "SIMULATED: W 80 kV + 2.5 mm Al direct beam (not measured)",
          "Geometry: direct beam onto the detector", false},
@@ -161,6 +235,7 @@ void generateDemoSpectra(const GenerateOptions& o, const tvstrip::DetectorProfil
         const double mean = static_cast<double>(pilotPhotons) * peakTarget / static_cast<double>(highest);
         const std::int64_t photons = poissonTotal(mean, tvdet::streamSeed(o.seed, 0x7015, c));
         progress << dc.file << ": " << photons << " photons" << std::endl;
+        if (!dc.scattered) directPhotons = photons;
         const ChannelCounts counts = measureSpectrum(detector, source, photons, mo, [&](std::int64_t n) {
             if (n % 2000000 < mo.photonsPerChunk || n == photons)
                 progress << "  " << n << " / " << photons << " photons" << std::endl;
@@ -216,6 +291,7 @@ void generateDemoSpectra(const GenerateOptions& o, const tvstrip::DetectorProfil
                  << fmt("%.2f keV, HVL ", truth.meanEnergyKeV.value) << fmt("%.3f mm Al)", truth.hvl1AlMm.value)
                  << std::endl;
     }
+    writeDemoAnalyserFile(o, profile, detector, primary, directPhotons, primaryTruth, progress);
 }
 
 } // namespace tvgen

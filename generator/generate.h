@@ -28,7 +28,8 @@ void generateResponseTables(const GenerateOptions& options, std::ostream& progre
 // Carbon.dat and PMMA.dat, and beside them their Compton-profile files
 // Carbon_profile.dat and PMMA_profile.dat.
 void generateScattererFiles(const GenerateOptions& options, std::ostream& progress);
-// Tarvik_data/W80kV_2.5mmAl_direct.csv and Tarvik_data/W80kV_2.5mmAl_PMMA90deg.csv:
+// Tarvik_data/W80kV_2.5mmAl_direct.csv and Tarvik_data/W80kV_2.5mmAl_PMMA90deg.csv
+// (and the direct beam once more as an analyser's .mca with 3 % pile-up):
 // the model tube spectrum (80 kV, 2.5 mm Al) and the spectrum it gives
 // scattered at 90 degrees off PMMA (10 mm path in the block), measured
 // through the detector of `profile` as the round trip measures (Hecht

@@ -16,7 +16,7 @@ rm -rf "$work/RES"
 cp -r data/RES "$work/RES"
 cp data/Carbon.dat data/PMMA.dat data/Carbon_profile.dat data/PMMA_profile.dat "$work/"
 mkdir -p "$work/Tarvik_data"
-cp -n data/Tarvik_data/*.csv "$work/Tarvik_data/" 2>/dev/null || true
+cp -n data/Tarvik_data/*.csv data/Tarvik_data/*.mca "$work/Tarvik_data/" 2>/dev/null || true
 cp build/strip/tvstrip build/conv/tvconv build/frontend/Tarvik_CdTe "$work/"
 cd "$work"
 if [ -n "${DISPLAY:-}" ]; then

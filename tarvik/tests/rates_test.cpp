@@ -197,3 +197,43 @@ TEST(TarvikQualityRates, NonsenseRefused)
 }
 
 } // namespace
+
+namespace {
+
+// The demo's analyser file: the direct beam measured at a count rate that
+// piles up 3 % of the pulses.  The unfolding, told the rate by the file's
+// times and counters, gives back the truth its header states; the standard
+// stripping, which knows nothing of pile-up or charge loss, does not.
+TEST(TarvikQualityRates, DemoAnalyserFileUnfoldedWithItsCountRate)
+{
+    const fs::path w = workingFolder("rates_demo_mca");
+    const char* mca = "W80kV_2.5mmAl_direct.mca";
+    fs::copy_file(fs::path(TARVIK_DATA_DIR) / "Tarvik_data" / mca, w / mca);
+    const std::string text = slurp(w / mca);
+    auto stated = [&](const std::string& label) {
+        const auto at = text.find(label);
+        EXPECT_NE(at, std::string::npos) << label;
+        return at == std::string::npos ? std::nan("") : std::strtod(text.c_str() + at + label.size(), nullptr);
+    };
+    const double trueMean = stated("True mean energy at the detector:");
+    const double trueHvl = stated("True HVL (air kerma):");
+    const double share = stated("Pile-up:") / 100.0;
+
+    auto quality = [&](const char* method) {
+        return record(runTarvikInProcess(
+            w, {"tarvik", "quality", "--json", "--resamples", "0", "--kv", "80", "--method", method, mca}));
+    };
+    const nlohmann::json unfold = quality("unfold");
+    EXPECT_NEAR(unfold["mean_energy_keV"].get<double>(), trueMean, 0.05);
+    EXPECT_NEAR(unfold["hvl1_al_mm"].get<double>() / trueHvl - 1.0, 0.0, 0.005);
+    EXPECT_NEAR(unfold["pileup_share"].get<double>(), share, 0.002);
+    const double dead = unfold["dead_time_fraction"].get<double>();
+    EXPECT_GT(dead, 0.0);
+    EXPECT_LT(dead, 0.1);
+
+    const nlohmann::json standard = quality("standard");
+    EXPECT_GT(standard["hvl1_al_mm"].get<double>() / trueHvl - 1.0, 0.05);
+    EXPECT_TRUE(standard["pileup_share"].is_null());
+}
+
+} // namespace
