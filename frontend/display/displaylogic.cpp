@@ -117,14 +117,7 @@ std::optional<DisplayMessage> DisplayLogic::addSpectrum(const std::string& folde
             return warningMessage(display_text::CannotRead);
         }
     }
-    c_.command4Enabled = true;
-    c_.command5Enabled = true;
-    c_.readoutsVisible = true;
-    c_.line5Visible = c_.line6Visible = false;
-    c_.readoutLabelsVisible = true;
-    c_.stepButtonsVisible = true;
-    c_.stepButtonsEnabled = false;
-    st_.cursorActive = 0;
+    afterDrawn();
     return message;
 }
 
@@ -161,14 +154,7 @@ std::optional<DisplayMessage> DisplayLogic::addOtherFormat(const std::string& na
         c_.command1Enabled = true;
         return warningMessage(display_text::CannotRead);
     }
-    c_.command4Enabled = true;
-    c_.command5Enabled = true;
-    c_.readoutsVisible = true;
-    c_.line5Visible = c_.line6Visible = false;
-    c_.readoutLabelsVisible = true;
-    c_.stepButtonsVisible = true;
-    c_.stepButtonsEnabled = false;
-    st_.cursorActive = 0;
+    afterDrawn();
     return std::nullopt;
 }
 
@@ -274,6 +260,18 @@ void DisplayLogic::mouseDown(double x, double /*y*/) {
     st_.cursorChannel = channelUnderMouse(st_, x);
     showCursor(false);
     c_.stepButtonsEnabled = true;
+}
+
+void DisplayLogic::afterDrawn()
+{
+    c_.command4Enabled = true;
+    c_.command5Enabled = true;
+    c_.readoutsVisible = true;
+    c_.line5Visible = c_.line6Visible = false;
+    c_.readoutLabelsVisible = true;
+    c_.stepButtonsVisible = true;
+    c_.stepButtonsEnabled = false;
+    st_.cursorActive = 0;
 }
 
 void DisplayLogic::afterStep() {

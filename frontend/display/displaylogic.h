@@ -153,6 +153,8 @@ private:
     std::optional<DisplayMessage> checkDrawable(double energyMin, double energyMax) const;
     void showCursor(bool withUnit);
     void afterStep();
+    // The controls after a spectrum was drawn: clear, print, the read-outs.
+    void afterDrawn();
 
     AppState& st_;
     DisplayControls c_;
