@@ -113,6 +113,19 @@ using Chain = std::function<std::vector<double>(std::span<const double>)>;
 BeamQuality computeBeamQualityThrough(std::span<const double> measured, double kevPerChannel, const Chain& chain,
                                       const Options& options = {});
 
+// The figures of a record in their order: the key of each in the JSON and
+// CSV records (its uncertainty under the key with "_u"), its label and unit
+// in the text, and the member that holds it.  Every record layout and the
+// Python module's attributes are made from this one list.
+struct Figure {
+    const char* key;
+    const char* label;
+    const char* unit;
+    const char* textFormat;
+    Value BeamQuality::*member;
+};
+std::span<const Figure> figures();
+
 // One record as text (one figure a line, value ± uncertainty, units), as one
 // JSON object on one line, or as a CSV line with the matching header.
 std::string formatText(const BeamQuality& q, const std::string& name = {});

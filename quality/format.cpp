@@ -9,15 +9,7 @@ namespace quality {
 
 namespace {
 
-struct Field {
-    const char* key;    // JSON / CSV key of the value; the uncertainty adds "_u"
-    const char* label;  // text label
-    const char* unit;
-    const char* textFormat;
-    Value BeamQuality::*member;
-};
-
-const Field kFields[] = {
+const Figure kFields[] = {
     {"total", "total photons", "", "%.0f", &BeamQuality::total},
     {"mean_energy_keV", "mean energy (fluence)", "keV", "%.3f", &BeamQuality::meanEnergyKeV},
     {"kerma_mean_energy_keV", "mean energy (air kerma)", "keV", "%.3f", &BeamQuality::kermaMeanEnergyKeV},
@@ -64,6 +56,8 @@ std::string csvNumber(double v)
 }
 
 } // namespace
+
+std::span<const Figure> figures() { return kFields; }
 
 std::string formatText(const BeamQuality& q, const std::string& name) { return formatText(q, name, {}); }
 

@@ -3,6 +3,7 @@
 #include "characterize_cmd.h"
 #include "engine.h"
 #include "foreign.h"
+#include "inmemory.h"
 #include "fixedio/files.h"
 #include "quality/beamquality.h"
 #include "quality/json.h"
@@ -538,21 +539,6 @@ void sayResponse(const Io& io, const char* command, const fs::path& folder, Meth
         std::fprintf(io.err, "tarvik %s: response tables from %s\n", command, folder.string().c_str());
 }
 
-// The file of a data item: in the current folder, else in the shipped data.
-fs::path dataItem(const std::string& name, const Locations& where)
-{
-    std::error_code ec;
-    if (fs::exists(fs::path(name), ec)) return fs::path(name);
-    return where.dataDir / name;
-}
-
-fs::path scattererFile(const std::string& s, const Locations& where)
-{
-    if (s == "Carbon" || s == "carbon") return dataItem("Carbon.dat", where);
-    if (s == "PMMA" || s == "pmma") return dataItem("PMMA.dat", where);
-    return fs::path(s);
-}
-
 // The results of one call: each written once, each folder swept for stale
 // temporary files once.
 struct Written {
@@ -824,7 +810,7 @@ int cmdConvert(const std::vector<std::string>& args, const Locations& where, con
     requireOutdir(outdir);
     if (files.empty()) throw UsageError("no stripped spectrum (.mca1) given");
     tvconv::ScattererData scatterer;
-    const fs::path scattererPath = scattererFile(sc, where);
+    const fs::path scattererPath = scattererFile(sc, where.dataDir);
     try {
         scatterer = tvconv::readScattererFile(scattererPath);
     } catch (const std::exception& e) {
@@ -935,7 +921,7 @@ int cmdQuality(const std::vector<std::string>& args, const Locations& where, con
         number(conv->angle, "--angle");
         number(conv->lengthMm, "--length-mm");
         const std::string sc = required(scattererName, "--scatterer");
-        const fs::path scattererPath = scattererFile(sc, where);
+        const fs::path scattererPath = scattererFile(sc, where.dataDir);
         try {
             scatterer = tvconv::readScattererFile(scattererPath);
         } catch (const std::exception& e) {

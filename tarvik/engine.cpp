@@ -148,10 +148,11 @@ std::string pileupNote(const tvstrip::PileupReport& p)
     return note;
 }
 
-StripRun stripFile(const fs::path& csv, const StripSettings& s, ResponseTables& tables,
-                   const tvstrip::PileupInput& rates)
+namespace {
+
+// The stripping dialog's entries for these settings and a file name.
+tarvik::StripEntries stripEntries(const StripSettings& s, const fs::path& csv)
 {
-    requireMethod(s.method);
     tarvik::StripEntries e;
     e.folder = folderOf(csv);
     e.selectedFile = utf8Of(csv.filename());
@@ -162,14 +163,13 @@ StripRun stripFile(const fs::path& csv, const StripSettings& s, ResponseTables& 
     e.text5 = s.kevPerChannel;
     e.text6 = s.firstLine;
     e.unfold = s.method == Method::Unfold;
-    if (auto n = tarvik::checkStripValues(e)) throw FileFailure(n->text);
-    tarvik::AppState state;
-    tarvik::takeStripEntries(state, e);
-    auto built = tarvik::buildStripExchange(state, e);
-    if (auto* n = std::get_if<tarvik::Notice>(&built)) throw FileFailure(n->text);
-    const auto& x = std::get<tarvik::StripExchange>(built);
+    return e;
+}
 
-    // From here on what tvstrip does with the two files.
+// What tvstrip does with the two exchange files; the unfolding is told
+// what is known of the count rate.
+StripRun runStripping(const tarvik::StripExchange& x, ResponseTables& tables, const tvstrip::PileupInput& rates)
+{
     tvstrip::StripJob job;
     auto in = fixedio::LineReader::fromText("TempFile.dat", x.tempFile);
     tvstrip::readTempFile(in, job);
@@ -205,6 +205,36 @@ StripRun stripFile(const fs::path& csv, const StripSettings& s, ResponseTables& 
     return run;
 }
 
+} // namespace
+
+StripRun stripFile(const fs::path& csv, const StripSettings& s, ResponseTables& tables,
+                   const tvstrip::PileupInput& rates)
+{
+    requireMethod(s.method);
+    const tarvik::StripEntries e = stripEntries(s, csv);
+    if (auto n = tarvik::checkStripValues(e)) throw FileFailure(n->text);
+    tarvik::AppState state;
+    tarvik::takeStripEntries(state, e);
+    auto built = tarvik::buildStripExchange(state, e);
+    if (auto* n = std::get_if<tarvik::Notice>(&built)) throw FileFailure(n->text);
+    return runStripping(std::get<tarvik::StripExchange>(built), tables, rates);
+}
+
+StripRun stripMeasured(const tarvik::MeasuredSpectrum& m, const StripSettings& s, ResponseTables& tables,
+                       const tvstrip::PileupInput& rates)
+{
+    requireMethod(s.method);
+    // The first line is the dialog's entry for a file; it is checked, but
+    // the header lines are given.
+    const tarvik::StripEntries e = stripEntries(s, "spectrum.csv");
+    if (auto n = tarvik::checkStripValues(e)) throw FileFailure(n->text);
+    tarvik::AppState state;
+    tarvik::takeStripEntries(state, e);
+    auto built = tarvik::stripExchangeFor(state, m);
+    if (auto* n = std::get_if<tarvik::Notice>(&built)) throw FileFailure(n->text);
+    return runStripping(std::get<tarvik::StripExchange>(built), tables, rates);
+}
+
 std::vector<double> stripCounts(std::span<const double> measured, std::int32_t voltage, float kevPerChannel,
                                 ResponseTables& tables, Method method, tvstrip::UnfoldReport* report,
                                 const tvstrip::PileupInput& rates)
@@ -220,15 +250,13 @@ std::vector<double> stripCounts(std::span<const double> measured, std::int32_t v
     return {out.begin(), out.end()};
 }
 
-ConvertRun convertFile(const fs::path& mca1, const ConvertSettings& s, const tvconv::ScattererData& scatterer,
-                       const tvconv::ScatterModelData* model)
+namespace {
+
+// The conversion dialog's entries for these settings, the file's name and
+// what a click on it proposed.
+tarvik::ConvertEntries convertEntries(const ConvertSettings& s, const std::string& folder, const std::string& name,
+                                      const tarvik::ConvertClick& click)
 {
-    requireMethod(s.method);
-    tarvik::AppState state;
-    const std::string folder = folderOf(mca1), name = utf8Of(mca1.filename());
-    // What a click on the file proposes: its own comments.
-    const tarvik::ConvertClick click = tarvik::convertFileClicked(state, folder, name);
-    if (click.error) throw FileFailure(click.error->text);
     tarvik::ConvertEntries e;
     e.folder = folder;
     e.selectedFile = name;
@@ -240,12 +268,13 @@ ConvertRun convertFile(const fs::path& mca1, const ConvertSettings& s, const tvc
     e.text6 = s.lengthMm;
     e.carbon = s.carbonName;
     e.unfold = s.method == Method::Unfold;
-    if (auto n = tarvik::checkConvertValues(e)) throw FileFailure(n->text);
-    auto built = tarvik::buildConvertExchange(state, e);
-    if (auto* n = std::get_if<tarvik::Notice>(&built)) throw FileFailure(n->text);
-    const auto& x = std::get<tarvik::ConvertExchange>(built);
+    return e;
+}
 
-    // From here on what tvconv does with the two files.
+// What tvconv does with the two exchange files.
+ConvertRun runConversion(const tarvik::ConvertExchange& x, const tvconv::ScattererData& scatterer,
+                         const tvconv::ScatterModelData* model)
+{
     auto in = fixedio::LineReader::fromText("TempFile2.dat", x.tempFile2);
     const tvconv::ConversionRequest request = tvconv::readConversionRequest(in);
     auto hin = fixedio::LineReader::fromText("Com.dat", x.comDat);
@@ -267,6 +296,45 @@ ConvertRun convertFile(const fs::path& mca1, const ConvertSettings& s, const tvc
     run.result = tvconv::formatResult(header, request.input.channelWidth, primary);
     run.corrected.assign(primary.begin(), primary.end());
     return run;
+}
+
+} // namespace
+
+ConvertRun convertFile(const fs::path& mca1, const ConvertSettings& s, const tvconv::ScattererData& scatterer,
+                       const tvconv::ScatterModelData* model)
+{
+    requireMethod(s.method);
+    tarvik::AppState state;
+    const std::string folder = folderOf(mca1), name = utf8Of(mca1.filename());
+    // What a click on the file proposes: its own comments.
+    const tarvik::ConvertClick click = tarvik::convertFileClicked(state, folder, name);
+    if (click.error) throw FileFailure(click.error->text);
+    const tarvik::ConvertEntries e = convertEntries(s, folder, name, click);
+    if (auto n = tarvik::checkConvertValues(e)) throw FileFailure(n->text);
+    auto built = tarvik::buildConvertExchange(state, e);
+    if (auto* n = std::get_if<tarvik::Notice>(&built)) throw FileFailure(n->text);
+    return runConversion(std::get<tarvik::ConvertExchange>(built), scatterer, model);
+}
+
+ConvertRun convertResultContent(const fs::path& name, const std::string& content, const ConvertSettings& s,
+                                const tvconv::ScattererData& scatterer, const tvconv::ScatterModelData* model)
+{
+    requireMethod(s.method);
+    tarvik::AppState state;
+    const std::string folder = folderOf(name), file = utf8Of(name.filename());
+    tarvik::ConvertClick click;
+    tarvik::ResultSpectrum r;
+    try {
+        click = tarvik::convertClickFor(state, tarvik::readResultPreviewContent(name, content), file);
+        r = tarvik::readResultContent(name, content);
+    } catch (const tarvik::SpectrumFileError& e) {
+        throw FileFailure(e.what());
+    }
+    const tarvik::ConvertEntries e = convertEntries(s, folder, file, click);
+    if (auto n = tarvik::checkConvertValues(e)) throw FileFailure(n->text);
+    auto built = tarvik::convertExchangeFor(state, e, r);
+    if (auto* n = std::get_if<tarvik::Notice>(&built)) throw FileFailure(n->text);
+    return runConversion(std::get<tarvik::ConvertExchange>(built), scatterer, model);
 }
 
 std::vector<double> convertCounts(std::span<const double> counts, std::int32_t angle, float lengthCm,

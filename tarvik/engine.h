@@ -12,6 +12,7 @@
 #include "strip/unfold_response.h"
 #include "conv/scatterer.h"
 #include "conv/unfold.h"
+#include "spectrumfiles.h"
 
 #include <filesystem>
 #include <map>
@@ -82,6 +83,12 @@ struct StripRun {
 StripRun stripFile(const std::filesystem::path& csv, const StripSettings& s, ResponseTables& tables,
                    const tvstrip::PileupInput& rates = {});
 
+// The same for a measured spectrum in memory (header lines and counts as the
+// dialog reads them from a ".csv"): the entries checked as for a file, then
+// the counts, the exchange files and what tvstrip does with them.
+StripRun stripMeasured(const tarvik::MeasuredSpectrum& m, const StripSettings& s, ResponseTables& tables,
+                       const tvstrip::PileupInput& rates = {});
+
 // Only the correction of counts (channels 1..1024), for resampling: the
 // stripping, or with Method::Unfold the unfolding with tables.unfoldResponse()
 // (its report, with the pile-up share, into `report` when given).
@@ -115,6 +122,12 @@ struct ConvertRun {
 // beside its file; the standard method reads `scatterer` only.
 ConvertRun convertFile(const std::filesystem::path& mca1, const ConvertSettings& s,
                        const tvconv::ScattererData& scatterer, const tvconv::ScatterModelData* model = nullptr);
+
+// The same for the bytes of a ".mca1" in memory; `name` stands for the file
+// in messages.
+ConvertRun convertResultContent(const std::filesystem::path& name, const std::string& content,
+                                const ConvertSettings& s, const tvconv::ScattererData& scatterer,
+                                const tvconv::ScatterModelData* model = nullptr);
 
 // Only the conversion of counts: the standard method, or the unfolding when
 // `model` (the scatterer with its Compton profile) is given.

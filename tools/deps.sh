@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
           qt6-base-dev qt6-svg-dev qt6-translations-l10n qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
-          libxrl-dev libpugixml-dev
+          libxrl-dev libpugixml-dev python3-dev pybind11-dev python3-numpy python3-pytest python3-matplotlib
           fonts-ipafont-gothic fonts-ipafont-mincho fonts-liberation
           xvfb xauth xterm poppler-utils)
 # Packages named as arguments besides (clang and its runtimes: .ci/run, tools/fuzz.sh).

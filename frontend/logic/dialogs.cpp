@@ -43,17 +43,6 @@ std::optional<Notice> checkDataFolder(const std::filesystem::path& workDir) {
     return std::nullopt;
 }
 
-// Every count must fit the 7 columns of its field: 0 to 999999.
-std::optional<Notice> checkCounts(const Counts& counts) {
-    for (int ch = 1; ch <= kChannels; ++ch) {
-        double c = counts[static_cast<std::size_t>(ch)];
-        if (c >= 999999.5 || c <= -0.5)
-            return warning(withArgs(translate("DialogChecks", "チャネル %1 のカウント %2 が 0 ～ 999999 の範囲外のため処理できません"),
-                                    {std::to_string(ch), numberAsText(c)}));
-    }
-    return std::nullopt;
-}
-
 bool canOpenForReading(const std::filesystem::path& p) {
     std::error_code ec;
     if (std::filesystem::is_directory(p, ec)) return false;
@@ -79,6 +68,17 @@ std::filesystem::path pathFromUtf8(const std::string& utf8) {
 std::string joinPath(const std::string& folder, const std::string& fileName) {
     if (!folder.empty() && folder.back() == '/') return folder + fileName;
     return folder + "/" + fileName;
+}
+
+// Every count must fit the 7 columns of its field: 0 to 999999.
+std::optional<Notice> checkCounts(const Counts& counts) {
+    for (int ch = 1; ch <= kChannels; ++ch) {
+        double c = counts[static_cast<std::size_t>(ch)];
+        if (c >= 999999.5 || c <= -0.5)
+            return warning(withArgs(translate("DialogChecks", "チャネル %1 のカウント %2 が 0 ～ 999999 の範囲外のため処理できません"),
+                                    {std::to_string(ch), numberAsText(c)}));
+    }
+    return std::nullopt;
 }
 
 // ---------------- stripping dialog ----------------
@@ -133,16 +133,23 @@ void takeStripEntries(AppState& state, const StripEntries& e) {
 
 std::variant<StripExchange, Notice> buildStripExchange(AppState& state, const StripEntries& e) {
     state.dataFilePath = joinPath(e.folder, e.selectedFile);
+    MeasuredSpectrum m;
     try {
-        MeasuredSpectrum m = readMeasuredFile(pathFromUtf8(state.dataFilePath), leadingNumber(e.text6));
-        if (auto n = checkCounts(m.counts)) return *n;
-        state.counts = m.counts;
+        m = readMeasuredFile(pathFromUtf8(state.dataFilePath), leadingNumber(e.text6));
+    } catch (const SpectrumFileError& err) {
+        return warning(err.what());
+    }
+    return stripExchangeFor(state, m);
+}
+
+std::variant<StripExchange, Notice> stripExchangeFor(AppState& state, const MeasuredSpectrum& m) {
+    if (auto n = checkCounts(m.counts)) return *n;
+    state.counts = m.counts;
+    try {
         StripExchange x;
         x.tempFile = tempFileContent(state);
         x.comTxt = comTxtContent(m.headerLines);
         return x;
-    } catch (const SpectrumFileError& err) {
-        return warning(err.what());
     } catch (const ExchangeError& err) {
         return warning(err.what());
     }
@@ -180,23 +187,28 @@ GoOutcome stripGo(AppState& state, const StripEntries& e, const std::filesystem:
 // ---------------- conversion dialog ----------------
 
 ConvertClick convertFileClicked(AppState& state, const std::string& folder, const std::string& fileName) {
-    ConvertClick click;
     state.dataFilePath = joinPath(folder, fileName);
     try {
-        ResultPreview p = readResultPreview(pathFromUtf8(state.dataFilePath));
-        state.commentLine1 = p.commentLine1;
-        state.commentLine2 = p.commentLine2;
-        state.tubeVoltage = p.tubeVoltage;
-        state.kevPerChannel = p.kevPerChannel;
-        click.listItems = {p.commentLine1, p.commentLine2, numberAsText(p.tubeVoltage),
-                           numberAsText(p.kevPerChannel)};
-        for (const auto& l : p.remainingLines) click.listItems.push_back(" " + l);
-        click.text1 = state.commentLine1;
-        click.text2 = state.commentLine2;
-        click.text3 = numberAsText(state.tubeVoltage);
+        return convertClickFor(state, readResultPreview(pathFromUtf8(state.dataFilePath)), fileName);
     } catch (const SpectrumFileError& e) {
+        ConvertClick click;
         click.error = warning(e.what());
+        click.proposedName = dropLastCharacters(fileName, 5);
+        return click;
     }
+}
+
+ConvertClick convertClickFor(AppState& state, const ResultPreview& p, const std::string& fileName) {
+    ConvertClick click;
+    state.commentLine1 = p.commentLine1;
+    state.commentLine2 = p.commentLine2;
+    state.tubeVoltage = p.tubeVoltage;
+    state.kevPerChannel = p.kevPerChannel;
+    click.listItems = {p.commentLine1, p.commentLine2, numberAsText(p.tubeVoltage), numberAsText(p.kevPerChannel)};
+    for (const auto& l : p.remainingLines) click.listItems.push_back(" " + l);
+    click.text1 = state.commentLine1;
+    click.text2 = state.commentLine2;
+    click.text3 = numberAsText(state.tubeVoltage);
     click.proposedName = dropLastCharacters(fileName, 5);
     return click;
 }
@@ -218,21 +230,30 @@ std::optional<Notice> checkConvertEntries(const ConvertEntries& e, const std::fi
 std::variant<ConvertExchange, Notice> buildConvertExchange(AppState& state, const ConvertEntries& e) {
     state.resultPath = resultPathFor(e.text4, ".mca2");
     state.convertUnfold = e.unfold;
+    state.dataFilePath = joinPath(e.folder, e.selectedFile);
+    ResultSpectrum s;
+    try {
+        s = readResultFile(pathFromUtf8(state.dataFilePath));
+    } catch (const SpectrumFileError& err) {
+        return warning(err.what());
+    }
+    return convertExchangeFor(state, e, s);
+}
+
+std::variant<ConvertExchange, Notice> convertExchangeFor(AppState& state, const ConvertEntries& e,
+                                                        const ResultSpectrum& s) {
+    state.resultPath = resultPathFor(e.text4, ".mca2");
+    state.convertUnfold = e.unfold;
     double angle = leadingNumber(e.text5);
     double lengthCm = leadingNumber(e.text6) * 0.1;
     const char* scatterer = e.carbon ? "Carbon.dat" : "PMMA.dat";
-
-    state.dataFilePath = joinPath(e.folder, e.selectedFile);
+    if (auto n = checkCounts(s.counts)) return *n;
+    state.counts = s.counts;
     try {
-        ResultSpectrum s = readResultFile(pathFromUtf8(state.dataFilePath));
-        if (auto n = checkCounts(s.counts)) return *n;
-        state.counts = s.counts;
         ConvertExchange x;
         x.comDat = comDatContent(e.text1, e.text2, s.headerLines3to22);
         x.tempFile2 = tempFile2Content(state, angle, lengthCm, scatterer);
         return x;
-    } catch (const SpectrumFileError& err) {
-        return warning(err.what());
     } catch (const ExchangeError& err) {
         return warning(err.what());
     }

@@ -6,6 +6,7 @@
 
 #include "appstate.h"
 #include "launcher.h"
+#include "spectrumfiles.h"
 
 #include <filesystem>
 #include <optional>
@@ -47,6 +48,10 @@ enum class GoOutcome {
 std::filesystem::path pathFromUtf8(const std::string& utf8);
 // The folder, a separator and the file name (UTF-8).
 std::string joinPath(const std::string& folder, const std::string& fileName);
+
+// The counts of channels 1..1024 handed to a console program: each must fit
+// the 7 columns of its field (0 to 999999 once rounded).
+std::optional<Notice> checkCounts(const Counts& counts);
 
 // ---------------- stripping dialog ----------------
 
@@ -93,6 +98,9 @@ struct StripExchange {
 // count out of range or a text without Shift_JIS form comes back as the
 // message the dialog shows.
 std::variant<StripExchange, Notice> buildStripExchange(AppState& state, const StripEntries& e);
+// The same for a measured spectrum already read (its header lines and
+// counts): the count check, then the two files.
+std::variant<StripExchange, Notice> stripExchangeFor(AppState& state, const MeasuredSpectrum& m);
 
 // The whole "補正 GO": checks, AppState, overwrite question, Com.txt and
 // TempFile.dat, start of tvstrip.
@@ -120,6 +128,8 @@ struct ConvertClick {
     std::optional<Notice> error;
 };
 ConvertClick convertFileClicked(AppState& state, const std::string& folder, const std::string& fileName);
+// The same for the file's head already read.
+ConvertClick convertClickFor(AppState& state, const ResultPreview& preview, const std::string& fileName);
 
 std::optional<Notice> checkConvertEntries(const ConvertEntries& e, const std::filesystem::path& workDir);
 
@@ -134,6 +144,9 @@ struct ConvertExchange {
 // Sets the result path, reads the selected result file and builds Com.dat
 // and TempFile2.dat in memory; a refusal comes back as the dialog's message.
 std::variant<ConvertExchange, Notice> buildConvertExchange(AppState& state, const ConvertEntries& e);
+// The same for a result file already read.
+std::variant<ConvertExchange, Notice> convertExchangeFor(AppState& state, const ConvertEntries& e,
+                                                        const ResultSpectrum& s);
 
 // The whole "変換 Go": checks, Com.dat and TempFile2.dat, start of tvconv.
 GoOutcome convertGo(AppState& state, const ConvertEntries& e, const std::filesystem::path& workDir,

@@ -43,8 +43,9 @@ void readCountRecords(TextFileReader& reader, Counts& counts, const std::filesys
     }
 }
 
-MeasuredSpectrum readMeasuredFile(const std::filesystem::path& file, double firstDataLine) {
-    TextFileReader r = openSpectrum(file);
+namespace {
+
+MeasuredSpectrum readMeasured(TextFileReader& r, const std::filesystem::path& file, double firstDataLine) {
     MeasuredSpectrum m;
     try {
         for (int i = 1; i <= firstDataLine - 1; ++i) m.headerLines.push_back(r.readRawLine());
@@ -56,8 +57,7 @@ MeasuredSpectrum readMeasuredFile(const std::filesystem::path& file, double firs
     return m;
 }
 
-ResultPreview readResultPreview(const std::filesystem::path& file) {
-    TextFileReader r = openSpectrum(file);
+ResultPreview readPreview(TextFileReader& r, const std::filesystem::path& file) {
     ResultPreview p;
     try {
         p.commentLine1 = r.readLine();
@@ -73,12 +73,11 @@ ResultPreview readResultPreview(const std::filesystem::path& file) {
     return p;
 }
 
-ResultSpectrum readResultFile(const std::filesystem::path& file) {
-    TextFileReader r = openSpectrum(file);
+ResultSpectrum readResult(TextFileReader& r, const std::filesystem::path& file) {
     ResultSpectrum s;
     try {
-        r.readRawLine();
-        r.readRawLine();
+        s.commentLines.push_back(r.readRawLine());
+        s.commentLines.push_back(r.readRawLine());
         for (int line = 3; line <= 22; ++line) s.headerLines3to22.push_back(r.readRawLine());
     } catch (const FileReadError&) {
         throw SpectrumFileError(translate("SpectrumFiles", "データファイルのヘッダー（22 行）が途中で終わっています") + "\n" +
@@ -86,6 +85,38 @@ ResultSpectrum readResultFile(const std::filesystem::path& file) {
     }
     readCountRecords(r, s.counts, file);
     return s;
+}
+
+} // namespace
+
+MeasuredSpectrum readMeasuredFile(const std::filesystem::path& file, double firstDataLine) {
+    TextFileReader r = openSpectrum(file);
+    return readMeasured(r, file, firstDataLine);
+}
+
+MeasuredSpectrum readMeasuredContent(const std::filesystem::path& file, std::string content, double firstDataLine) {
+    TextFileReader r(file, std::move(content));
+    return readMeasured(r, file, firstDataLine);
+}
+
+ResultPreview readResultPreview(const std::filesystem::path& file) {
+    TextFileReader r = openSpectrum(file);
+    return readPreview(r, file);
+}
+
+ResultPreview readResultPreviewContent(const std::filesystem::path& file, std::string content) {
+    TextFileReader r(file, std::move(content));
+    return readPreview(r, file);
+}
+
+ResultSpectrum readResultFile(const std::filesystem::path& file) {
+    TextFileReader r = openSpectrum(file);
+    return readResult(r, file);
+}
+
+ResultSpectrum readResultContent(const std::filesystem::path& file, std::string content) {
+    TextFileReader r(file, std::move(content));
+    return readResult(r, file);
 }
 
 } // namespace tarvik

@@ -39,6 +39,8 @@ struct MeasuredSpectrum {
 // The lines i = 1, 2, ... with i <= firstDataLine - 1 are header lines; the
 // records start right after them.
 MeasuredSpectrum readMeasuredFile(const std::filesystem::path& file, double firstDataLine);
+// The same from the file's bytes already in memory (`file` names it in messages).
+MeasuredSpectrum readMeasuredContent(const std::filesystem::path& file, std::string content, double firstDataLine);
 
 // What the conversion dialog shows of a result file at the click.
 struct ResultPreview {
@@ -49,12 +51,15 @@ struct ResultPreview {
     std::vector<std::string> remainingLines;  // lines 5 to the end, UTF-8
 };
 ResultPreview readResultPreview(const std::filesystem::path& file);
+ResultPreview readResultPreviewContent(const std::filesystem::path& file, std::string content);
 
 // What the conversion dialog passes on from a result file.
 struct ResultSpectrum {
+    std::vector<std::string> commentLines;      // lines 1 and 2, raw Shift_JIS bytes
     std::vector<std::string> headerLines3to22;  // raw Shift_JIS bytes
     Counts counts{};
 };
 ResultSpectrum readResultFile(const std::filesystem::path& file);
+ResultSpectrum readResultContent(const std::filesystem::path& file, std::string content);
 
 } // namespace tarvik
