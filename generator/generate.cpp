@@ -6,6 +6,7 @@
 #include <numbers>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fixedio/files.h"
@@ -108,6 +109,22 @@ std::string general(double v)
 
 } // namespace
 
+namespace {
+
+// The photons incident on the detector in the two demo spectra: the model
+// tube behind 2.5 mm Al, and the same scattered at 90 degrees off PMMA with
+// a 10 mm path in the block.
+std::pair<PhotonSpectrum, PhotonSpectrum> demoSources()
+{
+    PhotonSpectrum primary = tubeSpectrum(TubeModel{});
+    const double theta = std::numbers::pi / 2.0;
+    const double pathCm = 1.0;
+    PhotonSpectrum scattered = fineToPhotons(scatteredFine(primary, prepareScatterer(pmma()), theta, pathCm));
+    return {std::move(primary), std::move(scattered)};
+}
+
+} // namespace
+
 quality::BeamQuality demoTruth(const PhotonSpectrum& s, double kevPerChannel)
 {
     std::vector<double> channels(kSpectrumChannels, 0.0);
@@ -200,10 +217,7 @@ void generateDemoSpectra(const GenerateOptions& o, const tvstrip::DetectorProfil
     // energies, the profile's resolution (the round trip's measurement).
     const tvdet::Detector detector(tvdet::detectorConfig(profile));
     TubeModel tube;
-    const PhotonSpectrum primary = tubeSpectrum(tube);
-    const double theta = std::numbers::pi / 2.0;
-    const double pathCm = 1.0;
-    const PhotonSpectrum scattered = fineToPhotons(scatteredFine(primary, prepareScatterer(pmma()), theta, pathCm));
+    const auto [primary, scattered] = demoSources();
     const double peakTarget = 40000.0;
     const double w = 0.1;
     const quality::BeamQuality primaryTruth = demoTruth(primary, w);
@@ -292,6 +306,51 @@ void generateDemoSpectra(const GenerateOptions& o, const tvstrip::DetectorProfil
                  << std::endl;
     }
     writeDemoAnalyserFile(o, profile, detector, primary, directPhotons, primaryTruth, progress);
+}
+
+} // namespace tvgen
+
+namespace tvgen {
+
+void generateDemoTruth(const GenerateOptions& o, std::ostream& progress)
+{
+    std::filesystem::create_directories(o.out);
+    // The sources of generateDemoSpectra, before the detector.
+    const auto [primary, scattered] = demoSources();
+    const double w = 0.1;
+    const struct {
+        const char* file;
+        const char* demo;
+        const PhotonSpectrum& source;
+    } cases[] = {{"W80kV_2.5mmAl_direct_true.csv", "W80kV_2.5mmAl_direct.csv", primary},
+                 {"W80kV_2.5mmAl_PMMA90deg_true.csv", "W80kV_2.5mmAl_PMMA90deg.csv", scattered}};
+    for (const auto& c : cases) {
+        // Channel i holds the energies in ((i-1)w, iw], as the analyser counts them.
+        std::vector<double> share(kSpectrumChannels, 0.0);
+        const double total = c.source.total();
+        const quality::BeamQuality truth = demoTruth(c.source, w);
+        for (std::size_t k = 0; k < c.source.energyKeV.size(); ++k) {
+            const auto i = static_cast<long>(std::ceil(c.source.energyKeV[k] / w));
+            if (i >= 1 && i <= kSpectrumChannels) share[static_cast<std::size_t>(i - 1)] += c.source.weight[k] / total;
+        }
+        std::string out = std::string("# The true spectrum of the demo spectrum Tarvik_data/") + c.demo +
+                          ": the photons\n"
+                          "# incident on the detector, before the detector model (tvgen --demo-truth).\n" +
+                          fmt("# True mean energy %.2f keV, ", truth.meanEnergyKeV.value) +
+                          fmt("HVL (air kerma) %.3f mm Al, ", truth.hvl1AlMm.value) +
+                          fmt("of the photons above %.0f keV, as the demo's header says.\n", kDemoTruthFromKeV) +
+                          "# share: the share of the incident photons in the channel; the demo's\n"
+                          "# \"Photons simulated\" times the share is the number of photons.\n"
+                          "channel,upper_edge_keV,share\n";
+        for (int i = 1; i <= kSpectrumChannels; ++i) {
+            char line[96];
+            std::snprintf(line, sizeof line, "%d,%.2f,%.9e\n", i, i * w, share[static_cast<std::size_t>(i - 1)]);
+            out += line;
+        }
+        const auto path = o.out / c.file;
+        fixedio::writeFileAtomically(path, out);
+        progress << "wrote " << path.string() << std::endl;
+    }
 }
 
 } // namespace tvgen

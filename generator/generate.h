@@ -46,5 +46,9 @@ inline constexpr double kDemoTruthFromKeV = tvstrip::kZeroBelowKeV;
 // as the analyser's channels of the given width would hold them, from the
 // first channel above kDemoTruthFromKeV.
 quality::BeamQuality demoTruth(const PhotonSpectrum& s, double kevPerChannel);
+// W80kV_2.5mmAl_direct_true.csv and W80kV_2.5mmAl_PMMA90deg_true.csv: the
+// spectra the demo spectra were measured from, as shares of the photons
+// incident on the detector in each of the demo's channels.
+void generateDemoTruth(const GenerateOptions& options, std::ostream& progress);
 
 } // namespace tvgen

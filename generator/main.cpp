@@ -42,6 +42,8 @@ void usage()
                  "                 (Carbon_profile.dat, PMMA_profile.dat)\n"
                  "  --demo         Tarvik_data/*.csv demo spectra, measured through the detector of\n"
                  "                 --detector (default: the shipped one) on its calibrated scale\n"
+                 "  --demo-truth   *_true.csv: the spectra the demo spectra were measured from\n"
+                 "                 (shares of the photons per channel; examples/data is made so)\n"
                  "  --codes A:B    only the response tables of codes A..B (multiples of 5)\n"
                  "  --charge-loss  response tables with Hecht charge loss (not what is shipped)\n"
                  "  --roundtrip RESDIR  measure known tube spectra through the detector with charge\n"
@@ -92,7 +94,7 @@ int main(int argc, char** argv)
 {
     tvgen::GenerateOptions o;
     o.threads = tvdet::defaultThreads();
-    bool tables = false, scatterers = false, demo = false;
+    bool tables = false, scatterers = false, demo = false, demoTruth = false;
     std::string roundTripFolder;
     bool ideal = false;
     std::string convCheckFolder;
@@ -136,6 +138,7 @@ int main(int argc, char** argv)
             else if (a == "--tables") tables = true;
             else if (a == "--scatterers") scatterers = true;
             else if (a == "--demo") demo = true;
+            else if (a == "--demo-truth") demoTruth = true;
             else if (a == "--out") o.out = value();
             else if (a == "--threads") o.threads = std::stoi(value());
             else if (a == "--seed") o.seed = std::stoull(value());
@@ -238,7 +241,7 @@ int main(int argc, char** argv)
                 throw std::invalid_argument("unknown option " + a);
             }
         }
-        if (!(tables || scatterers || demo || unfoldData || characterizeRecovery || sourceSpectra ||
+        if (!(tables || scatterers || demo || demoTruth || unfoldData || characterizeRecovery || sourceSpectra ||
               !roundTripCharacterize.empty() || !roundTripFolder.empty() ||
               !convCheckFolder.empty())) {
             usage();
@@ -271,6 +274,7 @@ int main(int argc, char** argv)
         if (scatterers) tvgen::generateScattererFiles(o, std::cerr);
         if (tables) tvgen::generateResponseTables(o, std::cerr);
         if (demo) tvgen::generateDemoSpectra(o, profile, std::cerr);
+        if (demoTruth) tvgen::generateDemoTruth(o, std::cerr);
         if (unfoldData || (tables && !o.chargeLoss && o.firstCode == 50 && o.lastCode == 1510)) {
             uo.threads = o.threads;
             tvdet::generateUnfoldData(profile, profileText, o.out, uo, std::cerr);
