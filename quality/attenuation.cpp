@@ -5,6 +5,7 @@
 #include "quality/beamquality.h"
 
 #include <cmath>
+#include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -115,16 +116,28 @@ std::unique_ptr<Attenuation> build(double w, std::size_t channels)
 
 } // namespace
 
-const Attenuation& attenuationFor(double kevPerChannel, std::size_t channels)
+std::shared_ptr<const Attenuation> attenuationFor(double kevPerChannel, std::size_t channels)
 {
     if (!(kevPerChannel > 0) || !std::isfinite(kevPerChannel))
         throw QualityError("the keV per channel must be a positive number");
+    // The data of the last widths asked for; a caller that works through
+    // many widths (a script, a fuzzer) does not grow it without end, and a
+    // caller still using data that left the cache holds them itself.
+    constexpr std::size_t kKept = 16;
     static std::mutex mutex;
-    static std::map<std::pair<double, std::size_t>, std::unique_ptr<Attenuation>> cache;
+    static std::map<std::pair<double, std::size_t>, std::shared_ptr<const Attenuation>> cache;
+    static std::deque<std::pair<double, std::size_t>> order;
     std::lock_guard<std::mutex> lock(mutex);
-    auto& slot = cache[{kevPerChannel, channels}];
-    if (!slot) slot = build(kevPerChannel, channels);
-    return *slot;
+    const std::pair<double, std::size_t> key{kevPerChannel, channels};
+    if (auto it = cache.find(key); it != cache.end()) return it->second;
+    std::shared_ptr<const Attenuation> a = build(kevPerChannel, channels);
+    if (order.size() == kKept) {
+        cache.erase(order.front());
+        order.pop_front();
+    }
+    cache.emplace(key, a);
+    order.push_back(key);
+    return a;
 }
 
 double aluminiumMuPerMm(double energyKeV)

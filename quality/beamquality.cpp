@@ -128,6 +128,9 @@ BeamQuality computeFigures(std::span<const double> all, const Attenuation& att, 
             kermaEnergy += k * e;
         }
     }
+    if (!std::isfinite(total) || !std::isfinite(fluenceEnergy) || !std::isfinite(kerma.k0) ||
+        !std::isfinite(kermaEnergy))
+        throw QualityError("the counts are too large: their sums exceed the range of numbers");
     if (!(total > 0))
         throw QualityError(options.lowerLimitKeV > 0 ? "the spectrum holds no counts above " + keV(options.lowerLimitKeV) + " keV"
                                                      : std::string("the spectrum holds no counts"));
@@ -178,6 +181,8 @@ Value BeamQuality::*const kFigures[] = {
     &BeamQuality::hvl2CuMm,       &BeamQuality::homogeneityAl, &BeamQuality::homogeneityCu,
     &BeamQuality::effectiveEnergyKeV, &BeamQuality::endPointKeV, &BeamQuality::kermaSumKeVCm2PerG};
 
+constexpr double kLargestPoissonMean = 1e12;
+
 // Draws a Poisson count of each channel's value; a negative channel (a
 // correction may leave some) gives minus a count of its magnitude.
 std::vector<double> resample(std::span<const double> counts, std::mt19937_64& rng)
@@ -186,6 +191,14 @@ std::vector<double> resample(std::span<const double> counts, std::mt19937_64& rn
     for (std::size_t i = 0; i < counts.size(); ++i) {
         const double c = counts[i];
         if (!(std::fabs(c) > 0)) continue;
+        // Far beyond any counting, where the Poisson draw would take without
+        // end or not fit its integer, the normal law is the Poisson law to
+        // better than a millionth of its width.
+        if (std::fabs(c) > kLargestPoissonMean) {
+            std::normal_distribution<double> n(std::fabs(c), std::sqrt(std::fabs(c)));
+            out[i] = std::copysign(n(rng), c);
+            continue;
+        }
         std::poisson_distribution<long long> p(std::fabs(c));
         out[i] = std::copysign(static_cast<double>(p(rng)), c);
     }
@@ -214,9 +227,9 @@ void attachUncertainties(BeamQuality& q, const std::vector<BeamQuality>& samples
 BeamQuality run(std::span<const double> measured, double w, const Chain* chain, const Options& options)
 {
     auto figuresOf = [&](std::span<const double> c) {
-        if (!chain) return computeFigures(c, attenuationFor(w, c.size()), options);
+        if (!chain) return computeFigures(c, *attenuationFor(w, c.size()), options);
         const std::vector<double> corrected = (*chain)(c);
-        return computeFigures(corrected, attenuationFor(w, corrected.size()), options);
+        return computeFigures(corrected, *attenuationFor(w, corrected.size()), options);
     };
     BeamQuality q = figuresOf(measured);
     std::mt19937_64 rng(options.seed);

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -86,9 +87,10 @@ struct Attenuation {
     double highestEnergyKeV = 0;  // top of the attenuation data
 };
 
-// Builds (and caches per channel width) the attenuation data for `channels`
-// channels; channels above the top of the data carry NaN and must be empty.
-const Attenuation& attenuationFor(double kevPerChannel, std::size_t channels);
+// Builds (and keeps for the last few channel widths) the attenuation data
+// for `channels` channels; channels above the top of the data carry NaN and
+// must be empty.
+std::shared_ptr<const Attenuation> attenuationFor(double kevPerChannel, std::size_t channels);
 
 // Linear attenuation coefficient of aluminium (1/mm) at one energy.
 double aluminiumMuPerMm(double energyKeV);

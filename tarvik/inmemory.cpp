@@ -159,16 +159,21 @@ SpectrumRecord resultRecord(const fs::path& name, const std::string& bytes, Spec
 {
     SpectrumRecord r;
     try {
-        const tarvik::ResultPreview p = tarvik::readResultPreviewContent(name, bytes);
         const tarvik::ResultSpectrum s = tarvik::readResultContent(name, bytes);
+        // The voltage and the width as the conversion dialog reads them: the
+        // first field of lines 3 and 4.  (Its preview would also convert
+        // every later line for its list.)
+        tarvik::TextFileReader head(name, s.headerLines3to22.at(0) + "\r\n" + s.headerLines3to22.at(1) + "\r\n");
         r.info.kind = kind;
         r.info.format = kind == SpectrumKind::Converted ? "mca2" : "mca1";
-        r.info.kevPerChannel = p.kevPerChannel;
-        r.info.tubeVoltage = p.tubeVoltage;
+        r.info.tubeVoltage = head.readNumberField();
+        r.info.kevPerChannel = head.readNumberField();
         r.info.comments = {s.commentLines.at(0), s.commentLines.at(1)};
         r.info.header.assign(s.headerLines3to22.begin() + 2, s.headerLines3to22.end() - 1);
         r.counts.assign(s.counts.begin() + 1, s.counts.begin() + 1 + tarvik::kChannels);
     } catch (const tarvik::SpectrumFileError& e) {
+        throw FileFailure(e.what());
+    } catch (const tarvik::FileReadError& e) {
         throw FileFailure(e.what());
     }
     return r;

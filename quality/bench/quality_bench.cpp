@@ -20,8 +20,8 @@ std::vector<double> spectrum()
 void BM_Figures(benchmark::State& state)
 {
     const auto c = spectrum();
-    const auto& att = quality::attenuationFor(0.1, 1024);
-    for (auto _ : state) benchmark::DoNotOptimize(quality::computeFigures(c, att));
+    const auto att = quality::attenuationFor(0.1, 1024);
+    for (auto _ : state) benchmark::DoNotOptimize(quality::computeFigures(c, *att));
 }
 BENCHMARK(BM_Figures)->Unit(benchmark::kMillisecond);
 

@@ -190,7 +190,7 @@ TEST(QualityFigures, PublishedStandardQualitiesFromAModelSpectrum)
         double lo = 0, hi = 20;
         for (int i = 0; i < 40; ++i) {
             const double mid = 0.5 * (lo + hi);
-            const auto q = quality::computeFigures(kramers(r.kv, mid, 0.2), quality::attenuationFor(0.2, 1024));
+            const auto q = quality::computeFigures(kramers(r.kv, mid, 0.2), *quality::attenuationFor(0.2, 1024));
             (q.hvl1AlMm.value < r.hvl ? lo : hi) = mid;
         }
         const double filter = 0.5 * (lo + hi);
@@ -311,6 +311,30 @@ TEST(QualityErrors, RefusedSpectraSayWhy)
     }
     EXPECT_THROW(quality::computeBeamQuality(counts, 0.0, noResampling()), quality::QualityError);
     EXPECT_THROW(quality::computeBeamQuality(counts, std::nan(""), noResampling()), quality::QualityError);
+    // Counts whose sums overflow (a script's array, not a measurement).
+    std::vector<double> huge(1024, 0.0);
+    huge[299] = huge[300] = 1.5e308;
+    try {
+        quality::computeBeamQuality(huge, w, noResampling());
+        FAIL() << "figures of overflowing sums were given";
+    } catch (const quality::QualityError& e) {
+        EXPECT_NE(std::string(e.what()).find("too large"), std::string::npos) << e.what();
+    }
+}
+
+TEST(QualityUncertainty, CountsBeyondAnyCountingAreResampledToo)
+{
+    // A channel of 1e300 once kept the Poisson draw busy without end, and
+    // one beyond the range of its integer would not fit it.
+    std::vector<double> counts(1024, 0.0);
+    counts[299] = 1e300;
+    quality::Options o;
+    o.resamples = 20;
+    EXPECT_EQ(quality::computeBeamQuality(counts, 0.1, o).resamplesUsed, 20);
+    counts[299] = 1e20;
+    counts[499] = 5e19;
+    const BeamQuality q = quality::computeBeamQuality(counts, 0.1, o);
+    EXPECT_NEAR(q.total.uncertainty, std::sqrt(1.5e20), 0.5 * std::sqrt(1.5e20));
 }
 
 TEST(QualityUncertainty, PoissonResamplingGivesTheCountingErrors)
@@ -371,7 +395,8 @@ TEST(QualityUncertainty, ResamplesTheMeasuredCountsThroughTheChain)
 
 TEST(QualityAttenuation, DensitiesAndAirComeFromXraylib)
 {
-    const auto& att = quality::attenuationFor(0.1, 1024);
+    const auto held = quality::attenuationFor(0.1, 1024);
+    const auto& att = *held;
     EXPECT_NEAR(att.aluminiumDensity, 2.699, 5e-4);
     EXPECT_NEAR(att.copperDensity, 8.96, 5e-3);
     // The element mixture equals xraylib's own compound lookup.
