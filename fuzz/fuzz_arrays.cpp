@@ -5,8 +5,11 @@
 // infinities, negatives, huge and tiny numbers, any number of channels.
 //
 // Input: byte 0 chooses the entry point (bits 0-1: strip, convert, quality,
-// write), the method (bit 2: unfold), the scatterer (bit 3: carbon) and how
-// the counts are given (bit 4: 16-bit whole numbers, else raw doubles).
+// write), the method (bits 2 and 5 both set: unfold, a quarter of the
+// inputs, as an unfolding takes some hundred times a stripping under the
+// sanitizers), the scatterer (bit 3: carbon) and how the counts are given
+// (bit 4: 16-bit whole numbers, else raw doubles); for the beam quality,
+// bits 5-7 are the number of resamples.
 // Then four doubles: tube voltage, keV per channel, angle, length in mm.
 // The rest: the counts.
 #include "fuzz_support.h"
@@ -82,7 +85,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             counts.push_back(v);
         }
     }
-    const tarvikcli::Method method = (choice & 0x04) ? tarvikcli::Method::Unfold : tarvikcli::Method::Standard;
+    const tarvikcli::Method method =
+        (choice & 0x24) == 0x24 ? tarvikcli::Method::Unfold : tarvikcli::Method::Standard;
 
     FUZZ_REFUSALS_BEGIN
         tarvikcli::SpectrumInfo info;

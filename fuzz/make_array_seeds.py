@@ -13,7 +13,7 @@ import tarvik
 
 HERE = pathlib.Path(__file__).resolve().parent
 STRIP, CONVERT, QUALITY, WRITE = 0, 1, 2, 3
-UNFOLD, CARBON, WHOLE16 = 0x04, 0x08, 0x10
+UNFOLD, CARBON, WHOLE16 = 0x24, 0x08, 0x10
 
 
 def seed(name, choice, counts, kv=80.0, width=0.1, angle=90.0, length_mm=10.0):

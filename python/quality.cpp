@@ -35,7 +35,11 @@ std::string describe(const std::string& key)
     if (key == "kev_per_channel") return "The channel width in keV the figures were computed with.";
     for (const quality::Figure& f : quality::figures()) {
         const std::string unit = *f.unit ? std::string(" in ") + f.unit : std::string();
-        if (key == f.key) return std::string(f.label) + unit + ".";
+        std::string label = f.label;
+        if (key == f.key) {
+            if (!label.empty() && label[0] >= 'a' && label[0] <= 'z') label[0] = static_cast<char>(label[0] - 'a' + 'A');
+            return label + unit + ".";
+        }
         if (key == std::string(f.key) + "_u")
             return std::string("Standard uncertainty of the ") + f.label + unit + " (NaN without resamples).";
     }
@@ -68,6 +72,7 @@ to_json() the JSON line, as_dict() a dict in the order of the keys.
             key.c_str(), [key](const Quality& q) { return value(q.record.at(key)); }, describe(key).c_str());
     }
     cls.attr("KEYS") = py::tuple(names);
+    cls.attr("__module__") = "tarvik";  // the package as a script names it
     cls.def("as_dict",
             [](const Quality& q) {
                 py::dict d;
@@ -93,7 +98,7 @@ to_json() the JSON line, as_dict() a dict in the order of the keys.
 
     m.def(
         "quality",
-        [](py::handle spectrum, std::optional<double> kevPerChannel, int resamples, std::uint64_t seed,
+        [](const py::object& spectrum, std::optional<double> kevPerChannel, int resamples, std::uint64_t seed,
            double fromKev) {
             const Spectrum s = spectrumOrCounts(spectrum);  // holds the counts for the work below
             quality::Options options;

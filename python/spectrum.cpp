@@ -228,7 +228,9 @@ live_time, real_time   seconds, when known.
         .def("__copy__", &copyOf)
         .def("__deepcopy__", [](const Spectrum& s, py::handle) { return copyOf(s); })
         .def("__len__", [](const Spectrum& s) { return s.counts.size(); })
-        .def("__repr__", &repr);
+        .def("__repr__", &repr)
+        // The package as a script names it, also in the signatures below.
+        .attr("__module__") = "tarvik";
 
     m.def(
         "read",

@@ -16,7 +16,7 @@ void bindStrip(py::module_& m)
 {
     m.def(
         "strip",
-        [](py::handle spectrum, double kv, std::optional<double> kevPerChannel, const std::string& method,
+        [](const py::object& spectrum, double kv, std::optional<double> kevPerChannel, const std::string& method,
            std::optional<fs::path> res, std::optional<std::pair<std::string, std::string>> comments) {
             // Holds the counts for the work below, also if another thread
             // replaces the spectrum's counts meanwhile.

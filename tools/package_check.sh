@@ -20,7 +20,8 @@ for f in /usr/bin/Tarvik_CdTe /usr/bin/tvstrip /usr/bin/tvconv /usr/share/tarvik
          /usr/share/tarvik/Carbon.dat /usr/share/tarvik/PMMA.dat /usr/share/applications/tarvik-cdte.desktop \
          /usr/share/icons/hicolor/scalable/apps/tarvik.svg /usr/share/man/man1/tvstrip.1.gz \
          /usr/share/man/man1/tvconv.1.gz /usr/share/man/man1/Tarvik_CdTe.1.gz \
-         /usr/share/tarvik/translations/tarvik_en.qm; do
+         /usr/share/tarvik/translations/tarvik_en.qm /usr/lib/python3/dist-packages/tarvik/__init__.py \
+         /usr/lib/python3/dist-packages/tarvik/_core.pyi /usr/lib/python3/dist-packages/tarvik/py.typed; do
   [ -e "$f" ] || { echo "package check: $f is not installed" >&2; exit 1; }
 done
 
@@ -80,6 +81,25 @@ if [ -n "$built_tarvik" ]; then
       { echo "package check: the installed characterization drew no report" >&2; exit 1; }
     echo "package check: tarvik characterize from the installed package, the same result as the build tree's"
   fi
+fi
+
+if [ -n "$built_tarvik" ] && [ -d "$build/python/tarvik" ]; then
+  # The Python module for Debian's Python 3, from a folder without data: it
+  # finds the installed data and strips the demo spectrum to the bytes of
+  # the build tree's `tarvik strip` above.
+  mkdir -p "$tmp/python"
+  (cd "$tmp/python" && env -u PYTHONPATH /usr/bin/python3 - "$spectrum" <<'PY'
+import pathlib, sys
+import tarvik
+assert tarvik.__file__.startswith("/usr/lib/python3/dist-packages/tarvik/"), tarvik.__file__
+assert str(tarvik.data_folder()) == "/usr/share/tarvik", tarvik.data_folder()
+measured = tarvik.read(tarvik.data_folder() / "Tarvik_data" / sys.argv[1])
+tarvik.write(tarvik.strip(measured, 80, 0.1), "python.mca1")
+print("python module:", tarvik.__file__, "quality:", round(tarvik.quality(tarvik.read("python.mca1"), resamples=0).hvl1_al_mm, 4), "mm Al")
+PY
+  )
+  cmp "$tmp/python/python.mca1" "$tmp/built/cli/Tarvik_data/${spectrum%.csv}.mca1"
+  echo "package check: the Python module imports from the package and strips as tarvik does"
 fi
 
 # The installed front end starts in a fresh folder and keeps running (it ends

@@ -52,3 +52,4 @@ __all__ = [
     "data_folder",
     "forget_data",
 ]
+
