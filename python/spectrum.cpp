@@ -104,6 +104,13 @@ Spectrum copyOf(const Spectrum& s)
     return c;
 }
 
+std::optional<formats::Format> formatNamed(const std::optional<std::string>& key)
+{
+    if (!key) return std::nullopt;
+    if (auto f = formats::formatFromKey(*key)) return f;
+    throw InputError("the format is \"mca\", \"spe\", \"chn\", \"n42\", \"text\" or \"csv\", not \"" + *key + "\"");
+}
+
 std::string repr(const Spectrum& s)
 {
     std::string out = "<tarvik.Spectrum ";
@@ -183,7 +190,8 @@ live_time, real_time   seconds, when known.
             "\"measured\", \"stripped\" or \"converted\".")
         .def_property_readonly(
             "format", [](const Spectrum& s) { return s.info.format; },
-            "The layout of the file it was read from (\"csv\", \"mca1\", \"mca2\"), \"\" when made in Python.")
+            "The layout of the file it was read from: \"csv\", \"mca1\", \"mca2\", or an analyser's\n"
+            "format (\"mca\", \"spe\", \"chn\", \"n42\", \"text\"); \"\" when made in Python.")
         .def_property(
             "kv", [](const Spectrum& s) { return s.info.tubeVoltage; },
             [](Spectrum& s, std::optional<double> v) { s.info.tubeVoltage = finiteOrNone(v, "kv"); },
@@ -213,6 +221,9 @@ live_time, real_time   seconds, when known.
             [](Spectrum& s, std::optional<double> v) { s.info.realTimeS = finiteOrNone(v, "real_time"); },
             "Real time in seconds, or None.")
         .def_property_readonly(
+            "name", [](const Spectrum& s) { return s.info.name; },
+            "The spectrum's title in a file of an analyser's software (tag, id), else \"\".")
+        .def_property_readonly(
             "path", [](const Spectrum& s) { return s.info.file.empty() ? py::object(py::none()) : py::str(s.info.file); },
             "The file it was read from, or None.")
         .def_property_readonly(
@@ -234,27 +245,52 @@ live_time, real_time   seconds, when known.
 
     m.def(
         "read",
-        [](const fs::path& file, double firstLine) {
+        [](const fs::path& file, double firstLine, std::optional<std::string> format) {
+            const auto forced = formatNamed(format);
             tarvikcli::SpectrumRecord r;
             {
                 py::gil_scoped_release unlocked;
-                r = tarvikcli::readSpectrumFile(file, firstLine);
+                r = tarvikcli::readSpectrumFile(file, firstLine, forced);
             }
             return fromRecord(std::move(r));
         },
-        py::arg("path"), py::arg("first_line") = 32, R"doc(
-Reads a spectrum file as the front end does.
+        py::arg("path"), py::arg("first_line") = 32, py::arg("format") = py::none(), R"doc(
+Reads a spectrum file.
 
 path        a measured ".csv" (records of channel, energy, count from line
             first_line on; the lines before are its header; it carries no
             keV per channel), a stripping result ".mca1" or a conversion
-            result ".mca2" (their keV per channel, tube voltage, comments
-            and header lines).
-first_line  where the records of a .csv start (the dialog's box, 32).
+            result ".mca2" (their keV per channel, tube voltage, comments and
+            header lines), all read as the front end reads them; or a file
+            of an analyser's software, recognised from its content:
+            <<PMCA SPECTRUM>> ".mca", ".Spe", ".Chn", N42 XML, text columns
+            (any number of channels, the straight line of its calibration as
+            kev_per_channel and offset_kev, live and real time).
+first_line  where the records of a measured .csv start (the dialog's box, 32).
+format      read every file but .mca1/.mca2 as this format: "mca", "spe",
+            "chn", "n42", "text" or "csv" (`tarvik --format`).
 
-Returns a Spectrum.  Raises tarvik.Error with the front end's message when
-the file cannot be read.
+Returns a Spectrum.  Raises tarvik.Error with the front end's or the format
+reader's message (file, line or byte, what was expected) when the file
+cannot be read, and for an N42 file of several spectra (tarvik.read_all).
 )doc");
+
+    m.def(
+        "read_all",
+        [](const fs::path& file, double firstLine, std::optional<std::string> format) {
+            const auto forced = formatNamed(format);
+            std::vector<tarvikcli::SpectrumRecord> all;
+            {
+                py::gil_scoped_release unlocked;
+                all = tarvikcli::readSpectrumFiles(file, firstLine, forced);
+            }
+            py::list out;
+            for (auto& r : all) out.append(fromRecord(std::move(r)));
+            return out;
+        },
+        py::arg("path"), py::arg("first_line") = 32, py::arg("format") = py::none(),
+        "Every spectrum of a file, as a list of Spectrum (an N42 file may hold several; the\n"
+        "path of each is the file's with #1, #2, ... as `tarvik` names them).  See tarvik.read.");
 
     m.def(
         "write",

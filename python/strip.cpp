@@ -17,7 +17,8 @@ void bindStrip(py::module_& m)
     m.def(
         "strip",
         [](const py::object& spectrum, double kv, std::optional<double> kevPerChannel, const std::string& method,
-           std::optional<fs::path> res, std::optional<std::pair<std::string, std::string>> comments) {
+           std::optional<fs::path> res, std::optional<std::pair<std::string, std::string>> comments,
+           std::optional<double> rebin) {
             // Holds the counts for the work below, also if another thread
             // replaces the spectrum's counts meanwhile.
             const Spectrum s = spectrumOrCounts(spectrum);
@@ -26,6 +27,7 @@ void bindStrip(py::module_& m)
             request.kevPerChannel = kevPerChannel;
             request.method = tarvikcli::methodFromName(method);
             if (comments) std::tie(request.comment1, request.comment2) = *comments;
+            request.rebinKevPerChannel = rebin;
             const auto tables = tarvikcli::sharedResponseTables(res ? *res : tarvikcli::responseFolder(dataFolder()));
             tarvikcli::SpectrumRecord r;
             {
@@ -35,7 +37,8 @@ void bindStrip(py::module_& m)
             return fromRecord(std::move(r));
         },
         py::arg("spectrum"), py::arg("kv"), py::arg("kev_per_channel") = py::none(), py::arg("method") = "standard",
-        py::arg("res") = py::none(), py::arg("comments") = py::none(), R"doc(
+        py::arg("res") = py::none(), py::arg("comments") = py::none(), py::arg("rebin_kev_per_channel") = py::none(),
+        R"doc(
 Corrects a measured spectrum for the CdTe detector's response.
 
 spectrum         a measured Spectrum, or its 1024 counts (list or array).
@@ -51,10 +54,15 @@ res              the folder of the response data; by default RES of the
                  current folder, else the shipped one (tarvik.data_folder()).
 comments         the two comment lines of the result; by default
                  "-- No comment --".
+rebin_kev_per_channel
+                 for a spectrum of an analyser's format: share its counts
+                 onto 1024 channels of this width by its calibration first
+                 (`tarvik strip --rebin-kev-per-channel`).
 
 Returns the stripped Spectrum: exactly what tvstrip writes (and the stripping
 dialog or `tarvik strip` with the same entries) for a .csv holding these
-counts and header lines.  As there, the voltage is taken in whole kV and the
+counts and header lines; for a spectrum of an analyser's format, what
+`tarvik strip` writes for its file (through its .csv of `tarvik import`).  As there, the voltage is taken in whole kV and the
 width to 0.001 keV, counts are rounded to whole numbers, channels up to
 10 keV and above the tube voltage come out as 0.
 

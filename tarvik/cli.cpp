@@ -637,19 +637,14 @@ std::string readableError(const std::exception& e) { return e.what(); }
 // ---------------------------------------------------------------- commands
 
 // One spectrum of another format (its scale given or its own) through the
-// stripping: its .csv of `tarvik import` in a folder of its own, then as the
-// dialog and tvstrip take it.  `width` receives the keV per channel used.
+// stripping: its .csv of `tarvik import`, taken as the dialog and tvstrip
+// take it.  `width` receives the keV per channel used.
 StripRun stripOtherSpectrum(const OtherSpectrum& o, StripSettings s, const GivenScale& given,
                             std::optional<double> rebin, ResponseTables& tables, std::string* width = nullptr)
 {
     if (given.kevPerChannel && given.offsetKeV != 0 && !rebin)
         throw FileFailure("the stripping takes channels from 0 keV: with --offset-kev give --rebin-kev-per-channel W");
-    s.kevPerChannel = stripWidth(o.spectrum, rebin, given.kevPerChannel.has_value());
-    if (width) *width = s.kevPerChannel;
-    s.firstLine = "32";
-    const formats::MeasuredCsv csv = importCsv(o, rebin);
-    const TemporaryCsv measured(csv.bytes, o.stem + ".csv");
-    return stripFile(measured.path(), s, tables, pileupInputOf(o.spectrum));
+    return stripImported(o, std::move(s), given.kevPerChannel.has_value(), rebin, tables, width);
 }
 
 StripRun stripOtherFormat(const fs::path& file, const StripSettings& s, const GivenScale& given,

@@ -8,8 +8,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <unistd.h>
 
 namespace tarvikcli {
 
@@ -179,28 +177,20 @@ std::string stripWidth(const formats::Spectrum& s, std::optional<double> rebinKe
     return number("%.3f", w3);
 }
 
-TemporaryCsv::TemporaryCsv(const std::string& bytes, const std::string& name)
+StripRun stripImported(const OtherSpectrum& o, StripSettings s, bool widthGiven, std::optional<double> rebin,
+                       ResponseTables& tables, std::string* width)
 {
-    std::error_code ec;
-    fs::path base = fs::temp_directory_path(ec);
-    if (ec) base = "/tmp";
-    std::string tmpl = (base / "tarvik-import-XXXXXX").string();
-    if (::mkdtemp(tmpl.data()) == nullptr) throw FileFailure("cannot make a temporary folder in " + base.string());
-    dir_ = tmpl;
-    path_ = dir_ / name;
-    std::ofstream out(path_, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) {
-        fs::remove_all(dir_, ec);
-        throw FileFailure("cannot write a temporary file in " + base.string());
+    s.kevPerChannel = stripWidth(o.spectrum, rebin, widthGiven);
+    if (width) *width = s.kevPerChannel;
+    s.firstLine = "32";
+    const formats::MeasuredCsv csv = importCsv(o, rebin);
+    tarvik::MeasuredSpectrum m;
+    try {
+        m = tarvik::readMeasuredContent(o.stem + ".csv", csv.bytes, 32);
+    } catch (const tarvik::SpectrumFileError& e) {
+        throw FileFailure(e.what());
     }
-}
-
-TemporaryCsv::~TemporaryCsv()
-{
-    std::error_code ec;
-    fs::remove_all(dir_, ec);
+    return stripMeasured(m, s, tables, pileupInputOf(o.spectrum));
 }
 
 } // namespace tarvikcli

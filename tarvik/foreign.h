@@ -74,18 +74,13 @@ formats::MeasuredCsv importCsv(const OtherSpectrum& o, std::optional<double> reb
 // to give instead otherwise.
 std::string stripWidth(const formats::Spectrum& s, std::optional<double> rebinKevPerChannel, bool givenOnCommandLine);
 
-// A measured ".csv" in a folder of its own for the dialog's logic, removed
-// with the object.
-class TemporaryCsv {
-public:
-    TemporaryCsv(const std::string& bytes, const std::string& name);
-    ~TemporaryCsv();
-    TemporaryCsv(const TemporaryCsv&) = delete;
-    TemporaryCsv& operator=(const TemporaryCsv&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-private:
-    std::filesystem::path dir_, path_;
-};
+// One spectrum through the stripping as the dialog and tvstrip take its
+// ".csv" of `tarvik import` (made and read in memory): the keV per channel
+// of stripWidth (`widthGiven`: its calibration was given on the command
+// line), its counts shared onto 1024 channels of `rebin` keV when given;
+// the unfolding is told the file's count rate (pileupInputOf).  `width`
+// receives the keV per channel used.
+StripRun stripImported(const OtherSpectrum& o, StripSettings s, bool widthGiven, std::optional<double> rebin,
+                       ResponseTables& tables, std::string* width = nullptr);
 
 } // namespace tarvikcli

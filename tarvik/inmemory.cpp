@@ -122,8 +122,130 @@ void requireChannelCount(std::size_t channels)
                          std::to_string(kMaxChannels) + " any spectrum file holds");
 }
 
-SpectrumRecord readSpectrumFile(const fs::path& file, double firstLine)
+namespace {
+
+// A spectrum of another format as a record: its counts, the straight line
+// of its calibration, its times and texts, and the whole of it as the source.
+SpectrumRecord otherRecord(OtherSpectrum&& o)
 {
+    SpectrumRecord r;
+    const formats::Spectrum& s = o.spectrum;
+    r.counts.assign(s.counts.begin(), s.counts.end());
+    r.info.kind = SpectrumKind::Measured;
+    r.info.format = formats::formatKey(s.format);
+    if (s.calibration) {
+        r.info.kevPerChannel = s.calibration->gainKeV;
+        r.info.offsetKeV = s.calibration->offsetKeV;
+    }
+    r.info.liveTimeS = s.liveTimeS;
+    r.info.realTimeS = s.realTimeS;
+    // The descriptive lines as the import writes them (Shift_JIS, what it
+    // cannot hold as "?"), without its cut to the dialog's 60 bytes.
+    for (const std::string& line : s.headerLines) {
+        std::string text;
+        for (std::size_t i = 0; i < line.size();) {
+            std::size_t n = 1;
+            const auto c = static_cast<unsigned char>(line[i]);
+            if (c >= 0xC0) n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+            const std::string character = line.substr(i, n);
+            const auto converted = sjis::fromUtf8(character);
+            text += converted ? *converted : std::string("?");
+            i += n;
+        }
+        r.info.header.push_back(std::move(text));
+    }
+    r.info.file = o.label;
+    r.info.name = s.name;
+    r.info.source = std::make_shared<const formats::Spectrum>(std::move(o.spectrum));
+    return r;
+}
+
+// The source spectrum with the record's counts: whole numbers from 0 up, as
+// a file of that format holds them.
+formats::Spectrum withCounts(const formats::Spectrum& source, std::span<const double> counts)
+{
+    requireCounts(counts, 9007199254740992.0, true, "a spectrum file");
+    formats::Spectrum s;
+    s.format = source.format;
+    s.file = source.file;
+    s.name = source.name;
+    s.calibration = source.calibration;
+    s.liveTimeS = source.liveTimeS;
+    s.realTimeS = source.realTimeS;
+    s.startTime = source.startTime;
+    s.headerLines = source.headerLines;
+    s.processor = source.processor;
+    s.counts.assign(counts.size(), 0);
+    for (std::size_t i = 0; i < counts.size(); ++i) s.counts[i] = static_cast<std::uint64_t>(counts[i]);
+    if (s.calibration && s.calibration->coefficients.size() > 2 && counts.size() != source.counts.size())
+        throw InputError("the spectrum's calibration was made for " + std::to_string(source.counts.size()) +
+                         " channels, it has " + std::to_string(counts.size()));
+    return s;
+}
+
+// The source spectrum as the record now stands: its counts, and the scale
+// given (`given`), or the record's own when it was changed from the file's
+// calibration line.  `scaleGiven` tells whether a scale took the place of
+// the file's calibration.
+formats::Spectrum currentSource(const SpectrumInfo& info, std::span<const double> counts, std::optional<double> given,
+                                bool& scaleGiven)
+{
+    formats::Spectrum s = withCounts(*info.source, counts);
+    scaleGiven = true;
+    if (given) return withGivenScale(std::move(s), GivenScale{given, 0});
+    const auto& c = info.source->calibration;
+    if (!info.kevPerChannel) {
+        s.calibration.reset();
+        scaleGiven = false;
+        return s;
+    }
+    if (c && c->gainKeV == *info.kevPerChannel && c->offsetKeV == info.offsetKeV) {
+        scaleGiven = false;
+        return s;
+    }
+    // An offset of rounding size (a calibration through points) is none.
+    const double offset = std::fabs(info.offsetKeV) > 1e-9 * *info.kevPerChannel ? info.offsetKeV : 0.0;
+    return withGivenScale(std::move(s), GivenScale{info.kevPerChannel, offset});
+}
+
+} // namespace
+
+namespace {
+
+// The spectra of a file of another format; a refusal names the file, as the
+// command line's report of it does.
+std::vector<OtherSpectrum> readOther(const fs::path& file, std::optional<formats::Format> forced)
+{
+    try {
+        return readOtherFormat(file, forced);
+    } catch (const FileFailure& e) {
+        throw FileFailure(file.string() + ": " + e.what());
+    }
+}
+
+} // namespace
+
+std::vector<SpectrumRecord> readSpectrumFiles(const fs::path& file, double firstLine,
+                                              std::optional<formats::Format> forced)
+{
+    std::vector<SpectrumRecord> out;
+    if (isOtherFormat(file, forced)) {
+        for (OtherSpectrum& o : readOther(file, forced)) out.push_back(otherRecord(std::move(o)));
+        return out;
+    }
+    out.push_back(readSpectrumFile(file, firstLine, forced));
+    return out;
+}
+
+SpectrumRecord readSpectrumFile(const fs::path& file, double firstLine, std::optional<formats::Format> forced)
+{
+    if (isOtherFormat(file, forced)) {
+        std::vector<OtherSpectrum> all = readOther(file, forced);
+        if (all.size() != 1)
+            throw FileFailure(file.string() + ": it holds " + std::to_string(all.size()) +
+                              " spectra: read each with tarvik.read_all (readSpectrumFiles)");
+        return otherRecord(std::move(all.front()));
+    }
     const std::string ext = file.extension().string();
     SpectrumRecord r;
     r.info.file = file.string();
@@ -152,7 +274,8 @@ SpectrumRecord readSpectrumFile(const fs::path& file, double firstLine)
     } catch (const tarvik::SpectrumFileError& e) {
         throw FileFailure(e.what());
     }
-    throw FileFailure("not a spectrum file (.csv, .mca1 or .mca2)");
+    // isOtherFormat takes every other file; a ".csv" it cannot read is the front end's.
+    throw FileFailure(file.string() + ": not a spectrum file (.csv, .mca1 or .mca2)");
 }
 
 SpectrumRecord resultRecord(const fs::path& name, const std::string& bytes, SpectrumKind kind)
@@ -242,8 +365,30 @@ SpectrumRecord stripInMemory(std::span<const double> counts, const SpectrumInfo&
                              ResponseTables& tables)
 {
     requireKind(info, SpectrumKind::Measured, "the stripping");
-    requireChannels(counts, tvstrip::kChannels, "the stripping");
     requireFinite(request.kv, "the tube voltage");
+    if (info.source) {
+        // As `tarvik strip` takes the file: its ".csv" of `tarvik import`.
+        OtherSpectrum o;
+        o.label = info.file;
+        o.stem = fs::path(info.file).stem().string();
+        bool scaleGiven = false;
+        o.spectrum = currentSource(info, counts, request.kevPerChannel, scaleGiven);
+        if (scaleGiven && o.spectrum.calibration && o.spectrum.calibration->offsetKeV != 0 && !request.rebinKevPerChannel)
+            throw InputError("the stripping takes channels from 0 keV: with offset_kev give rebin_kev_per_channel");
+        StripSettings s;
+        s.kv = entryText(request.kv);
+        s.comment1 = request.comment1;
+        s.comment2 = request.comment2;
+        s.method = request.method;
+        const StripRun run = stripImported(o, s, scaleGiven, request.rebinKevPerChannel, tables);
+        SpectrumRecord r = resultRecord("spectrum.mca1", run.result, SpectrumKind::Stripped);
+        r.info.liveTimeS = info.liveTimeS;
+        r.info.realTimeS = info.realTimeS;
+        return r;
+    }
+    if (request.rebinKevPerChannel)
+        throw InputError("rebin_kev_per_channel is for spectra of other formats, which bring their calibration");
+    requireChannels(counts, tvstrip::kChannels, "the stripping");
     const double w = channelWidth(info, request.kevPerChannel);
     tarvik::MeasuredSpectrum m;
     m.headerLines = info.header;
@@ -311,14 +456,20 @@ quality::BeamQuality qualityOf(std::span<const double> counts, const SpectrumInf
                                std::optional<double> kevPerChannel, const quality::Options& options)
 {
     requireChannelCount(counts.size());
+    if (options.resamples < 0) throw InputError("the number of resamples must not be negative");
+    requireFinite(options.lowerLimitKeV, "the lower energy limit");
+    if (options.lowerLimitKeV < 0) throw InputError("the lower energy limit must not be negative");
+    if (info.source) {
+        // As `tarvik quality` takes the file: on channels from 0 keV.
+        bool scaleGiven = false;
+        const ZeroScale z = ontoZeroScale(currentSource(info, counts, kevPerChannel, scaleGiven));
+        return quality::computeBeamQuality(z.counts, z.kevPerChannel, options);
+    }
     const double w = channelWidth(info, kevPerChannel);
     if (!(w > 0)) throw InputError("the keV per channel must be above 0, not " + shortNumber(w));
     if (info.offsetKeV != 0)
         throw InputError("the beam-quality figures need channels from 0 keV; the spectrum starts at " +
                          shortNumber(info.offsetKeV) + " keV");
-    if (options.resamples < 0) throw InputError("the number of resamples must not be negative");
-    requireFinite(options.lowerLimitKeV, "the lower energy limit");
-    if (options.lowerLimitKeV < 0) throw InputError("the lower energy limit must not be negative");
     return quality::computeBeamQuality(counts, w, options);
 }
 

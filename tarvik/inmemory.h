@@ -15,6 +15,7 @@
 #pragma once
 
 #include "engine.h"
+#include "foreign.h"
 
 #include <array>
 #include <filesystem>
@@ -60,6 +61,11 @@ struct SpectrumInfo {
     std::vector<std::string> header;      // a ".csv"'s lines before the data, a result's lines 5 to 21
     std::optional<double> liveTimeS, realTimeS;
     std::string file;                     // the file it was read from
+    std::string name;                     // the spectrum's title in a file of another format
+    // A file of another format as read (calibration, texts, pulse
+    // processor): the stripping and the beam quality take it as the command
+    // line takes the file, with the counts of the record.
+    std::shared_ptr<const formats::Spectrum> source;
 };
 
 struct SpectrumRecord {
@@ -81,8 +87,14 @@ inline constexpr std::size_t kMaxChannels = 65536;
 void requireChannelCount(std::size_t channels);
 
 // Reads a ".csv" (records from `firstLine`, no keV per channel), ".mca1" or
-// ".mca2" with the front end's readers.
-SpectrumRecord readSpectrumFile(const std::filesystem::path& file, double firstLine = 32);
+// ".mca2" with the front end's readers, a file of another format (see
+// isOtherFormat; `forced` reads every file but the result files as that
+// format) with the formats library.  FileFailure for a file that holds
+// several spectra (N42): readSpectrumFiles reads each.
+SpectrumRecord readSpectrumFile(const std::filesystem::path& file, double firstLine = 32,
+                                std::optional<formats::Format> forced = std::nullopt);
+std::vector<SpectrumRecord> readSpectrumFiles(const std::filesystem::path& file, double firstLine = 32,
+                                              std::optional<formats::Format> forced = std::nullopt);
 
 // The record of a result file's bytes (`name` names it in messages).
 SpectrumRecord resultRecord(const std::filesystem::path& name, const std::string& bytes, SpectrumKind kind);
@@ -107,11 +119,16 @@ struct StripRequest {
     std::optional<double> kevPerChannel;  // see channelWidth
     Method method = Method::Standard;
     std::string comment1, comment2;       // UTF-8; empty: "-- No comment --"
+    // A file of another format: share its counts onto 1024 channels of this
+    // width by its calibration first (`tarvik strip --rebin-kev-per-channel`).
+    std::optional<double> rebinKevPerChannel;
 };
 // What tvstrip writes for a ".csv" with these counts (1024 numbers 0 to
 // 999999; fractions are rounded as the dialog writes them) and header lines
 // (blank lines where there are fewer than 17), the voltage and keV per
-// channel entered as the dialog takes them.
+// channel entered as the dialog takes them.  A spectrum of another format
+// (info.source) goes the way `tarvik strip` takes the file: its ".csv" of
+// `tarvik import` (with the width given, or rebinned), then as above.
 SpectrumRecord stripInMemory(std::span<const double> counts, const SpectrumInfo& info, const StripRequest& request,
                              ResponseTables& tables);
 
@@ -146,7 +163,9 @@ SpectrumRecord convertInMemory(std::span<const double> counts, const SpectrumInf
                                const ConvertRequest& request, Scatterer& scatterer);
 
 // The beam-quality figures of the counts (any number of channels from 0 keV;
-// see channelWidth for the width).
+// see channelWidth for the width).  A spectrum of another format is taken
+// as `tarvik quality` takes the file: its counts shared onto channels from
+// 0 keV by its calibration when they do not start there.
 quality::BeamQuality qualityOf(std::span<const double> counts, const SpectrumInfo& info,
                                std::optional<double> kevPerChannel, const quality::Options& options);
 

@@ -15,7 +15,9 @@ those programs write.
     tarvik.write(stripped, "W80kV.mca1")
 
 Spectrum         counts per channel with keV per channel, kind, texts
-read, write      the spectrum files (.csv, .mca1, .mca2)
+read, write      the spectrum files (.csv, .mca1, .mca2; read also the
+                 analysers' .mca, .Spe, .Chn, N42, text columns)
+read_all         every spectrum of a file (N42 may hold several)
 strip            measured -> stripped (methods "standard", "unfold")
 convert          stripped scattered spectrum -> primary spectrum
 quality          beam-quality figures with uncertainties (Quality)
@@ -35,6 +37,7 @@ from ._core import (
     forget_data,
     quality,
     read,
+    read_all,
     strip,
     write,
 )
@@ -45,6 +48,7 @@ __all__ = [
     "Error",
     "InputError",
     "read",
+    "read_all",
     "write",
     "strip",
     "convert",

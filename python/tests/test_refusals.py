@@ -99,7 +99,9 @@ def test_missing_data(measured, stripped, tmp_path):
     assert tarvik.convert(stripped, 90, 10, scatterer=alone).counts.sum() > 0
     refused(tarvik.Error, "profile", tarvik.convert, stripped, 90, 10, scatterer=alone, method="unfold")
     refused(tarvik.Error, "データファイルを開けません", tarvik.read, tmp_path / "none.csv")
-    refused(tarvik.Error, r"not a spectrum file \(.csv, .mca1 or .mca2\)", tarvik.read, tmp_path / "x.txt")
+    refused(tarvik.Error, f"{tmp_path / 'x.txt'}: no such file", tarvik.read, tmp_path / "x.txt")
+    (tmp_path / "notes.txt").write_text("a letter\nnot a spectrum\n")
+    refused(tarvik.Error, f"{tmp_path / 'notes.txt'}: ", tarvik.read, tmp_path / "notes.txt")
 
 
 def test_wrong_words_kinds_and_widths(measured, stripped, tmp_path):
