@@ -135,7 +135,7 @@ quality::BeamQuality demoTruth(const PhotonSpectrum& s, double kevPerChannel)
     }
     quality::Options o;
     o.resamples = 0;
-    return quality::computeFigures(channels, quality::attenuationFor(kevPerChannel, channels.size()), o);
+    return quality::computeFigures(channels, *quality::attenuationFor(kevPerChannel, channels.size()), o);
 }
 
 namespace {

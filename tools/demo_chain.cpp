@@ -160,7 +160,7 @@ std::string figuresOf(const fs::path& result)
         o.resamples = 0;
         const std::span<const double> channels(counts.data() + 1, static_cast<std::size_t>(kChannels));
         const quality::BeamQuality q =
-            quality::computeFigures(channels, quality::attenuationFor(0.1, channels.size()), o);
+            quality::computeFigures(channels, *quality::attenuationFor(0.1, channels.size()), o);
         return figureText(q.meanEnergyKeV.value, q.hvl1AlMm.value);
     } catch (const std::exception& e) {
         return std::string("not computed: ") + e.what();
