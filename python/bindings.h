@@ -44,6 +44,18 @@ Spectrum fromRecord(tarvikcli::SpectrumRecord&& record);
 // module (<prefix>/lib/python3/dist-packages/tarvik), else the sources' data/.
 const std::filesystem::path& dataFolder();
 
+// Arguments that take several kinds of Python object: the object as it
+// came, and a name for the signatures help() shows, as a script writes it.
+struct SpectrumOrCountsArg {
+    py::object object;
+};
+struct CountsArg {
+    py::object object;
+};
+struct PathOrNameArg {
+    py::object object;
+};
+
 void bindErrors(py::module_& m);
 void bindSpectrum(py::module_& m);
 void bindStrip(py::module_& m);
@@ -51,3 +63,33 @@ void bindConv(py::module_& m);
 void bindQuality(py::module_& m);
 
 } // namespace tarvikpy
+
+namespace pybind11::detail {
+
+template <typename Arg>
+struct named_object_caster {
+    Arg value;
+    bool load(handle src, bool)
+    {
+        value.object = reinterpret_borrow<object>(src);
+        return true;
+    }
+    operator Arg&() { return value; }
+    template <typename T>
+    using cast_op_type = Arg&;
+};
+
+template <>
+struct type_caster<tarvikpy::SpectrumOrCountsArg> : named_object_caster<tarvikpy::SpectrumOrCountsArg> {
+    static constexpr auto name = const_name("tarvik.Spectrum | numpy.typing.ArrayLike");
+};
+template <>
+struct type_caster<tarvikpy::CountsArg> : named_object_caster<tarvikpy::CountsArg> {
+    static constexpr auto name = const_name("numpy.typing.ArrayLike");
+};
+template <>
+struct type_caster<tarvikpy::PathOrNameArg> : named_object_caster<tarvikpy::PathOrNameArg> {
+    static constexpr auto name = const_name("str | os.PathLike");
+};
+
+} // namespace pybind11::detail

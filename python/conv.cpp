@@ -13,7 +13,7 @@ void bindConv(py::module_& m)
 {
     m.def(
         "convert",
-        [](const Spectrum& spectrum, double angle, double lengthMm, const py::object& scatterer,
+        [](const Spectrum& spectrum, double angle, double lengthMm, const PathOrNameArg& scatterer,
            const std::string& method, std::optional<std::pair<std::string, std::string>> comments) {
             const Spectrum s = spectrum;  // holds the counts for the work below
             tarvikcli::ConvertRequest request;
@@ -25,7 +25,7 @@ void bindConv(py::module_& m)
                 request.comment2 = comments->second;
             }
             // A name (Carbon, PMMA) or a file: os.fspath gives the text of both.
-            const std::string name = py::module_::import("os").attr("fspath")(scatterer).cast<std::string>();
+            const std::string name = py::module_::import("os").attr("fspath")(scatterer.object).cast<std::string>();
             const auto data = tarvikcli::sharedScatterer(name, dataFolder());
             tarvikcli::SpectrumRecord r;
             {
@@ -35,8 +35,7 @@ void bindConv(py::module_& m)
             return fromRecord(std::move(r));
         },
         py::arg("spectrum"), py::arg("angle"), py::arg("length_mm"), py::arg("scatterer") = "PMMA",
-        py::arg("method") = "standard", py::arg("comments") = py::none(), R"doc(
-Converts a stripped spectrum of radiation scattered at a known angle into
+        py::arg("method") = "standard", py::arg("comments") = py::none(), R"doc(Converts a stripped spectrum of radiation scattered at a known angle into
 the primary spectrum that struck the scatterer.
 
 spectrum    a stripped Spectrum (from tarvik.strip or a .mca1).

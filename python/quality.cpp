@@ -50,8 +50,7 @@ std::string describe(const std::string& key)
 
 void bindQuality(py::module_& m)
 {
-    py::class_<Quality> cls(m, "Quality", R"doc(
-The beam-quality figures of a spectrum (tarvik.quality).
+    py::class_<Quality> cls(m, "Quality", R"doc(The beam-quality figures of a spectrum (tarvik.quality).
 
 Its attributes are the keys of `tarvik quality --json` with the same values:
 file, kev_per_channel, then each figure and its standard uncertainty (the
@@ -98,9 +97,9 @@ to_json() the JSON line, as_dict() a dict in the order of the keys.
 
     m.def(
         "quality",
-        [](const py::object& spectrum, std::optional<double> kevPerChannel, int resamples, std::uint64_t seed,
+        [](const SpectrumOrCountsArg& spectrum, std::optional<double> kevPerChannel, int resamples, std::uint64_t seed,
            double fromKev) {
-            const Spectrum s = spectrumOrCounts(spectrum);  // holds the counts for the work below
+            const Spectrum s = spectrumOrCounts(spectrum.object);  // holds the counts for the work below
             quality::Options options;
             options.resamples = resamples;
             options.seed = seed;
@@ -114,8 +113,7 @@ to_json() the JSON line, as_dict() a dict in the order of the keys.
             return q;
         },
         py::arg("spectrum"), py::arg("kev_per_channel") = py::none(), py::arg("resamples") = 100,
-        py::arg("seed") = 1, py::arg("from_kev") = 0.0, R"doc(
-The beam-quality figures of a spectrum, as `tarvik quality` computes them.
+        py::arg("seed") = 1, py::arg("from_kev") = 0.0, R"doc(The beam-quality figures of a spectrum, as `tarvik quality` computes them.
 
 spectrum         a Spectrum, or counts (any number of channels from 0 keV).
 kev_per_channel  the channel width in keV: needed for counts and a .csv; a

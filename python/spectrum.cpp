@@ -126,8 +126,7 @@ std::string repr(const Spectrum& s)
 
 void bindSpectrum(py::module_& m)
 {
-    py::class_<Spectrum>(m, "Spectrum", R"doc(
-A spectrum: counts per channel and what is known about them.
+    py::class_<Spectrum> cls(m, "Spectrum", R"doc(A spectrum: counts per channel and what is known about them.
 
 Channel i (counting from 1) holds the photons of energies between
 offset_kev + (i-1)*w and offset_kev + i*w, w the keV per channel.
@@ -146,12 +145,14 @@ comments    the two comment lines of a result file.
 header      descriptive lines: a .csv's lines before the data, a result
             file's lines 5 to 21.
 live_time, real_time   seconds, when known.
-)doc")
-        .def(py::init([](py::handle counts, std::optional<double> kevPerChannel, double offsetKeV,
+)doc");
+    // The package as a script names it, also in the signatures below.
+    cls.attr("__module__") = "tarvik";
+    cls.def(py::init([](const CountsArg& counts, std::optional<double> kevPerChannel, double offsetKeV,
                          const std::string& kind, std::optional<double> kv, std::pair<std::string, std::string> comments,
                          std::vector<std::string> header, std::optional<double> liveTime,
                          std::optional<double> realTime) {
-                 Spectrum s{countArray(counts), {}};
+                 Spectrum s{countArray(counts.object), {}};
                  s.info.kevPerChannel = positiveOrNone(kevPerChannel, "kev_per_channel");
                  if (!std::isfinite(offsetKeV)) throw InputError("offset_kev must be a number");
                  s.info.offsetKeV = offsetKeV;
@@ -171,7 +172,7 @@ live_time, real_time   seconds, when known.
              py::arg("real_time") = py::none())
         .def_property(
             "counts", [](const Spectrum& s) { return s.counts; },
-            [](Spectrum& s, py::handle v) { s.counts = countArray(v); },
+            [](Spectrum& s, const CountsArg& v) { s.counts = countArray(v.object); },
             "Counts per channel, channel 1 first (a float64 NumPy array; changes to it change the spectrum).")
         .def_property(
             "kev_per_channel", [](const Spectrum& s) { return s.info.kevPerChannel; },
@@ -237,11 +238,9 @@ live_time, real_time   seconds, when known.
             "The centre energy of each channel in keV (needs kev_per_channel).")
         .def("copy", &copyOf, "A copy with counts of its own.")
         .def("__copy__", &copyOf)
-        .def("__deepcopy__", [](const Spectrum& s, py::handle) { return copyOf(s); })
+        .def("__deepcopy__", [](const Spectrum& s, const py::dict&) { return copyOf(s); }, py::arg("memo"))
         .def("__len__", [](const Spectrum& s) { return s.counts.size(); })
-        .def("__repr__", &repr)
-        // The package as a script names it, also in the signatures below.
-        .attr("__module__") = "tarvik";
+        .def("__repr__", &repr);
 
     m.def(
         "read",
@@ -254,8 +253,7 @@ live_time, real_time   seconds, when known.
             }
             return fromRecord(std::move(r));
         },
-        py::arg("path"), py::arg("first_line") = 32, py::arg("format") = py::none(), R"doc(
-Reads a spectrum file.
+        py::arg("path"), py::arg("first_line") = 32, py::arg("format") = py::none(), R"doc(Reads a spectrum file.
 
 path        a measured ".csv" (records of channel, energy, count from line
             first_line on; the lines before are its header; it carries no
@@ -284,8 +282,9 @@ cannot be read, and for an N42 file of several spectra (tarvik.read_all).
                 py::gil_scoped_release unlocked;
                 all = tarvikcli::readSpectrumFiles(file, firstLine, forced);
             }
-            py::list out;
-            for (auto& r : all) out.append(fromRecord(std::move(r)));
+            std::vector<Spectrum> out;
+            out.reserve(all.size());
+            for (auto& r : all) out.push_back(fromRecord(std::move(r)));
             return out;
         },
         py::arg("path"), py::arg("first_line") = 32, py::arg("format") = py::none(),
@@ -302,8 +301,7 @@ cannot be read, and for an N42 file of several spectra (tarvik.read_all).
             py::gil_scoped_release unlocked;
             tarvikcli::writeSpectrumFile(held.span(), held.info, file);
         },
-        py::arg("spectrum"), py::arg("path"), py::arg("overwrite") = false, R"doc(
-Writes a spectrum in the layout of the result files.
+        py::arg("spectrum"), py::arg("path"), py::arg("overwrite") = false, R"doc(Writes a spectrum in the layout of the result files.
 
 A stripped spectrum is written as ".mca1" exactly as tvstrip writes it, a
 converted one as ".mca2" exactly as tvconv writes it (comments, tube

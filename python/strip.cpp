@@ -16,12 +16,12 @@ void bindStrip(py::module_& m)
 {
     m.def(
         "strip",
-        [](const py::object& spectrum, double kv, std::optional<double> kevPerChannel, const std::string& method,
+        [](const SpectrumOrCountsArg& spectrum, double kv, std::optional<double> kevPerChannel, const std::string& method,
            std::optional<fs::path> res, std::optional<std::pair<std::string, std::string>> comments,
            std::optional<double> rebin) {
             // Holds the counts for the work below, also if another thread
             // replaces the spectrum's counts meanwhile.
-            const Spectrum s = spectrumOrCounts(spectrum);
+            const Spectrum s = spectrumOrCounts(spectrum.object);
             tarvikcli::StripRequest request;
             request.kv = kv;
             request.kevPerChannel = kevPerChannel;
@@ -38,8 +38,7 @@ void bindStrip(py::module_& m)
         },
         py::arg("spectrum"), py::arg("kv"), py::arg("kev_per_channel") = py::none(), py::arg("method") = "standard",
         py::arg("res") = py::none(), py::arg("comments") = py::none(), py::arg("rebin_kev_per_channel") = py::none(),
-        R"doc(
-Corrects a measured spectrum for the CdTe detector's response.
+        R"doc(Corrects a measured spectrum for the CdTe detector's response.
 
 spectrum         a measured Spectrum, or its 1024 counts (list or array).
 kv               the tube voltage in kV.
@@ -62,9 +61,10 @@ rebin_kev_per_channel
 Returns the stripped Spectrum: exactly what tvstrip writes (and the stripping
 dialog or `tarvik strip` with the same entries) for a .csv holding these
 counts and header lines; for a spectrum of an analyser's format, what
-`tarvik strip` writes for its file (through its .csv of `tarvik import`).  As there, the voltage is taken in whole kV and the
-width to 0.001 keV, counts are rounded to whole numbers, channels up to
-10 keV and above the tube voltage come out as 0.
+`tarvik strip` writes for its file (through its .csv of `tarvik import`).
+As there, the voltage is taken in whole kV and the width to 0.001 keV,
+counts are rounded to whole numbers, channels up to 10 keV and above the
+tube voltage come out as 0.
 
 Raises tarvik.InputError for counts that are not 1024 numbers of at least 0,
 tarvik.Error with the programs' messages for everything they refuse (a
