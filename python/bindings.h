@@ -61,6 +61,7 @@ void bindSpectrum(py::module_& m);
 void bindStrip(py::module_& m);
 void bindConv(py::module_& m);
 void bindQuality(py::module_& m);
+void bindCharacterize(py::module_& m);
 
 } // namespace tarvikpy
 

@@ -1,5 +1,6 @@
 """Writes tarvik/_core.pyi from its template and the built module: one
-property of Quality per key of the `tarvik quality --json` record.
+property of Quality per key of the `tarvik quality --json` record, one of
+Characterization per key of characterization.json.
 
     make_stubs.py TEMPLATE OUTPUT   (the built package importable)
 """
@@ -25,11 +26,24 @@ def quality_attributes():
     return "\n".join(lines)
 
 
+def characterization_attributes():
+    lines = []
+    kinds = {"int": "int", "float": "float", "str": "str", "list": "list[Any]"}
+    for key in core.Characterization.KEYS:
+        doc = getattr(core.Characterization, key).__doc__ or ""
+        lines.append("    @property")
+        lines.append(f"    def {key}(self) -> {kinds[core.Characterization._KINDS[key]]}:")
+        lines.append(f"        {doc.strip()!r}")
+        lines.append("        ...")
+    return "\n".join(lines)
+
+
 def main():
     template, output = sys.argv[1:3]
     with open(template, encoding="utf-8") as f:
         text = f.read()
     text = text.replace("@QUALITY_ATTRIBUTES@", quality_attributes())
+    text = text.replace("@CHARACTERIZATION_ATTRIBUTES@", characterization_attributes())
     with open(output, "w", encoding="utf-8") as f:
         f.write(text)
 

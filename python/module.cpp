@@ -10,4 +10,5 @@ PYBIND11_MODULE(_core, m)
     tarvikpy::bindStrip(m);
     tarvikpy::bindConv(m);
     tarvikpy::bindQuality(m);
+    tarvikpy::bindCharacterize(m);
 }

@@ -1,19 +1,17 @@
 #include "characterize_cmd.h"
 
+#include "characterize_run.h"
 #include "engine.h"
-#include "foreign.h"
 #include "strip/detector_profile.h"
 
 #include "detector/characterize.h"
 #include "detector/characterize_output.h"
-#include "detector/unfold_data.h"
 #ifdef TARVIK_HAVE_REPORT
 #include "detector/report/characterize_report.h"
 #endif
 
 #include <cmath>
 #include <cstdio>
-#include <thread>
 
 namespace tarvikcli {
 
@@ -99,48 +97,11 @@ int characterizeCommand(const CharacterizeRequest& q, const Locations& where, co
         // Everything a user can get wrong is checked before the work.
         const fs::path res = resFolder(q.res, where);
         tvdet::checkOutputFolder(q.out, q.force);
-        tvstrip::DetectorProfile base = tvdet::defaultDetectorProfile();
-        std::error_code ec;
-        if (fs::exists(res / tvstrip::kDetectorProfileName, ec))
-            base = tvstrip::loadDetectorProfile((res / tvstrip::kDetectorProfileName).string());
-        tvdet::Construction c = tvdet::constructionOf(base);
-        if (q.biasVolts) c.biasVolts = *q.biasVolts;
-        if (q.thicknessMm) c.thicknessMm = *q.thicknessMm;
-        if (q.windowUm) c.windowUm = *q.windowUm;
+        const tvdet::Construction c = constructionFor(res, q);
         std::vector<tvdet::CalibrationSpectrum> spectra;
         std::optional<double> nominal = q.kevPerChannel > 0 ? std::optional<double>(q.kevPerChannel) : std::nullopt;
-        for (const auto& [nuclide, file] : q.sources) {
-            std::vector<double> counts;
-            if (isOtherFormat(file, std::nullopt)) {
-                // An analyser's own file: its channels as they are (the fit
-                // finds their energy scale); its calibration gives the
-                // nominal keV per channel when none is given.
-                const std::vector<OtherSpectrum> all = readOtherFormat(file, std::nullopt);
-                if (all.size() != 1)
-                    throw FileFailure(file.string() + " holds " + std::to_string(all.size()) +
-                                      " spectra; give one spectrum per file");
-                const formats::Spectrum& s = all.front().spectrum;
-                if (s.counts.size() != 1024)
-                    throw FileFailure(file.string() + " has " + std::to_string(s.counts.size()) +
-                                      " channels; the characterization works on the analyser's 1024 channels");
-                counts.assign(s.counts.begin(), s.counts.end());
-                if (!nominal) {
-                    if (!s.calibration || !(s.calibration->gainKeV > 0))
-                        throw FileFailure(file.string() + " has no energy calibration: give --kev-per-channel W");
-                    nominal = s.calibration->gainKeV;
-                }
-            } else {
-                if (!nominal)
-                    throw FileFailure(file.string() + ": a .csv carries no keV per channel: give --kev-per-channel W");
-                try {
-                    counts = readSpectrum(file, *nominal, q.firstLine).counts;
-                } catch (const FileFailure& e) {
-                    throw FileFailure(file.string() + ": " + e.what());
-                }
-            }
-            spectra.push_back({nuclide, file.string(), counts});
-        }
-        const int threads = q.threads > 0 ? q.threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+        for (const auto& [nuclide, file] : q.sources)
+            spectra.push_back(readCalibrationSource(nuclide, file, nominal, q.firstLine, "--kev-per-channel W"));
 
         std::string last;
         auto progress = [&](double share, const std::string& what) {
@@ -157,24 +118,14 @@ int characterizeCommand(const CharacterizeRequest& q, const Locations& where, co
             }
         };
         std::fprintf(io.err, "tarvik characterize: standard tables from %s\n", res.string().c_str());
-        tvdet::CharacterizeOptions o;
-        o.threads = threads;
-        o.thresholdKeV = q.thresholdKeV;
-        if (q.eventsPerCount > 0) {
-            o.eventsPerCount = q.eventsPerCount;
-            o.minEvents = 20000;
-        }
+        const tvdet::CharacterizeOptions o = characterizeOptions(q);
         tvdet::Characterization r;
         try {
             r = tvdet::characterize(spectra, nominal.value_or(0.0), c, o, [&](double s, const std::string& w) { progress(0.4 * s, w); });
         } catch (const tvdet::CharacterizationError& e) {
             return fail(e.what());
         }
-        tvdet::OutputOptions oo;
-        oo.standardRes = res;
-        oo.threads = threads;
-        oo.replace = q.force;
-        if (q.photonsPerNode > 0) oo.unfoldPhotonsPerNode = q.photonsPerNode;
+        tvdet::OutputOptions oo = characterizeOutputOptions(q, res);
 #ifdef TARVIK_HAVE_REPORT
         // One application for the pictures of every source.
         const tvdet::ReportApplication application;

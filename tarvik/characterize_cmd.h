@@ -6,6 +6,7 @@
 // anything fails.
 #pragma once
 
+#include "characterize_run.h"
 #include "cli.h"
 
 #include <cstdint>
@@ -19,18 +20,12 @@ namespace tarvikcli {
 
 extern const char* const kCharacterizeHelp;
 
-struct CharacterizeRequest {
+struct CharacterizeRequest : CharacterizeSettings {
     std::vector<std::pair<std::string, std::filesystem::path>> sources;  // nuclide, file
     double kevPerChannel = 0;          // nominal
     double firstLine = 32;
-    std::optional<double> biasVolts, thicknessMm, windowUm;  // else the profile's of the RES in use
     std::filesystem::path out;
-    bool force = false;
     std::optional<std::filesystem::path> res;  // the RES whose tables are copied; else RES/ here, else installed
-    int threads = 0;                   // 0: one per processor
-    std::int64_t photonsPerNode = 0;   // 0: the default (1000000)
-    double thresholdKeV = 10.0;
-    double eventsPerCount = 0;         // Monte Carlo effort of the fit; 0: the default (tests make it small)
 };
 
 // Runs the characterization; returns the exit status (0 done, 1 refused

@@ -21,6 +21,8 @@ read_all         every spectrum of a file (N42 may hold several)
 strip            measured -> stripped (methods "standard", "unfold")
 convert          stripped scattered spectrum -> primary spectrum
 quality          beam-quality figures with uncertainties (Quality)
+characterize     the detector's energy scale, resolution and mu-tau from
+                 calibration-source spectra (Characterization)
 Error            what the programs refuse, with their messages
 InputError       values that cannot be worked with (also a ValueError)
 data_folder      where the shipped response data and scatterer files are
@@ -28,10 +30,12 @@ forget_data      read the response data and scatterer files again
 """
 
 from ._core import (
+    Characterization,
     Error,
     InputError,
     Quality,
     Spectrum,
+    characterize,
     convert,
     data_folder,
     forget_data,
@@ -53,6 +57,8 @@ __all__ = [
     "strip",
     "convert",
     "quality",
+    "Characterization",
+    "characterize",
     "data_folder",
     "forget_data",
 ]
