@@ -55,6 +55,9 @@ struct CountsArg {
 struct PathOrNameArg {
     py::object object;
 };
+struct SourcesArg {
+    py::object object;
+};
 
 void bindErrors(py::module_& m);
 void bindSpectrum(py::module_& m);
@@ -91,6 +94,11 @@ struct type_caster<tarvikpy::CountsArg> : named_object_caster<tarvikpy::CountsAr
 template <>
 struct type_caster<tarvikpy::PathOrNameArg> : named_object_caster<tarvikpy::PathOrNameArg> {
     static constexpr auto name = const_name("str | os.PathLike");
+};
+
+template <>
+struct type_caster<tarvikpy::SourcesArg> : named_object_caster<tarvikpy::SourcesArg> {
+    static constexpr auto name = const_name("Sequence[Tuple[str, str | os.PathLike | tarvik.Spectrum]]");
 };
 
 } // namespace pybind11::detail

@@ -181,7 +181,7 @@ result was written (out=...), else None.
 
     m.def(
         "characterize",
-        [](const py::sequence& sources, std::optional<double> kevPerChannel, std::optional<fs::path> out,
+        [](const SourcesArg& given, std::optional<double> kevPerChannel, std::optional<fs::path> out,
            std::optional<double> bias, std::optional<double> thickness, std::optional<double> window,
            std::optional<fs::path> res, double firstLine, int threads, std::int64_t photonsPerNode,
            double thresholdKeV, double eventsPerCount, bool force) {
@@ -196,6 +196,9 @@ result was written (out=...), else None.
             settings.eventsPerCount = eventsPerCount;
             if (kevPerChannel && !(*kevPerChannel > 0 && std::isfinite(*kevPerChannel)))
                 throw tarvikcli::InputError("kev_per_channel must be a number above 0");
+            if (!py::isinstance<py::sequence>(given.object) || py::isinstance<py::str>(given.object))
+                throw tarvikcli::InputError("sources is a list of (nuclide, file or Spectrum) pairs");
+            const auto sources = py::reinterpret_borrow<py::sequence>(given.object);
             if (py::len(sources) == 0) throw tarvikcli::InputError("no source: give (nuclide, file or Spectrum) pairs");
             // Everything a user can get wrong is checked before the work, as the command does.
             std::error_code ec;

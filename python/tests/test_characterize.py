@@ -57,6 +57,8 @@ def test_what_it_refuses(sources, tmp_path):
     am = sources / "241Am.csv"
     with pytest.raises(tarvik.InputError, match=r"source 1 is a pair \(nuclide, file or Spectrum\)"):
         tarvik.characterize([str(am)], 0.15)
+    with pytest.raises(tarvik.InputError, match=r"sources is a list of \(nuclide, file or Spectrum\) pairs"):
+        tarvik.characterize("241Am", 0.15)
     with pytest.raises(tarvik.InputError, match="no source"):
         tarvik.characterize([], 0.15)
     with pytest.raises(tarvik.Error, match=r"a .csv carries no keV per channel: give kev_per_channel"):
