@@ -1,5 +1,7 @@
 #include "quality/rates.h"
 
+#include "quality/json.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -155,6 +157,13 @@ void addRatesJson(nlohmann::ordered_json& j, const Rates& r)
         j[f.key] = (r.*f.member).value;
         j[std::string(f.key) + "_u"] = (r.*f.member).uncertainty;
     }
+}
+
+nlohmann::ordered_json qualityRecord(const BeamQuality& q, const std::string& file, const Rates& r)
+{
+    nlohmann::ordered_json j = jsonRecord(q, file);
+    addRatesJson(j, r);
+    return j;
 }
 
 std::string ratesCsvHeader()

@@ -74,6 +74,8 @@ std::string formatRatesText(const Rates& r, const Exposure& e);
 // real_time_s, dead_time_fraction, pileup_share, pileup_share_u,
 // aperture_mm2, mas, then each rate and its "_u"), null where unknown.
 void addRatesJson(nlohmann::ordered_json& record, const Rates& r);
+// The whole record of `tarvik quality --json`: jsonRecord's keys, then the rates'.
+nlohmann::ordered_json qualityRecord(const BeamQuality& q, const std::string& file, const Rates& r);
 // The same as CSV columns, for after csvHeader() / toCsv().
 std::string ratesCsvHeader();
 std::string ratesCsv(const Rates& r);

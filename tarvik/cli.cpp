@@ -998,9 +998,7 @@ int cmdQuality(const std::vector<std::string>& args, const Locations& where, con
         for (std::size_t i = 0; i < records.size(); ++i) {
             const Record& r = records[i];
             if (json) {
-                nlohmann::ordered_json j = quality::jsonRecord(r.figures, r.name);
-                quality::addRatesJson(j, rates[i]);
-                std::fprintf(io.out, "%s\n", quality::jsonLine(j).c_str());
+                std::fprintf(io.out, "%s\n", quality::jsonLine(quality::qualityRecord(r.figures, r.name, rates[i])).c_str());
             } else if (csv) {
                 std::fprintf(io.out, "%s,%s\n", quality::toCsv(r.figures, r.name).c_str(),
                              quality::ratesCsv(rates[i]).c_str());

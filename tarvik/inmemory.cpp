@@ -6,6 +6,7 @@
 #include "exchange.h"
 #include "fixedio/files.h"
 #include "fixedio/fixedio.h"
+#include "formats/measuredcsv_writer.h"
 #include "sjis/sjis.h"
 #include "strip/exchange.h"
 
@@ -256,6 +257,14 @@ SpectrumRecord readSpectrumFile(const fs::path& file, double firstLine, std::opt
             r.info.format = "csv";
             r.info.header = m.headerLines;
             r.counts.assign(m.counts.begin() + 1, m.counts.begin() + 1 + tarvik::kChannels);
+            // The live and real time `tarvik import` keeps in the header.
+            try {
+                const formats::HeaderTimes t = formats::importedTimes(m.headerLines, file.string());
+                r.info.liveTimeS = t.liveTimeS;
+                r.info.realTimeS = t.realTimeS;
+            } catch (const formats::FormatError& e) {
+                throw FileFailure(e.where() + ": " + e.reason());
+            }
             return r;
         }
         if (ext == ".mca1" || ext == ".mca2") {

@@ -94,3 +94,34 @@ def test_other_channel_counts_are_rebinned_as_the_command_line_does(tmp_path, de
     bad.counts[7] = 2.5
     with pytest.raises(tarvik.InputError, match="channel 8 holds 2.5"):
         tarvik.quality(bad)
+
+
+def test_rates_are_the_command_lines(tmp_path, demo, tarvik_cli, data_dir):
+    """A file with its live and real time: the measurement's keys of the
+    record (times, dead time, rates with an area and mAs) as `tarvik quality
+    --json` gives them, also for its .csv of `tarvik import`."""
+    (tmp_path / "run.mca").write_bytes(pmca(demo, 0.1))
+    s = tarvik.read(tmp_path / "run.mca")
+    line = cli(tarvik_cli, data_dir, "quality", "--json", "--resamples", 10, "--seed", 2, "--aperture-mm2", 12.5,
+               "--mas", 20, tmp_path / "run.mca").stdout.strip()
+    q = tarvik.quality(s, resamples=10, seed=2, aperture_mm2=12.5, mas=20)
+    assert q.to_json() == line
+    assert "live_time_s" in tarvik.Quality.KEYS and "air_kerma_per_mAs_uGy_u" in tarvik.Quality.KEYS
+    assert (q.live_time_s, q.real_time_s, q.mAs) == (98.5, 100.0, 20.0)
+    assert q.dead_time_fraction == pytest.approx(0.015)
+    assert q.count_rate_per_s == pytest.approx(q.total / 98.5)
+    assert q.air_kerma_rate_uGy_per_s > 0 and "dead time" in str(q).lower()
+    # The .csv of `tarvik import` keeps the times in its header.
+    assert cli(tarvik_cli, data_dir, "import", "--outdir", tmp_path, tmp_path / "run.mca").returncode == 0
+    imported = tarvik.read(tmp_path / "run.csv")
+    assert (imported.live_time, imported.real_time) == (98.5, 100.0)
+    line = cli(tarvik_cli, data_dir, "quality", "--json", "--resamples", 0, "--kev-per-channel", 0.1,
+               tmp_path / "run.csv").stdout.strip()
+    assert tarvik.quality(imported, 0.1, resamples=0).to_json() == line
+    # Without times the measurement's keys are NaN; a converted spectrum has no rates.
+    bare = tarvik.quality(demo, 0.1, resamples=0)
+    assert np.isnan(bare.live_time_s) and np.isnan(bare.count_rate_per_s)
+    converted = tarvik.convert(tarvik.strip(s, 80, 0.1), 90, 10)
+    with pytest.raises(tarvik.InputError, match="a converted spectrum is the primary beam's shape"):
+        tarvik.quality(converted, aperture_mm2=12.5)
+    assert np.isnan(tarvik.quality(converted, resamples=0).count_rate_per_s)
