@@ -48,9 +48,10 @@ def test_the_module_characterizes_as_the_command(sources, tmp_path, tarvik_cli, 
     assert abs(c.offset_keV + 0.23) < 4 * c.offset_keV_u + 0.05
     assert abs(c.mutau_holes_cm2_per_V / 2e-4 - 1) < 0.3
     assert c.sources[1]["file"] == co and c.bias_V == 400
-    # The fitted detector's RES strips as any RES does.
+    # The fitted detector's RES is a RES for strip(res=...): its standard
+    # tables are the shipped ones (same crystal and window), copied.
     measured = tarvik.read(data_dir / "Tarvik_data" / "W80kV_2.5mmAl_direct.csv")
-    assert tarvik.strip(measured, 80, 0.1, method="unfold", res=c.res).counts.sum() > 0
+    assert (tarvik.strip(measured, 80, 0.1, res=c.res).counts == tarvik.strip(measured, 80, 0.1).counts).all()
 
 
 def test_what_it_refuses(sources, tmp_path):
