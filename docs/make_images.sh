@@ -13,7 +13,7 @@ export QT_QPA_PLATFORM=offscreen
 for lang in ja en; do
   "$build/frontend/frontend_snapshot" "$tmp/$lang" --lang "$lang" >/dev/null 2>&1
   "$build/frontend/display/display_snapshot" "$tmp/$lang-display" --lang "$lang" --work "$tmp/work-$lang/Guide" >/dev/null 2>&1
-  for f in form1_menu form7_settings form4_stripping form3_conversion form8_characterize; do
+  for f in form1_menu form7_settings form4_stripping form3_conversion characterize_window; do
     if [ -f "$tmp/$lang/$f.png" ]; then cp "$tmp/$lang/$f.png" "$out/$f.$lang.png"; fi
   done
   for f in display quality; do
