@@ -11,8 +11,13 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 export QT_QPA_PLATFORM=offscreen
 for lang in ja en; do
-  "$build/frontend/frontend_snapshot" "$tmp/$lang" --lang "$lang" >/dev/null 2>&1
-  "$build/frontend/display/display_snapshot" "$tmp/$lang-display" --lang "$lang" --work "$tmp/work-$lang/Guide" >/dev/null 2>&1
+  # A fixed working folder, so that the folder the windows show is the same
+  # from one run to the next.
+  rm -rf /tmp/spectra
+  "$build/frontend/frontend_snapshot" "$tmp/$lang" /tmp/spectra --lang "$lang" >/dev/null 2>&1
+  rm -rf /tmp/spectra
+  "$build/frontend/display/display_snapshot" "$tmp/$lang-display" --lang "$lang" --work /tmp/spectra >/dev/null 2>&1
+  rm -rf /tmp/spectra
   for f in form1_menu form7_settings form4_stripping form3_conversion characterize_window; do
     if [ -f "$tmp/$lang/$f.png" ]; then cp "$tmp/$lang/$f.png" "$out/$f.$lang.png"; fi
   done
