@@ -41,6 +41,7 @@ def main():
     ap.add_argument("--bin", action="append", default=[], help="folder of built programs, first on PATH")
     ap.add_argument("--pythonpath", default="", help="folder of the built Python module")
     ap.add_argument("--python", default=sys.executable)
+    ap.add_argument("--skip-python", action="store_true", help="leave out the python blocks (a build without the module)")
     ap.add_argument("guides", nargs="+")
     a = ap.parse_args()
 
@@ -72,6 +73,8 @@ def main():
             if kind == "sh":
                 script.append(f"echo '>>> block {n}' >&2")
                 script.append(body)
+            elif a.skip_python:
+                script.append(f"echo '>>> block {n} (python) left out: no module in this build' >&2")
             else:
                 py = os.path.join(home, f"block{n}.py")
                 with open(py, "w", encoding="utf-8") as f:

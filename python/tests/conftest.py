@@ -9,6 +9,11 @@ import pytest
 
 import tarvik
 
+# A sanitizer build preloads the sanitizer's shared run-time library into
+# this interpreter (the module needs it); the programs the tests start carry
+# their own, and two run-time libraries in one process refuse to run.
+os.environ.pop("LD_PRELOAD", None)
+
 CRLF = b"\r\n"
 
 
