@@ -203,6 +203,7 @@ MeasuredCsv toMeasuredCsv(const Spectrum& s, const MeasuredCsvOptions& o)
 namespace {
 
 constexpr std::string_view kImportedMark = "Imported by tarvik from a ";
+constexpr std::size_t kLiveTimeLine = 5, kRealTimeLine = 6;
 
 } // namespace
 
@@ -211,9 +212,13 @@ HeaderTimes importedTimes(const std::vector<std::string>& lines, const std::stri
     HeaderTimes t;
     if (lines.empty() || !detail::startsWith(lines.front(), kImportedMark)) return t;
     std::size_t liveLine = 0, realLine = 0;
-    for (std::size_t i = 1; i < lines.size(); ++i) {
+    // The writer puts the live time on line 5 and the real time on line 6;
+    // the lines before them copy the source's own texts (its name may read
+    // "Real time: ..."), so only those two lines are taken.
+    for (std::size_t i = kLiveTimeLine - 1; i < lines.size() && i < kRealTimeLine; ++i) {
         const std::string_view l = detail::trim(lines[i]);
-        const bool live = detail::startsWith(l, "Live time:"), real = detail::startsWith(l, "Real time:");
+        const bool live = i == kLiveTimeLine - 1 && detail::startsWith(l, "Live time:");
+        const bool real = i == kRealTimeLine - 1 && detail::startsWith(l, "Real time:");
         if (!live && !real) continue;
         std::optional<double>& slot = live ? t.liveTimeS : t.realTimeS;
         std::size_t& where = live ? liveLine : realLine;

@@ -242,6 +242,14 @@ TEST(FormatsImportCsv, TimesReadBackFromTheHeaderTarvikWrote)
     EXPECT_FALSE(back.liveTimeS || back.realTimeS);
     EXPECT_FALSE(importedTimesOfBytes(foreign, "x.csv").liveTimeS);
 
+    // The source's own name, copied into line 4, may read like a time
+    // (a fuzzed .mca named "Real time:rum"): only lines 5 and 6 hold them.
+    Spectrum named = parseSpectra(testing::pmcaFile(t), "x.mca").front();
+    named.name = "Real time:rum";
+    back = parseSpectra(toMeasuredCsv(named, o).bytes, "x.csv").front();
+    ASSERT_TRUE(back.realTimeS);
+    EXPECT_DOUBLE_EQ(*back.realTimeS, 60.0);
+
     // Edited times that contradict each other, or are no times, are refused
     // with the line.
     auto edited = [&](const std::string& from, const std::string& to) {
